@@ -1,0 +1,17 @@
+#include "platform/Application.h"
+
+#include <QCoreApplication>
+
+#include "platform/BuildConfig.h"
+
+namespace platform {
+
+Version programVersion() {
+    return {build::VersionMajor, build::VersionMinor, build::VersionRevision};
+}
+
+QString executablePath() { return QCoreApplication::applicationFilePath(); }
+
+QString applicationFolder() { return QCoreApplication::applicationDirPath(); }
+
+} // namespace platform

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include <QString>
+
+// File-name operations of the updater window. Paths may use "/" or "\" as separators when
+// they are cut into folder and name; new separators are the platform's own ("/").
+namespace window {
+
+// Cuts strPath at strDelim (exact, case-sensitive):
+//   0: before the last delimiter; for "." the file name without extension (of a web
+//      address when strPath starts with "http://"), or the empty text when the last "."
+//      lies before the last separator
+//   1: after the last delimiter   2: before the last delimiter   3: before the first
+//   other styles: the empty text
+// When the delimiter does not occur, styles 0 to 3 give strPath itself.
+QString GetFileString(const QString &strPath, const QString &strDelim, std::int32_t StrStyle);
+
+// The empty text for a blank path; otherwise the path with one separator at its end.
+QString PathWithBackslash(const QString &path);
+
+// Whether the file system knows the path (a folder counts); false for the empty path.
+bool FileExists(const QString &path);
+
+// The path itself when it is free, else the first free "name(n).ext" for n = 1 ... maxTries;
+// the empty text when all are taken. A dot in a folder name is not an extension: such a
+// path gets "(n)" at its end. `exists` and `maxTries` are seams for tests.
+QString UniqueFileName(const QString &path,
+                       const std::function<bool(const QString &)> &exists = FileExists,
+                       int maxTries = 99999);
+
+} // namespace window

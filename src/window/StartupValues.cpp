@@ -1,0 +1,84 @@
+#include "window/StartupValues.h"
+
+#include <QStringList>
+
+#include "drawing/Colors.h"
+#include "platform/BuildConfig.h"
+#include "platform/Events.h"
+#include "platform/Text.h"
+
+namespace window {
+
+BuildValues builtInValues() {
+    return {QString::fromUtf8(platform::build::PortalBase),
+            QString::fromUtf8(platform::build::AuthorQQ),
+            QString::fromUtf8(platform::build::AuthorEmail), platform::programVersion()};
+}
+
+QString pageUrl(const QString &portalBase, std::int32_t softwareId) {
+    if (softwareId < 1)
+        return {};
+    return portalBase + QStringLiteral("/content/") + QString::number(softwareId) +
+           QStringLiteral(".html");
+}
+
+QString packageUrl(const QString &portalBase, std::int32_t softwareId) {
+    if (softwareId < 1)
+        return {};
+    return portalBase + QStringLiteral("/download/d_load.php?d_id=") +
+           QString::number(softwareId) + QStringLiteral("&down_id=1");
+}
+
+QString titleText(const QString &softwareName, const platform::Version &version) {
+    const QString name =
+        platform::trimBlanks(softwareName).isEmpty() ? QString() : softwareName + u' ';
+    return name + QStringLiteral("更新工具 ") + QString::number(version.major) + u'.' +
+           QString::number(version.minor) + u'.' + QString::number(version.revision) +
+           QStringLiteral(" beta");
+}
+
+QString agreementText(const QString &authorQQ, const QString &authorEmail) {
+    return QStringList{
+        QStringLiteral("用户协议"),
+        QString(),
+        QStringLiteral("软件作者保证软件不含任何恶意代码或病毒;"),
+        QStringLiteral("也不会在未经使用人允许的情况下连接网络;"),
+        QStringLiteral("使用人不可将软件用于非法用途或反向工程;"),
+        QStringLiteral("软件版权归软件作者所有;"),
+        QString(),
+        QStringLiteral("联系作者 QQ: ") + authorQQ,
+        QStringLiteral("或者电子邮件 ") + authorEmail,
+    }
+        .join(QStringLiteral("\r\n"));
+}
+
+StartupValues deriveStartupValues(const UpdaterSettings &settings, const BuildValues &build) {
+    using platform::ignoringErrors;
+    StartupValues v;
+    const QString portalBase = settings.PortalBase.value_or(build.portalBase);
+    ignoringErrors([&] {
+        v.strPageUrl = pageUrl(portalBase, settings.SoftwareID);
+        v.strPackageUrl = packageUrl(portalBase, settings.SoftwareID);
+    });
+    ignoringErrors([&] { v.strTitleText = titleText(settings.SoftwareName, build.version); });
+    v.strAuthorLinkText = AuthorLinkText;
+    ignoringErrors([&] { v.strAgreement = agreementText(build.authorQQ, build.authorEmail); });
+    ignoringErrors([&] {
+        // A stored 0 (black) counts as not set.
+        v.lThemeStyle = settings.SoftwareThemeStyle >= 1 ? settings.SoftwareThemeStyle
+                                                         : lDefaultThemeStyle;
+        v.lThemeColor = settings.SoftwareThemeColor >= 1 ? settings.SoftwareThemeColor
+                                                         : lDefaultThemeColor;
+        v.lThemeLightColor = drawing::ShadeColor(v.lThemeColor, 0.2f);
+        v.lThemeSpecialColor = settings.SoftwareThemeSpecialColor >= 1
+                                   ? settings.SoftwareThemeSpecialColor
+                                   : drawing::ShadeColor(v.lThemeColor, -0.25f);
+    });
+    v.lShadowMargin = 10;
+    v.lHoverRegion = -1;
+    v.strActionCaption =
+        !v.strPageUrl.isEmpty() && !v.strPackageUrl.isEmpty() ? CaptionCheck : QString();
+    return v;
+}
+
+} // namespace window
