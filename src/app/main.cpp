@@ -1,6 +1,58 @@
+// update-tool: the updater window of one stamped product copy.
+#include <cstdio>
+#include <cstdlib>
+
 #include <QApplication>
 
+#include "platform/Application.h"
+#include "platform/QtMessageBoxes.h"
+#include "platform/Shell.h"
+#include "window/frmDown.h"
+
+namespace {
+
+const char GraphicsFailureText[] = "无法启动 GDIPLUS，程序无法继续执行！";
+
+bool environmentSet(const char *name) {
+    const char *value = std::getenv(name);
+    return value && *value;
+}
+
+// Qt ends the process with an abort when no GUI platform comes up; the updater reports it
+// as its own failed graphics start instead.
+void startupMessageHandler(QtMsgType type, const QMessageLogContext &, const QString &message) {
+    if (type != QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+        return;
+    }
+    std::fprintf(stderr, "%s\n", GraphicsFailureText);
+    std::_Exit(1);
+}
+
+} // namespace
+
 int main(int argc, char *argv[]) {
+    if (!environmentSet("QT_QPA_PLATFORM")) {
+        if (!environmentSet("DISPLAY") && !environmentSet("WAYLAND_DISPLAY")) {
+            std::fprintf(stderr, "%s\n", GraphicsFailureText);
+            return 1;
+        }
+        // Centring, moving and staying on top are denied to Wayland clients; XWayland
+        // allows them.
+        if (environmentSet("WAYLAND_DISPLAY") && environmentSet("DISPLAY"))
+            qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+
+    const QtMessageHandler previous = qInstallMessageHandler(startupMessageHandler);
     QApplication app(argc, argv);
-    return 0;
+    qInstallMessageHandler(previous);
+    QApplication::setApplicationName(QStringLiteral("update-tool"));
+
+    platform::QtMessageBoxes messageBoxes;
+    platform::DesktopShell shell;
+    window::frmDown form({&messageBoxes, &shell, platform::executablePath()});
+    form.Form_Load();
+    if (form.isUnloaded())
+        return form.graphicsStarted() ? 0 : 1;
+    return QApplication::exec();
 }

@@ -1,0 +1,142 @@
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "platform/Application.h"
+#include "window/StartupValues.h"
+#include "window/UpdaterSettings.h"
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Run stamp(const QStringList &args) {
+    QProcess process;
+    process.start(QStringLiteral(STAMP_EXE), args);
+    process.waitForFinished(30000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+} // namespace
+
+class tst_Stamp : public QObject {
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+    QString path(const char *name) const { return m_dir.filePath(QString::fromUtf8(name)); }
+
+private slots:
+    void stampedUpdaterDerivesItsSettings() {
+        const QString copy = path("update-tool");
+        const Run w = stamp({"write", UPDATER_EXE, copy, "--name", "Demo", "--id", "1234",
+                             "--style", "25", "--color", "#3366CC"});
+        QCOMPARE(w.exitCode, 0);
+        QVERIFY(w.err.isEmpty());
+        const Run s = stamp({"show", copy});
+        QCOMPARE(s.exitCode, 0);
+        QCOMPARE(s.out, QStringLiteral("SoftwareName=Demo\nSoftwareID=1234\n"
+                                       "SoftwareThemeStyle=25\nSoftwareThemeColor=13395507\n"));
+        QVERIFY(QFileInfo(copy).isExecutable());
+
+        // Read back through the same code the updater runs at start-up.
+        const window::UpdaterSettings settings = window::readUpdaterSettings(copy);
+        const window::StartupValues v =
+            window::deriveStartupValues(settings, window::builtInValues());
+        const platform::Version version = platform::programVersion();
+        QVERIFY(v.strPageUrl.endsWith(u"/content/1234.html"));
+        QCOMPARE(v.strTitleText, QStringLiteral("Demo 更新工具 %1.%2.%3 beta")
+                                     .arg(version.major)
+                                     .arg(version.minor)
+                                     .arg(version.revision));
+        QCOMPARE(v.lThemeStyle, 25);
+        QCOMPARE(v.lThemeColor, 0x00CC6633);
+        QCOMPARE(v.strActionCaption, QStringLiteral("检查更新"));
+    }
+
+    void restampingReplacesTheTrailer() {
+        const QString once = path("once");
+        const QString twice = path("twice");
+        QCOMPARE(stamp({"write", UPDATER_EXE, once, "--name", "A", "--id", "1"}).exitCode, 0);
+        QCOMPARE(stamp({"write", once, twice, "--name", "B", "--id", "2", "--portal",
+                        "http://127.0.0.1:9/"})
+                     .exitCode,
+                 0);
+        const QString base = path("base");
+        QCOMPARE(stamp({"write", UPDATER_EXE, base, "--name", "B", "--id", "2", "--portal",
+                        "http://127.0.0.1:9/"})
+                     .exitCode,
+                 0);
+        QCOMPARE(QFileInfo(twice).size(), QFileInfo(base).size());
+        QCOMPARE(stamp({"show", twice}).out,
+                 QStringLiteral("SoftwareName=B\nSoftwareID=2\nPortalBase=http://127.0.0.1:9\n"));
+        // Stamping a file over itself works too.
+        QCOMPARE(stamp({"write", twice, twice, "--name", "C", "--id", "3"}).exitCode, 0);
+        QCOMPARE(stamp({"show", twice}).out, QStringLiteral("SoftwareName=C\nSoftwareID=3\n"));
+    }
+
+    void keepsTheInputsFileMode() {
+        const QString in = path("mode-in");
+        QFile::copy(QStringLiteral(UPDATER_EXE), in);
+        const auto mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                          QFile::ReadGroup | QFile::ExeGroup | QFile::ReadUser |
+                          QFile::WriteUser | QFile::ExeUser;
+        QVERIFY(QFile::setPermissions(in, mode));
+        const QString out = path("mode-out");
+        QCOMPARE(stamp({"write", in, out, "--name", "X", "--id", "5", "--special-color", "255"})
+                     .exitCode,
+                 0);
+        QCOMPARE(QFileInfo(out).permissions(), QFileInfo(in).permissions());
+    }
+
+    void rejectsBadInput_data() {
+        QTest::addColumn<QStringList>("args");
+        const QString in = QStringLiteral(UPDATER_EXE);
+        const QString out = path("rejected");
+        QTest::newRow("no command") << QStringList{};
+        QTest::newRow("unknown command") << QStringList{"stamp"};
+        QTest::newRow("unknown option") << QStringList{"write", in, out, "--name", "A", "--id",
+                                                       "1", "--colour", "1"};
+        QTest::newRow("non-numeric id") << QStringList{"write", in, out, "--name", "A", "--id",
+                                                       "12abc"};
+        QTest::newRow("id beyond 32 bits") << QStringList{"write", in, out, "--name", "A",
+                                                          "--id", "4294967296"};
+        QTest::newRow("colour out of range") << QStringList{"write", in, out, "--name", "A",
+                                                            "--id", "1", "--color", "16777216"};
+        QTest::newRow("short hex colour") << QStringList{"write", in, out, "--name", "A", "--id",
+                                                         "1", "--color", "#12345"};
+        QTest::newRow("negative style") << QStringList{"write", in, out, "--name", "A", "--id",
+                                                       "1", "--style", "-1"};
+        QTest::newRow("portal not http") << QStringList{"write", in, out, "--name", "A", "--id",
+                                                        "1", "--portal", "ftp://x"};
+        QTest::newRow("missing id") << QStringList{"write", in, out, "--name", "A"};
+        QTest::newRow("option without value") << QStringList{"write", in, out, "--name"};
+        QTest::newRow("unreadable input") << QStringList{"write", path("no-such-file"), out,
+                                                         "--name", "A", "--id", "1"};
+        QTest::newRow("output folder missing")
+            << QStringList{"write", in, path("no-dir/out"), "--name", "A", "--id", "1"};
+        QTest::newRow("show without trailer") << QStringList{"show", in};
+        QTest::newRow("show missing file") << QStringList{"show", path("no-such-file")};
+    }
+    void rejectsBadInput() {
+        QFETCH(QStringList, args);
+        const Run r = stamp(args);
+        QVERIFY(r.exitCode > 0);
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(r.err.count(u'\n'), 1);
+        QVERIFY(r.err.startsWith(u"update-tool-stamp: "));
+        QVERIFY(!QFileInfo::exists(path("rejected")));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Hidden | QDir::Files).filter(u".rej"_qs),
+                 QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Stamp)
+#include "tst_stamp.moc"

@@ -1,0 +1,226 @@
+#include "StampCommand.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <optional>
+
+#include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
+#include <QUrl>
+
+#include "platform/PropertyBag.h"
+#include "platform/SettingsTrailer.h"
+
+namespace stamp {
+namespace {
+
+const QString Usage = QStringLiteral(
+    "usage: update-tool-stamp write IN OUT --name NAME --id N [--style N] [--color C] "
+    "[--special-color C] [--portal URL] | update-tool-stamp show EXE");
+
+// The keys a copy may carry, in the order they are written and shown.
+const QStringList Keys{QStringLiteral("SoftwareName"),
+                       QStringLiteral("SoftwareID"),
+                       QStringLiteral("SoftwareThemeStyle"),
+                       QStringLiteral("SoftwareThemeColor"),
+                       QStringLiteral("SoftwareThemeSpecialColor"),
+                       QStringLiteral("PortalBase")};
+
+Result failure(const QString &message) { return {1, {}, message}; }
+Result usageError(const QString &message) { return {2, {}, message + QStringLiteral("; ") + Usage}; }
+
+std::optional<qint64> integerArgument(const QString &text, qint64 min, qint64 max) {
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok, 10);
+    if (!ok || value < min || value > max)
+        return std::nullopt;
+    return value;
+}
+
+// "#RRGGBB" or a decimal OLE colour; the result is the OLE colour 0x00BBGGRR.
+std::optional<qint64> colourArgument(const QString &text) {
+    if (text.startsWith(u'#')) {
+        if (text.size() != 7)
+            return std::nullopt;
+        bool ok = false;
+        const uint rgb = text.mid(1).toUInt(&ok, 16);
+        if (!ok)
+            return std::nullopt;
+        return qint64((rgb >> 16) & 0xFF) | qint64((rgb >> 8) & 0xFF) << 8 |
+               qint64(rgb & 0xFF) << 16;
+    }
+    return integerArgument(text, 0, 0xFFFFFF);
+}
+
+std::optional<QString> portalArgument(QString text) {
+    while (text.endsWith(u'/'))
+        text.chop(1);
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != u"http" && url.scheme() != u"https") ||
+        url.host().isEmpty() || url.hasQuery() || url.hasFragment())
+        return std::nullopt;
+    return text;
+}
+
+QString displayValue(const platform::PropertyValue &value) {
+    if (const auto *text = std::get_if<QString>(&value))
+        return *text;
+    return QString::number(std::get<std::int32_t>(value));
+}
+
+// Reads the whole input and returns it without a trailer of ours at its end, so that
+// stamping a stamped copy replaces its settings instead of stacking a second trailer.
+std::optional<QByteArray> readWithoutTrailer(const QString &path, QString *error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    const auto location = platform::locateTrailer(buffer);
+    if (location && location->endsTheFile) {
+        const QByteArray contents =
+            bytes.mid(location->start + 12, static_cast<qsizetype>(location->contentsSize));
+        if (platform::PropertyBag::fromContents(contents))
+            bytes.truncate(static_cast<qsizetype>(location->start));
+    }
+    return bytes;
+}
+
+// Replaces `path` in one step: the bytes go to a temporary file beside it, which gets the
+// wanted mode and is renamed over the target. A failure leaves no partial output.
+bool writeAtomically(const QString &path, const QByteArray &bytes,
+                     QFileDevice::Permissions permissions, QString *error) {
+    const QFileInfo target(path);
+    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                        QStringLiteral(".XXXXXX"));
+    if (!temp.open()) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, temp.errorString());
+        return false;
+    }
+    if (temp.write(bytes) != bytes.size() || !temp.flush() || !temp.setPermissions(permissions)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, temp.errorString());
+        return false;
+    }
+    temp.close();
+    const QByteArray from = QFile::encodeName(temp.fileName());
+    const QByteArray to = QFile::encodeName(target.absoluteFilePath());
+    if (std::rename(from.constData(), to.constData()) != 0) {
+        *error = QStringLiteral("cannot write %1: %2")
+                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    temp.setAutoRemove(false); // it has become the target
+    return true;
+}
+
+Result write(const QStringList &args) {
+    if (args.size() < 2)
+        return usageError(QStringLiteral("write needs IN and OUT"));
+    const QString in = args[0];
+    const QString out = args[1];
+    platform::PropertyBag bag;
+    std::optional<QString> name;
+    std::optional<qint64> id;
+    std::optional<qint64> values[3]; // style, colour, special colour
+    std::optional<QString> portal;
+
+    for (qsizetype i = 2; i < args.size(); i += 2) {
+        const QString &option = args[i];
+        if (i + 1 >= args.size())
+            return usageError(QStringLiteral("%1 needs a value").arg(option));
+        const QString &value = args[i + 1];
+        if (option == u"--name") {
+            name = value;
+        } else if (option == u"--id") {
+            id = integerArgument(value, std::numeric_limits<qint32>::min(),
+                                 std::numeric_limits<qint32>::max());
+            if (!id)
+                return usageError(QStringLiteral("--id takes a whole number, not '%1'").arg(value));
+        } else if (option == u"--style") {
+            values[0] = integerArgument(value, 0, std::numeric_limits<qint32>::max());
+            if (!values[0])
+                return usageError(
+                    QStringLiteral("--style takes a whole number from 0, not '%1'").arg(value));
+        } else if (option == u"--color" || option == u"--special-color") {
+            auto &slot = values[option == u"--color" ? 1 : 2];
+            slot = colourArgument(value);
+            if (!slot)
+                return usageError(
+                    QStringLiteral("%1 takes #RRGGBB or a number from 0 to 16777215, not '%2'")
+                        .arg(option, value));
+        } else if (option == u"--portal") {
+            portal = portalArgument(value);
+            if (!portal)
+                return usageError(
+                    QStringLiteral("--portal takes an http:// or https:// address, not '%1'")
+                        .arg(value));
+        } else {
+            return usageError(QStringLiteral("unknown option '%1'").arg(option));
+        }
+    }
+    if (!name || !id)
+        return usageError(QStringLiteral("write needs --name and --id"));
+
+    bag.write(Keys[0], *name);
+    bag.write(Keys[1], QString::number(*id));
+    for (int k = 0; k < 3; ++k)
+        if (values[k])
+            bag.write(Keys[2 + k], QString::number(*values[k]));
+    if (portal)
+        bag.write(Keys[5], *portal);
+
+    QString error;
+    auto bytes = readWithoutTrailer(in, &error);
+    if (!bytes)
+        return failure(error);
+    // The position field is a signed 32-bit number.
+    if (bytes->size() >= std::numeric_limits<qint32>::max() - 1)
+        return failure(QStringLiteral("%1 is too large to carry a settings trailer").arg(in));
+    bytes->append(platform::makeTrailer(bag.contents(), bytes->size()));
+    if (!writeAtomically(out, *bytes, QFileInfo(in).permissions(), &error))
+        return failure(error);
+    return {};
+}
+
+Result show(const QStringList &args) {
+    if (args.size() != 1)
+        return usageError(QStringLiteral("show takes one file"));
+    const QString &path = args[0];
+    if (!QFileInfo(path).isFile())
+        return failure(QStringLiteral("cannot read %1").arg(path));
+    const auto contents = platform::readTrailerContents(path);
+    const auto bag = contents ? platform::PropertyBag::fromContents(*contents) : std::nullopt;
+    if (!bag)
+        return failure(QStringLiteral("%1 carries no readable settings trailer").arg(path));
+    Result result;
+    for (const QString &key : Keys)
+        if (const auto value = bag->read(key))
+            result.output += key + u'=' + displayValue(*value) + u'\n';
+    return result;
+}
+
+} // namespace
+
+Result run(const QStringList &args) {
+    if (args.isEmpty())
+        return usageError(QStringLiteral("no command"));
+    const QString command = args.first();
+    if (command == u"write")
+        return write(args.mid(1));
+    if (command == u"show")
+        return show(args.mid(1));
+    return usageError(QStringLiteral("unknown command '%1'").arg(command));
+}
+
+} // namespace stamp
