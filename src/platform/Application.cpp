@@ -10,8 +10,12 @@ Version programVersion() {
     return {build::VersionMajor, build::VersionMinor, build::VersionRevision};
 }
 
-QString executablePath() { return QCoreApplication::applicationFilePath(); }
+QString executablePath() {
+    return QCoreApplication::applicationFilePath();
+}
 
-QString applicationFolder() { return QCoreApplication::applicationDirPath(); }
+QString applicationFolder() {
+    return QCoreApplication::applicationDirPath();
+}
 
 } // namespace platform

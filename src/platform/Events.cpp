@@ -4,6 +4,8 @@
 
 namespace platform {
 
-void processPendingEvents() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void processPendingEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 } // namespace platform

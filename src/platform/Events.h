@@ -10,8 +10,7 @@ void processPendingEvents();
 
 // Runs one step under the ignore-errors rule: a step that throws is skipped and the caller
 // goes on. Returns whether the step completed. Never throws.
-template <typename Step>
-bool ignoringErrors(Step &&step) noexcept {
+template <typename Step> bool ignoringErrors(Step &&step) noexcept {
     try {
         std::forward<Step>(step)();
         return true;

@@ -20,8 +20,7 @@ double roundHalfEven(double value) {
     return std::fmod(floor, 2.0) == 0.0 ? floor : floor + 1.0;
 }
 
-template <typename Int>
-Int roundTo(double value) {
+template <typename Int> Int roundTo(double value) {
     const double rounded = roundHalfEven(value);
     if (rounded < static_cast<double>(std::numeric_limits<Int>::min()) ||
         rounded > static_cast<double>(std::numeric_limits<Int>::max()))
@@ -29,8 +28,7 @@ Int roundTo(double value) {
     return static_cast<Int>(rounded);
 }
 
-template <typename Int>
-Int narrow(long long value) {
+template <typename Int> Int narrow(long long value) {
     if (value < std::numeric_limits<Int>::min() || value > std::numeric_limits<Int>::max())
         throw OverflowError("integer overflow");
     return static_cast<Int>(value);
@@ -38,8 +36,12 @@ Int narrow(long long value) {
 
 } // namespace
 
-std::int16_t roundToInt16(double value) { return roundTo<std::int16_t>(value); }
-std::int32_t roundToInt32(double value) { return roundTo<std::int32_t>(value); }
+std::int16_t roundToInt16(double value) {
+    return roundTo<std::int16_t>(value);
+}
+std::int32_t roundToInt32(double value) {
+    return roundTo<std::int32_t>(value);
+}
 
 std::int32_t checkedAdd(std::int32_t a, std::int32_t b) {
     std::int32_t result = 0;
@@ -63,6 +65,8 @@ std::int16_t checkedMultiply16(std::int16_t a, std::int16_t b) {
     return narrow<std::int16_t>(static_cast<long long>(a) * b);
 }
 
-std::uint8_t toByte(std::int32_t value) { return narrow<std::uint8_t>(value); }
+std::uint8_t toByte(std::int32_t value) {
+    return narrow<std::uint8_t>(value);
+}
 
 } // namespace platform

@@ -15,14 +15,14 @@ constexpr qsizetype EntryHeaderSize = 12;
 // Bounds-checked little-endian reads from the contents block.
 class Cursor {
 public:
-    explicit Cursor(QByteArrayView bytes) : m_bytes(bytes) {}
+    explicit Cursor(QByteArrayView bytes)
+        : m_bytes(bytes) {}
 
     bool fits(qsizetype offset, qsizetype length) const {
         return offset >= 0 && length >= 0 && offset <= m_bytes.size() &&
                length <= m_bytes.size() - offset;
     }
-    template <typename T>
-    std::optional<T> read(qsizetype offset) const {
+    template <typename T> std::optional<T> read(qsizetype offset) const {
         if (!fits(offset, sizeof(T)))
             return std::nullopt;
         return qFromLittleEndian<T>(m_bytes.data() + offset);

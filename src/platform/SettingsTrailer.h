@@ -20,9 +20,9 @@ inline constexpr qint64 MaxTrailerContents = 1 << 20;
 
 // Where a trailer lies in a file of `fileSize` bytes.
 struct TrailerLocation {
-    qint64 start = 0;          // file offset of the serialised array
-    qint64 contentsSize = 0;   // n
-    bool endsTheFile = false;  // the array is followed directly by the position field
+    qint64 start = 0;         // file offset of the serialised array
+    qint64 contentsSize = 0;  // n
+    bool endsTheFile = false; // the array is followed directly by the position field
 };
 
 // Finds the trailer of a random-access device (an open file, or a buffer in tests).

@@ -6,9 +6,8 @@
 namespace platform {
 
 bool DesktopShell::open(const QString &pathOrUrl) {
-    const QUrl url = pathOrUrl.contains(QLatin1String("://"))
-                         ? QUrl(pathOrUrl, QUrl::StrictMode)
-                         : QUrl::fromLocalFile(pathOrUrl);
+    const QUrl url = pathOrUrl.contains(QLatin1String("://")) ? QUrl(pathOrUrl, QUrl::StrictMode)
+                                                              : QUrl::fromLocalFile(pathOrUrl);
     return url.isValid() && QDesktopServices::openUrl(url);
 }
 

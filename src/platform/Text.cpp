@@ -11,8 +11,12 @@
 namespace platform {
 namespace {
 
-bool isBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\n'; }
-bool isDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool isBlank(QChar c) {
+    return c == u' ' || c == u'\t' || c == u'\n';
+}
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
 
 // Length of the longest prefix of `text` that reads as a number (sign, digits, one point,
 // exponent). Returns 0 when no digit was read.
@@ -31,8 +35,8 @@ qsizetype numberPrefixLength(QStringView text) {
     if (digits == 0)
         return 0;
     // An exponent counts only when at least one digit follows it.
-    if (i < text.size() && (text[i] == u'e' || text[i] == u'E' || text[i] == u'd' ||
-                            text[i] == u'D')) {
+    if (i < text.size() &&
+        (text[i] == u'e' || text[i] == u'E' || text[i] == u'd' || text[i] == u'D')) {
         qsizetype j = i + 1;
         if (j < text.size() && (text[j] == u'+' || text[j] == u'-'))
             ++j;
@@ -103,7 +107,9 @@ QByteArray convert(iconv_t cd, QByteArrayView input, QByteArrayView replacement,
     return out;
 }
 
-int skipOneByte(const char *, size_t) { return 1; }
+int skipOneByte(const char *, size_t) {
+    return 1;
+}
 
 // Length of the UTF-8 sequence starting at `p`, so an unencodable character is replaced
 // as a whole.
@@ -121,7 +127,8 @@ int utf8SequenceLength(const char *p, size_t left) {
 
 class Iconv {
 public:
-    Iconv(const char *to, const char *from) : m_cd(iconv_open(to, from)) {}
+    Iconv(const char *to, const char *from)
+        : m_cd(iconv_open(to, from)) {}
     ~Iconv() {
         if (valid())
             iconv_close(m_cd);
@@ -170,9 +177,13 @@ std::optional<double> parseNumber(QStringView text) {
     return toDouble(core);
 }
 
-bool isHttpAddress(QStringView text) { return text.startsWith(u"http://"); }
+bool isHttpAddress(QStringView text) {
+    return text.startsWith(u"http://");
+}
 
-QString timeStampHHMMSS(const QTime &time) { return time.toString(QStringLiteral("HHmmss")); }
+QString timeStampHHMMSS(const QTime &time) {
+    return time.toString(QStringLiteral("HHmmss"));
+}
 
 QByteArray localeCodeset() {
     const char *codeset = nl_langinfo(CODESET);

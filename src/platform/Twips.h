@@ -7,7 +7,11 @@ namespace platform {
 
 inline constexpr int TwipsPerPixel = 15;
 
-constexpr int twipsToPixels(int twips) { return twips / TwipsPerPixel; }
-constexpr int pixelsToTwips(int pixels) { return pixels * TwipsPerPixel; }
+constexpr int twipsToPixels(int twips) {
+    return twips / TwipsPerPixel;
+}
+constexpr int pixelsToTwips(int pixels) {
+    return pixels * TwipsPerPixel;
+}
 
 } // namespace platform

@@ -51,7 +51,9 @@ QString PathWithBackslash(const QString &path) {
     return path + u'/';
 }
 
-bool FileExists(const QString &path) { return !path.isEmpty() && QFileInfo::exists(path); }
+bool FileExists(const QString &path) {
+    return !path.isEmpty() && QFileInfo::exists(path);
+}
 
 QString UniqueFileName(const QString &path, const std::function<bool(const QString &)> &exists,
                        int maxTries) {

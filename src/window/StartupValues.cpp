@@ -25,8 +25,8 @@ QString pageUrl(const QString &portalBase, std::int32_t softwareId) {
 QString packageUrl(const QString &portalBase, std::int32_t softwareId) {
     if (softwareId < 1)
         return {};
-    return portalBase + QStringLiteral("/download/d_load.php?d_id=") +
-           QString::number(softwareId) + QStringLiteral("&down_id=1");
+    return portalBase + QStringLiteral("/download/d_load.php?d_id=") + QString::number(softwareId) +
+           QStringLiteral("&down_id=1");
 }
 
 QString titleText(const QString &softwareName, const platform::Version &version) {
@@ -65,10 +65,10 @@ StartupValues deriveStartupValues(const UpdaterSettings &settings, const BuildVa
     ignoringErrors([&] { v.strAgreement = agreementText(build.authorQQ, build.authorEmail); });
     ignoringErrors([&] {
         // A stored 0 (black) counts as not set.
-        v.lThemeStyle = settings.SoftwareThemeStyle >= 1 ? settings.SoftwareThemeStyle
-                                                         : lDefaultThemeStyle;
-        v.lThemeColor = settings.SoftwareThemeColor >= 1 ? settings.SoftwareThemeColor
-                                                         : lDefaultThemeColor;
+        v.lThemeStyle =
+            settings.SoftwareThemeStyle >= 1 ? settings.SoftwareThemeStyle : lDefaultThemeStyle;
+        v.lThemeColor =
+            settings.SoftwareThemeColor >= 1 ? settings.SoftwareThemeColor : lDefaultThemeColor;
         v.lThemeLightColor = drawing::ShadeColor(v.lThemeColor, 0.2f);
         v.lThemeSpecialColor = settings.SoftwareThemeSpecialColor >= 1
                                    ? settings.SoftwareThemeSpecialColor

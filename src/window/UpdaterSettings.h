@@ -25,9 +25,12 @@ struct UpdaterSettings {
 };
 
 // The trailer keys, in the order they are read and written.
-inline constexpr const char16_t *SettingsKeys[] = {
-    u"SoftwareName",       u"SoftwareID",  u"SoftwareThemeStyle",
-    u"SoftwareThemeColor", u"SoftwareThemeSpecialColor", u"PortalBase"};
+inline constexpr const char16_t *SettingsKeys[] = {u"SoftwareName",
+                                                   u"SoftwareID",
+                                                   u"SoftwareThemeStyle",
+                                                   u"SoftwareThemeColor",
+                                                   u"SoftwareThemeSpecialColor",
+                                                   u"PortalBase"};
 
 // Converts the bag's values. Each key is its own step: a value that does not convert keeps
 // the default without affecting the others. Never throws.

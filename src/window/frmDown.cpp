@@ -33,7 +33,9 @@ frmDown::frmDown(const Services &services, QWidget *parent)
     setAttribute(Qt::WA_NoSystemBackground);
 }
 
-frmDown::~frmDown() { Unload(); }
+frmDown::~frmDown() {
+    Unload();
+}
 
 void frmDown::Form_Load() {
     using platform::ignoringErrors;
@@ -74,7 +76,9 @@ bool frmDown::StartGraphics() {
     return m_graphicsStarted;
 }
 
-void frmDown::StopGraphics() { m_graphicsStarted = false; }
+void frmDown::StopGraphics() {
+    m_graphicsStarted = false;
+}
 
 void frmDown::centreOnScreen() {
     const QScreen *screen = QGuiApplication::primaryScreen();
@@ -90,7 +94,9 @@ void frmDown::Unload() {
     close();
 }
 
-void frmDown::Form_Unload() { StopGraphics(); }
+void frmDown::Form_Unload() {
+    StopGraphics();
+}
 
 void frmDown::keyReleaseEvent(QKeyEvent *event) {
     if (event->key() == Qt::Key_Escape)

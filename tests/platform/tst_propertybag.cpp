@@ -111,9 +111,11 @@ private slots:
         putLe32(bigTotal, 4, 321);
         QTest::newRow("total past the block") << bigTotal << false << QStringList();
         QTest::newRow("too short") << good.left(7) << false << QStringList();
-        QTest::newRow("cut in the third entry")
-            << [&] { QByteArray b = good.left(8 + 56 + 48 + 20); putLe32(b, 4, b.size()); return b; }()
-            << true << QStringList{"SoftwareName", "SoftwareID"};
+        QTest::newRow("cut in the third entry") << [&] {
+            QByteArray b = good.left(8 + 56 + 48 + 20);
+            putLe32(b, 4, b.size());
+            return b;
+        }() << true << QStringList{"SoftwareName", "SoftwareID"};
         QByteArray offsetOut = good;
         putLe32(offsetOut, 8 + 56 + 8, 100000);
         QTest::newRow("offset past the end")

@@ -102,10 +102,11 @@ private slots:
                                  << QStringLiteral("更新");
         QTest::newRow("UTF-8") << QByteArray("\xE6\x9B\xB4") << QByteArray("UTF-8")
                                << QStringLiteral("更");
-        QTest::newRow("invalid byte") << QByteArray("a\xFF" "b") << QByteArray("UTF-8")
-                                      << QStringLiteral("a\uFFFDb");
-        QTest::newRow("cut sequence") << QByteArray("a\xE6\x9B") << QByteArray("UTF-8")
-                                      << QStringLiteral("a\uFFFD\uFFFD");
+        QTest::newRow("invalid byte") << QByteArray("a\xFF"
+                                                    "b")
+                                      << QByteArray("UTF-8") << QStringLiteral("a\uFFFDb");
+        QTest::newRow("cut sequence")
+            << QByteArray("a\xE6\x9B") << QByteArray("UTF-8") << QStringLiteral("a\uFFFD\uFFFD");
     }
     void decodesNamedCharsets() {
         QFETCH(QByteArray, bytes);

@@ -86,8 +86,8 @@ private slots:
         const QString in = path("mode-in");
         QFile::copy(QStringLiteral(UPDATER_EXE), in);
         const auto mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                          QFile::ReadGroup | QFile::ExeGroup | QFile::ReadUser |
-                          QFile::WriteUser | QFile::ExeUser;
+                          QFile::ReadGroup | QFile::ExeGroup | QFile::ReadUser | QFile::WriteUser |
+                          QFile::ExeUser;
         QVERIFY(QFile::setPermissions(in, mode));
         const QString out = path("mode-out");
         QCOMPARE(stamp({"write", in, out, "--name", "X", "--id", "5", "--special-color", "255"})
@@ -102,24 +102,24 @@ private slots:
         const QString out = path("rejected");
         QTest::newRow("no command") << QStringList{};
         QTest::newRow("unknown command") << QStringList{"stamp"};
-        QTest::newRow("unknown option") << QStringList{"write", in, out, "--name", "A", "--id",
-                                                       "1", "--colour", "1"};
-        QTest::newRow("non-numeric id") << QStringList{"write", in, out, "--name", "A", "--id",
-                                                       "12abc"};
-        QTest::newRow("id beyond 32 bits") << QStringList{"write", in, out, "--name", "A",
-                                                          "--id", "4294967296"};
-        QTest::newRow("colour out of range") << QStringList{"write", in, out, "--name", "A",
-                                                            "--id", "1", "--color", "16777216"};
-        QTest::newRow("short hex colour") << QStringList{"write", in, out, "--name", "A", "--id",
-                                                         "1", "--color", "#12345"};
-        QTest::newRow("negative style") << QStringList{"write", in, out, "--name", "A", "--id",
-                                                       "1", "--style", "-1"};
-        QTest::newRow("portal not http") << QStringList{"write", in, out, "--name", "A", "--id",
-                                                        "1", "--portal", "ftp://x"};
+        QTest::newRow("unknown option")
+            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--colour", "1"};
+        QTest::newRow("non-numeric id")
+            << QStringList{"write", in, out, "--name", "A", "--id", "12abc"};
+        QTest::newRow("id beyond 32 bits")
+            << QStringList{"write", in, out, "--name", "A", "--id", "4294967296"};
+        QTest::newRow("colour out of range")
+            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--color", "16777216"};
+        QTest::newRow("short hex colour")
+            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--color", "#12345"};
+        QTest::newRow("negative style")
+            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--style", "-1"};
+        QTest::newRow("portal not http")
+            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--portal", "ftp://x"};
         QTest::newRow("missing id") << QStringList{"write", in, out, "--name", "A"};
         QTest::newRow("option without value") << QStringList{"write", in, out, "--name"};
-        QTest::newRow("unreadable input") << QStringList{"write", path("no-such-file"), out,
-                                                         "--name", "A", "--id", "1"};
+        QTest::newRow("unreadable input")
+            << QStringList{"write", path("no-such-file"), out, "--name", "A", "--id", "1"};
         QTest::newRow("output folder missing")
             << QStringList{"write", in, path("no-dir/out"), "--name", "A", "--id", "1"};
         QTest::newRow("show without trailer") << QStringList{"show", in};

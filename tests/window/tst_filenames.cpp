@@ -16,26 +16,42 @@ private slots:
         QTest::addColumn<QString>("delim");
         QTest::addColumn<int>("style");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("style 1 after last") << "a.b.c" << "." << 1 << "c";
-        QTest::newRow("style 2 before last") << "a.b.c" << "." << 2 << "a.b";
-        QTest::newRow("style 3 before first") << "a.b.c" << "." << 3 << "a";
-        QTest::newRow("style 9 empty") << "a.b.c" << "." << 9 << "";
-        QTest::newRow("style -1 empty") << "a.b.c" << "." << -1 << "";
-        QTest::newRow("no delimiter keeps path") << "name" << "." << 1 << "name";
-        QTest::newRow("no delimiter style 3") << "name" << "." << 3 << "name";
-        QTest::newRow("no delimiter style 9") << "name" << "." << 9 << "";
-        QTest::newRow("file name of a local path") << "C:\\Tools\\Demo_2.1.zip" << "\\" << 1
-                                                   << "Demo_2.1.zip";
-        QTest::newRow("style 0 other delimiter") << "a/b/c" << "/" << 0 << "a/b";
-        QTest::newRow("style 0 web address") << "http://x.cn/d/pkg.v2.zip" << "." << 0
-                                             << "pkg.v2";
-        QTest::newRow("style 0 local path") << "C:\\Tools\\Demo.zip" << "." << 0 << "Demo";
-        QTest::newRow("style 0 slash path") << "/opt/tools/Demo.zip" << "." << 0 << "Demo";
-        QTest::newRow("style 0 no separator") << "Demo.zip" << "." << 0 << "Demo";
-        QTest::newRow("style 0 dot only in folder") << "C:\\a.b\\name" << "." << 0 << "";
-        QTest::newRow("style 0 web dot only in host") << "http://x.cn/name" << "." << 0 << "";
-        QTest::newRow("case-sensitive") << "aXbxc" << "x" << 1 << "c";
-        QTest::newRow("longer delimiter") << "a--b--c" << "--" << 1 << "c";
+        QTest::newRow("style 1 after last") << "a.b.c"
+                                            << "." << 1 << "c";
+        QTest::newRow("style 2 before last") << "a.b.c"
+                                             << "." << 2 << "a.b";
+        QTest::newRow("style 3 before first") << "a.b.c"
+                                              << "." << 3 << "a";
+        QTest::newRow("style 9 empty") << "a.b.c"
+                                       << "." << 9 << "";
+        QTest::newRow("style -1 empty") << "a.b.c"
+                                        << "." << -1 << "";
+        QTest::newRow("no delimiter keeps path") << "name"
+                                                 << "." << 1 << "name";
+        QTest::newRow("no delimiter style 3") << "name"
+                                              << "." << 3 << "name";
+        QTest::newRow("no delimiter style 9") << "name"
+                                              << "." << 9 << "";
+        QTest::newRow("file name of a local path") << "C:\\Tools\\Demo_2.1.zip"
+                                                   << "\\" << 1 << "Demo_2.1.zip";
+        QTest::newRow("style 0 other delimiter") << "a/b/c"
+                                                 << "/" << 0 << "a/b";
+        QTest::newRow("style 0 web address") << "http://x.cn/d/pkg.v2.zip"
+                                             << "." << 0 << "pkg.v2";
+        QTest::newRow("style 0 local path") << "C:\\Tools\\Demo.zip"
+                                            << "." << 0 << "Demo";
+        QTest::newRow("style 0 slash path") << "/opt/tools/Demo.zip"
+                                            << "." << 0 << "Demo";
+        QTest::newRow("style 0 no separator") << "Demo.zip"
+                                              << "." << 0 << "Demo";
+        QTest::newRow("style 0 dot only in folder") << "C:\\a.b\\name"
+                                                    << "." << 0 << "";
+        QTest::newRow("style 0 web dot only in host") << "http://x.cn/name"
+                                                      << "." << 0 << "";
+        QTest::newRow("case-sensitive") << "aXbxc"
+                                        << "x" << 1 << "c";
+        QTest::newRow("longer delimiter") << "a--b--c"
+                                          << "--" << 1 << "c";
     }
     void getFileString() {
         QFETCH(QString, path);
@@ -47,12 +63,18 @@ private slots:
     void pathWithBackslash_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("already ends with backslash") << "C:\\" << "C:\\";
-        QTest::newRow("already ends with slash") << "/opt/" << "/opt/";
-        QTest::newRow("folder") << "/opt/tools" << "/opt/tools/";
-        QTest::newRow("blanks") << "   " << "";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("untrimmed kept") << " /a " << " /a /";
+        QTest::newRow("already ends with backslash") << "C:\\"
+                                                     << "C:\\";
+        QTest::newRow("already ends with slash") << "/opt/"
+                                                 << "/opt/";
+        QTest::newRow("folder") << "/opt/tools"
+                                << "/opt/tools/";
+        QTest::newRow("blanks") << "   "
+                                << "";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("untrimmed kept") << " /a "
+                                        << " /a /";
     }
     void pathWithBackslash() {
         QFETCH(QString, path);

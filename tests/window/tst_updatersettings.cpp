@@ -38,8 +38,8 @@ private slots:
         QTest::newRow("id tie to even up") << "SoftwareID" << text("3.5") << 4;
         QTest::newRow("id negative") << "SoftwareID" << text("-8") << -8;
         QTest::newRow("id overflow keeps 0") << "SoftwareID" << text("99999999999") << 0;
-        QTest::newRow("id stored as number") << "SoftwareID" << PropertyValue(std::int32_t(55))
-                                             << 55;
+        QTest::newRow("id stored as number")
+            << "SoftwareID" << PropertyValue(std::int32_t(55)) << 55;
         QTest::newRow("style") << "SoftwareThemeStyle" << text("25") << 25;
         QTest::newRow("style fraction") << "SoftwareThemeStyle" << text("14.5") << 14;
         QTest::newRow("style not a number") << "SoftwareThemeStyle" << text("15x") << 0;
@@ -77,20 +77,18 @@ private slots:
         QTest::addColumn<int>("themeColor");
         QTest::addColumn<int>("themeSpecial");
         QTest::addColumn<QString>("caption");
-        QTest::newRow("stamped")
-            << "Demo" << 1234 << 25 << 0x00CC6633 << 0x00112233 << "Demo 更新工具 1.0.195 beta"
-            << "http://portal.test/content/1234.html" << 25 << 0x00CC6633 << 0x00112233
-            << "检查更新";
-        QTest::newRow("all defaults")
-            << "" << 0 << 0 << 0 << 0 << "更新工具 1.0.195 beta" << "" << 27 << 0x00FFFFFF
-            << 0x00BFBFBF << "";
+        QTest::newRow("stamped") << "Demo" << 1234 << 25 << 0x00CC6633 << 0x00112233
+                                 << "Demo 更新工具 1.0.195 beta"
+                                 << "http://portal.test/content/1234.html" << 25 << 0x00CC6633
+                                 << 0x00112233 << "检查更新";
+        QTest::newRow("all defaults") << "" << 0 << 0 << 0 << 0 << "更新工具 1.0.195 beta"
+                                      << "" << 27 << 0x00FFFFFF << 0x00BFBFBF << "";
         QTest::newRow("blank name, negative id")
-            << "   " << -3 << 0 << 0 << 0 << "更新工具 1.0.195 beta" << "" << 27 << 0x00FFFFFF
-            << 0x00BFBFBF << "";
+            << "   " << -3 << 0 << 0 << 0 << "更新工具 1.0.195 beta"
+            << "" << 27 << 0x00FFFFFF << 0x00BFBFBF << "";
         QTest::newRow("name keeps its own blanks")
             << " A " << 1 << 15 << 0x00804020 << 0 << " A  更新工具 1.0.195 beta"
-            << "http://portal.test/content/1.html" << 15 << 0x00804020 << 0x00400000
-            << "检查更新";
+            << "http://portal.test/content/1.html" << 15 << 0x00804020 << 0x00400000 << "检查更新";
     }
     void derivesStartupValues() {
         QFETCH(QString, name);
@@ -113,8 +111,9 @@ private slots:
         QTEST(v.strActionCaption, "caption");
         QCOMPARE(v.strPackageUrl.isEmpty(), id < 1);
         if (id >= 1)
-            QCOMPARE(v.strPackageUrl, QStringLiteral("http://portal.test/download/d_load.php?d_id=") +
-                                          QString::number(id) + QStringLiteral("&down_id=1"));
+            QCOMPARE(v.strPackageUrl,
+                     QStringLiteral("http://portal.test/download/d_load.php?d_id=") +
+                         QString::number(id) + QStringLiteral("&down_id=1"));
     }
 
     void stampedPortalBaseOverridesTheBuiltIn() {
@@ -126,7 +125,8 @@ private slots:
     }
 
     void agreementHasNineLines() {
-        const QStringList lines = agreementText(u"12345"_qs, u"me@example.com"_qs).split(u"\r\n"_qs);
+        const QStringList lines =
+            agreementText(u"12345"_qs, u"me@example.com"_qs).split(u"\r\n"_qs);
         QCOMPARE(lines.size(), 9);
         QCOMPARE(lines[0], QStringLiteral("用户协议"));
         QVERIFY(lines[1].isEmpty() && lines[6].isEmpty());

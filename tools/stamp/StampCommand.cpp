@@ -30,8 +30,12 @@ const QStringList Keys{QStringLiteral("SoftwareName"),
                        QStringLiteral("SoftwareThemeSpecialColor"),
                        QStringLiteral("PortalBase")};
 
-Result failure(const QString &message) { return {1, {}, message}; }
-Result usageError(const QString &message) { return {2, {}, message + QStringLiteral("; ") + Usage}; }
+Result failure(const QString &message) {
+    return {1, {}, message};
+}
+Result usageError(const QString &message) {
+    return {2, {}, message + QStringLiteral("; ") + Usage};
+}
 
 std::optional<qint64> integerArgument(const QString &text, qint64 min, qint64 max) {
     bool ok = false;

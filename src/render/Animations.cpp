@@ -1,0 +1,55 @@
+#include "render/Animations.h"
+
+#include "platform/Numbers.h"
+
+namespace render {
+
+void FadeWindow(std::int16_t iDirection, std::int16_t iStep, std::int16_t iStartUp,
+                std::int16_t iStartDown, std::int16_t iMaxAlpha, std::int16_t iMinAlpha,
+                const std::function<void(std::uint8_t)> &present,
+                const std::function<void()> &yield) {
+    std::int32_t current = platform::toByte(iDirection == 1 ? iStartUp : iStartDown);
+    const std::int16_t step = platform::checkedMultiply16(iDirection, iStep);
+    while (true) {
+        const std::int32_t next = current + step;
+        if (next > iMaxAlpha)
+            current = iMaxAlpha;
+        else if (next < iMinAlpha)
+            current = iMinAlpha;
+        else
+            current = next;
+        present(platform::toByte(current));
+        yield();
+        if (current == iMaxAlpha || current == iMinAlpha || step == 0)
+            return;
+    }
+}
+
+void ResizeFormSize(ResizableWindow &form, std::int32_t lWidth1, std::int32_t lHeight1,
+                    std::int32_t lWidth2, std::int32_t lHeight2) {
+    form.setInputEnabled(false);
+    struct EnableAgain {
+        ResizableWindow &form;
+        ~EnableAgain() { form.setInputEnabled(true); }
+    } enableAgain{form};
+
+    const std::int32_t dx = platform::roundToInt32((double(lWidth2) - lWidth1) / 10.0);
+    const std::int32_t dy = platform::roundToInt32((double(lHeight2) - lHeight1) / 10.0);
+    TwipsGeometry g = form.geometry();
+    if (g.width != float(lWidth1) && g.width != float(lWidth2) && g.height != float(lHeight1) &&
+        g.height != float(lHeight2))
+        form.moveTo({g.left, g.top, float(lWidth1), float(lHeight1)});
+
+    const bool growing = form.geometry().height == float(lHeight1);
+    const float s = growing ? -1.0f : 1.0f;
+    for (int i = 0; i < 10; ++i) {
+        g = form.geometry();
+        form.moveTo({g.left + s * float(dx) / 2, g.top + s * float(dy) / 2, g.width - s * float(dx),
+                     g.height - s * float(dy)});
+        form.rebuildSurfaceAndRedraw();
+        form.yield();
+    }
+    form.redraw();
+}
+
+} // namespace render

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+// The window's two animations: the fade of its global alpha, and the ten-step switch
+// between the compact and the expanded size that keeps the window's centre in place.
+namespace render {
+
+// Steps the global alpha from the start value (iStartUp going up, iStartDown going down)
+// by iDirection * iStep, clamped to [iMinAlpha, iMaxAlpha], presenting each value and then
+// yielding to the event loop, until a limit is reached. The start value itself is never
+// presented. A step of 0 presents the start value once instead of looping forever.
+// Throws platform::OverflowError for a value that is not a byte or a step that overflows.
+void FadeWindow(std::int16_t iDirection, std::int16_t iStep, std::int16_t iStartUp,
+                std::int16_t iStartDown, std::int16_t iMaxAlpha, std::int16_t iMinAlpha,
+                const std::function<void(std::uint8_t)> &present,
+                const std::function<void()> &yield);
+
+// Window position and size in twips.
+struct TwipsGeometry {
+    float left = 0;
+    float top = 0;
+    float width = 0;
+    float height = 0;
+    friend bool operator==(const TwipsGeometry &, const TwipsGeometry &) = default;
+};
+
+// What the resize animation needs of the window.
+class ResizableWindow {
+public:
+    virtual ~ResizableWindow() = default;
+    virtual TwipsGeometry geometry() const = 0;
+    virtual void moveTo(const TwipsGeometry &geometry) = 0;
+    virtual void setInputEnabled(bool enabled) = 0;
+    // After each step: a new opaque, topmost surface for the new size, the canvas
+    // rectangle, a repaint with the remembered values, then one pass of the event loop.
+    virtual void rebuildSurfaceAndRedraw() = 0;
+    virtual void redraw() = 0;
+    virtual void yield() = 0;
+};
+
+// Animates between size 1 and size 2 (twips) in ten steps. The direction follows the
+// window's current height: at height 1 it grows towards size 2, otherwise it shrinks. A
+// window matching neither size is first set to size 1. Input is disabled meanwhile and
+// enabled again even when a step fails.
+void ResizeFormSize(ResizableWindow &form, std::int32_t lWidth1, std::int32_t lHeight1,
+                    std::int32_t lWidth2, std::int32_t lHeight2);
+
+} // namespace render

@@ -1,0 +1,165 @@
+#include <QTest>
+
+#include "platform/Numbers.h"
+#include "render/Animations.h"
+#include "render/LayeredSurface.h"
+
+using namespace render;
+
+namespace {
+
+// A window that records what the animation does to it.
+class FakeWindow final : public ResizableWindow {
+public:
+    TwipsGeometry g;
+    bool enabled = true;
+    bool enabledDuringSteps = false;
+    int rebuilds = 0;
+    int redraws = 0;
+    int yields = 0;
+    QList<TwipsGeometry> moves;
+    int failAtRebuild = -1;
+
+    TwipsGeometry geometry() const override { return g; }
+    void moveTo(const TwipsGeometry &to) override {
+        g = to;
+        moves.append(to);
+    }
+    void setInputEnabled(bool on) override { enabled = on; }
+    void rebuildSurfaceAndRedraw() override {
+        enabledDuringSteps |= enabled;
+        if (rebuilds++ == failAtRebuild)
+            throw platform::OverflowError("test");
+    }
+    void redraw() override { ++redraws; }
+    void yield() override { ++yields; }
+};
+
+} // namespace
+
+class tst_Animations : public QObject {
+    Q_OBJECT
+private slots:
+    void startupFadePresents255Frames() {
+        QList<int> presented;
+        int yields = 0;
+        FadeWindow(
+            1, 1, 0, 255, 255, 0, [&](std::uint8_t a) { presented.append(a); }, [&] { ++yields; });
+        QCOMPARE(presented.size(), 255);
+        QCOMPARE(presented.first(), 1);
+        QCOMPARE(presented.last(), 255);
+        QVERIFY(!presented.contains(0));
+        QCOMPARE(yields, 255);
+        for (int i = 1; i < presented.size(); ++i)
+            QCOMPARE(presented[i], presented[i - 1] + 1);
+    }
+
+    void fadeVariants_data() {
+        QTest::addColumn<int>("direction");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("startUp");
+        QTest::addColumn<int>("startDown");
+        QTest::addColumn<QList<int>>("expected");
+        QTest::newRow("start at the maximum") << 1 << 1 << 255 << 0 << QList<int>{255};
+        QTest::newRow("down to the minimum") << -1 << 100 << 0 << 255 << QList<int>{155, 55, 0};
+        QTest::newRow("big step clamps") << 1 << 200 << 100 << 0 << QList<int>{255};
+        QTest::newRow("step 0 does not hang") << 1 << 0 << 40 << 0 << QList<int>{40};
+    }
+    void fadeVariants() {
+        QFETCH(int, direction);
+        QFETCH(int, step);
+        QFETCH(int, startUp);
+        QFETCH(int, startDown);
+        QList<int> presented;
+        FadeWindow(
+            std::int16_t(direction), std::int16_t(step), std::int16_t(startUp),
+            std::int16_t(startDown), 255, 0, [&](std::uint8_t a) { presented.append(a); }, [] {});
+        QTEST(presented, "expected");
+    }
+
+    void fadeRejectsNonBytes() {
+        auto none = [](std::uint8_t) {};
+        QVERIFY_THROWS_EXCEPTION(platform::OverflowError,
+                                 FadeWindow(1, 1, 300, 0, 255, 0, none, [] {}));
+        QVERIFY_THROWS_EXCEPTION(platform::OverflowError,
+                                 FadeWindow(1, 1, 0, 0, 400, 0, none, [] {}));
+    }
+
+    void resizeGrowsAroundTheCentre() {
+        FakeWindow w;
+        w.g = {3000, 3000, 6900, 3300};
+        ResizeFormSize(w, 6900, 3300, 6000, 6900);
+        QCOMPARE(w.moves.size(), 10);
+        QCOMPARE(w.moves.first(), (TwipsGeometry{3045, 2820, 6810, 3660}));
+        QCOMPARE(w.g, (TwipsGeometry{3450, 1200, 6000, 6900}));
+        QCOMPARE(w.rebuilds, 10);
+        QCOMPARE(w.yields, 10);
+        QCOMPARE(w.redraws, 1);
+        QVERIFY(!w.enabledDuringSteps);
+        QVERIFY(w.enabled);
+    }
+
+    void resizeShrinksBack() {
+        FakeWindow w;
+        w.g = {3450, 1200, 6000, 6900};
+        ResizeFormSize(w, 6900, 3300, 6000, 6900);
+        QCOMPARE(w.g, (TwipsGeometry{3000, 3000, 6900, 3300}));
+    }
+
+    void resizeDirectionFollowsHeight_data() {
+        QTest::addColumn<float>("width");
+        QTest::addColumn<float>("height");
+        QTest::addColumn<float>("finalWidth");
+        QTest::addColumn<float>("finalHeight");
+        QTest::newRow("expanded height, odd width shrinks") << 5000.f << 6900.f << 5900.f << 3300.f;
+        QTest::newRow("compact height grows") << 1234.f << 3300.f << 334.f << 6900.f;
+        QTest::newRow("matching neither snaps then grows") << 100.f << 100.f << 6000.f << 6900.f;
+    }
+    void resizeDirectionFollowsHeight() {
+        QFETCH(float, width);
+        QFETCH(float, height);
+        FakeWindow w;
+        w.g = {0, 0, width, height};
+        ResizeFormSize(w, 6900, 3300, 6000, 6900);
+        QTEST(w.g.width, "finalWidth");
+        QTEST(w.g.height, "finalHeight");
+    }
+
+    void resizeEnablesInputAgainAfterAFailure() {
+        FakeWindow w;
+        w.g = {0, 0, 6900, 3300};
+        w.failAtRebuild = 3;
+        QVERIFY_THROWS_EXCEPTION(platform::OverflowError,
+                                 ResizeFormSize(w, 6900, 3300, 6000, 6900));
+        QVERIFY(w.enabled);
+    }
+
+    void oneSurfaceAtATime() {
+        const int before = LayeredSurface::liveSurfaces();
+        {
+            LayeredSurface surface;
+            for (int i = 0; i < 50; ++i) {
+                surface.create(QSize(460 - i, 220 + i), 1.0, 255);
+                QCOMPARE(LayeredSurface::liveSurfaces(), before + 1);
+            }
+            QCOMPARE(surface.image().size(), QSize(411, 269));
+            QCOMPARE(surface.image().format(), QImage::Format_ARGB32_Premultiplied);
+            QCOMPARE(surface.image().pixel(5, 5), 0u); // transparent until drawn
+            surface.create(QSize(460, 220), 2.0, 0);
+            QCOMPARE(surface.image().size(), QSize(920, 440));
+            QCOMPARE(surface.size(), QSize(460, 220));
+            QCOMPARE(surface.globalAlpha(), std::uint8_t(0));
+        }
+        QCOMPARE(LayeredSurface::liveSurfaces(), before);
+    }
+
+    void surfaceSizeOverflow() {
+        LayeredSurface surface;
+        QVERIFY_THROWS_EXCEPTION(platform::OverflowError,
+                                 surface.create(QSize(70000, 70000), 1.0, 0));
+        QVERIFY(!surface.exists());
+    }
+};
+
+QTEST_APPLESS_MAIN(tst_Animations)
+#include "tst_animations.moc"
