@@ -1,0 +1,91 @@
+#include "window/PageTitle.h"
+
+#include <QRegularExpression>
+
+#include "platform/Text.h"
+
+namespace window {
+namespace {
+
+// Room for "(99999).zip" within the 255 bytes most file systems allow for a name.
+constexpr qsizetype MaxTitleBytes = 200;
+constexpr qsizetype MetaScanBytes = 2048;
+
+bool unsafeInFileName(QChar c) {
+    const char16_t u = c.unicode();
+    return u < 0x20 || u == 0x7F || u == u'/' || u == u'\\' || u == u'<' || u == u'>' ||
+           u == u':' || u == u'"' || u == u'|' || u == u'?' || u == u'*';
+}
+
+QByteArray charsetParameter(QByteArrayView contentType) {
+    static const QRegularExpression charset(
+        QStringLiteral(R"(charset\s*=\s*["']?([A-Za-z0-9._:-]+))"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto match = charset.match(QString::fromLatin1(contentType));
+    return match.hasMatch() ? match.captured(1).toLatin1() : QByteArray();
+}
+
+} // namespace
+
+QString GetTextBetween(const QString &text, const QString &start, const QString &end) {
+    const qsizetype s = text.indexOf(start);
+    if (s < 0 || start.isEmpty() || end.isEmpty())
+        return {};
+    const qsizetype e = text.indexOf(end, s + 1);
+    const qsizetype from = s + start.size();
+    if (e < from)
+        return {};
+    return text.mid(from, e - from);
+}
+
+QByteArray declaredCharset(const QByteArray &contentType, const QByteArray &page) {
+    if (QByteArray fromHeader = charsetParameter(contentType); !fromHeader.isEmpty())
+        return fromHeader;
+    // <meta charset="gbk"> and <meta http-equiv="Content-Type" content="text/html; charset=gbk">
+    // both carry "charset=" inside a meta tag.
+    static const QRegularExpression meta(QStringLiteral(R"(<meta\b[^>]*>)"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QString head = QString::fromLatin1(page.left(MetaScanBytes));
+    for (auto it = meta.globalMatch(head); it.hasNext();) {
+        const QByteArray charset = charsetParameter(it.next().captured(0).toLatin1());
+        if (!charset.isEmpty())
+            return charset;
+    }
+    return {};
+}
+
+QString decodePage(const QByteArray &page, const QByteArray &contentType) {
+    const QByteArray charset = declaredCharset(contentType, page);
+    if (!charset.isEmpty())
+        if (auto text = platform::decodeCharset(page, charset))
+            return *text;
+    return platform::fromLocaleCodeset(page);
+}
+
+std::optional<QString> pageTitle(const QString &pageText) {
+    QString text = pageText;
+    text.remove(u'"');
+    const QString title = GetTextBetween(text, QStringLiteral("h1 title="), QStringLiteral(">"));
+    const QString trimmed = title.trimmed();
+    if (trimmed.isEmpty() || trimmed.count(u'.') == trimmed.size())
+        return std::nullopt;
+    return title;
+}
+
+QString packageFileName(const QString &title) {
+    // Every character takes at least one byte, so this cut loses nothing that could fit.
+    QString name = title.left(MaxTitleBytes);
+    if (!name.isEmpty() && name.back().isHighSurrogate())
+        name.chop(1);
+    for (QChar &c : name)
+        if (c == u' ' || unsafeInFileName(c))
+            c = u'_';
+    while (name.toUtf8().size() > MaxTitleBytes) {
+        name.chop(1);
+        if (!name.isEmpty() && name.back().isHighSurrogate())
+            name.chop(1);
+    }
+    return name + QStringLiteral(".zip");
+}
+
+} // namespace window

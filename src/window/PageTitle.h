@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+
+#include <QByteArray>
+#include <QString>
+
+// Reading the newest version's title from the product page, and the package file name made
+// from it. The page comes from the network: everything here treats it as untrusted.
+namespace window {
+
+// The text between the first `start` and the first `end` after it (exact, case-sensitive);
+// the empty text when either marker is missing or no `end` follows the start.
+QString GetTextBetween(const QString &text, const QString &start, const QString &end);
+
+// The charset a page declares: the Content-Type's charset parameter, else a <meta charset>
+// or http-equiv Content-Type within the page's first 2 KiB; empty when it declares none.
+QByteArray declaredCharset(const QByteArray &contentType, const QByteArray &page);
+
+// The page as text, in the charset it declares, else in the locale's codeset.
+QString decodePage(const QByteArray &page, const QByteArray &contentType);
+
+// The title after "h1 title=" with the double quotes removed; nothing when the page has no
+// such title, or one that is blank or made only of dots.
+std::optional<QString> pageTitle(const QString &pageText);
+
+// The package's file name for a title: blanks become "_", and so does every character that
+// cannot stand in a file name on common systems (separators, NUL and other control
+// characters, < > : " | ? *), so the package always lands in the program's own folder. Very
+// long titles are shortened to keep the name within file-system limits.
+QString packageFileName(const QString &title);
+
+} // namespace window

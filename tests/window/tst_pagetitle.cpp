@@ -1,0 +1,159 @@
+#include <clocale>
+
+#include <QTest>
+
+#include "window/PageTitle.h"
+
+using namespace window;
+
+class tst_PageTitle : public QObject {
+    Q_OBJECT
+private slots:
+    void getTextBetween_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("title") << "<h1 title=Demo 2.1>x"
+                               << "h1 title="
+                               << ">"
+                               << "Demo 2.1";
+        QTest::newRow("first start, first end after it") << "> a[1] b[2]"
+                                                         << "["
+                                                         << "]"
+                                                         << "1";
+        QTest::newRow("no start") << "abc>"
+                                  << "h1 title="
+                                  << ">"
+                                  << "";
+        QTest::newRow("no end anywhere") << "h1 title=abc"
+                                         << "h1 title="
+                                         << ">"
+                                         << "";
+        QTest::newRow("end only before start") << "> h1 title=abc"
+                                               << "h1 title="
+                                               << ">"
+                                               << "";
+        QTest::newRow("end inside the start marker") << "ab"
+                                                     << "ab"
+                                                     << "b"
+                                                     << "";
+        QTest::newRow("empty between") << "h1 title=>"
+                                       << "h1 title="
+                                       << ">"
+                                       << "";
+        QTest::newRow("case-sensitive") << "H1 TITLE=x>"
+                                        << "h1 title="
+                                        << ">"
+                                        << "";
+    }
+    void getTextBetween() {
+        QFETCH(QString, text);
+        QFETCH(QString, start);
+        QFETCH(QString, end);
+        QTEST(GetTextBetween(text, start, end), "expected");
+    }
+
+    void pageTitle_data() {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<bool>("found");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("quoted") << "<html><h1 title=\"Demo 2.1\">Demo</h1>" << true << "Demo 2.1";
+        QTest::newRow("first heading wins")
+            << "<h1 title=\"A 1\"></h1><h1 title=\"B 2\">" << true << "A 1";
+        QTest::newRow("no title") << "<h1>Demo</h1>" << false << "";
+        QTest::newRow("no end") << "<h1 title=\"Demo" << false << "";
+        QTest::newRow("empty title") << "<h1 title=\"\">" << false << "";
+        QTest::newRow("blank title") << "<h1 title=\"   \">" << false << "";
+        QTest::newRow("dots only") << "<h1 title=\"..\">" << false << "";
+        QTest::newRow("dots and blanks") << "<h1 title=\" . \">" << false << "";
+        QTest::newRow("dots inside are fine") << "<h1 title=\"..v2\">" << true << "..v2";
+    }
+    void pageTitle() {
+        QFETCH(QString, page);
+        QFETCH(bool, found);
+        const auto title = window::pageTitle(page);
+        QCOMPARE(title.has_value(), found);
+        if (found)
+            QTEST(*title, "title");
+    }
+
+    void packageFileName_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("blanks") << "Demo 2.1"
+                                << "Demo_2.1.zip";
+        QTest::newRow("other characters stay") << "转换器 v2.1-beta(x)"
+                                               << "转换器_v2.1-beta(x).zip";
+        QTest::newRow("traversal") << "../../etc/passwd"
+                                   << ".._.._etc_passwd.zip";
+        QTest::newRow("backslash traversal") << "..\\..\\x"
+                                             << ".._.._x.zip";
+        QTest::newRow("absolute") << "/tmp/evil"
+                                  << "_tmp_evil.zip";
+        QTest::newRow("control characters") << QString("a\tb\nc") + QChar(0) + "d"
+                                            << "a_b_c_d.zip";
+        QTest::newRow("reserved") << "a<b>c:d|e?f*g\"h"
+                                  << "a_b_c_d_e_f_g_h.zip";
+    }
+    void packageFileName() {
+        QFETCH(QString, title);
+        QTEST(window::packageFileName(title), "name");
+    }
+
+    void longTitlesStayWithinNameLimits() {
+        const QString name = window::packageFileName(QString(5000, QChar(u'版')));
+        QVERIFY(name.endsWith(u".zip"));
+        QVERIFY(name.toUtf8().size() + 7 <= 255); // room for "(99999)"
+        QVERIFY(name.size() > 4);
+        const QString emoji = window::packageFileName(QString::fromUtf8("😀").repeated(200));
+        QVERIFY(!emoji.chopped(4).back().isHighSurrogate());
+    }
+
+    void declaredCharset_data() {
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QByteArray>("charset");
+        QTest::newRow("header") << QByteArray("text/html; charset=GBK") << QByteArray("<html>")
+                                << QByteArray("GBK");
+        QTest::newRow("header quoted")
+            << QByteArray("text/html; Charset=\"utf-8\"") << QByteArray() << QByteArray("utf-8");
+        QTest::newRow("header beats meta")
+            << QByteArray("text/html; charset=utf-8") << QByteArray("<meta charset=gbk>")
+            << QByteArray("utf-8");
+        QTest::newRow("meta charset")
+            << QByteArray("text/html") << QByteArray("<head><meta charset=\"gb2312\"></head>")
+            << QByteArray("gb2312");
+        QTest::newRow("meta http-equiv")
+            << QByteArray()
+            << QByteArray("<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=gbk\">")
+            << QByteArray("gbk");
+        QTest::newRow("meta beyond 2 KiB")
+            << QByteArray() << QByteArray(3000, ' ') + "<meta charset=gbk>" << QByteArray();
+        QTest::newRow("charset outside meta ignored")
+            << QByteArray() << QByteArray("<p>charset=gbk</p>") << QByteArray();
+        QTest::newRow("none") << QByteArray() << QByteArray("<html>") << QByteArray();
+    }
+    void declaredCharset() {
+        QFETCH(QByteArray, contentType);
+        QFETCH(QByteArray, page);
+        QTEST(window::declaredCharset(contentType, page), "charset");
+    }
+
+    void decodesAGbkPageOnAUtf8Desktop() {
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+        const QByteArray gbk = "<meta charset=gbk><h1 title=\"\xB8\xFC\xD0\xC2 2.1\">";
+        QCOMPARE(window::pageTitle(decodePage(gbk, QByteArray())),
+                 std::optional<QString>(QStringLiteral("更新 2.1")));
+        QCOMPARE(window::pageTitle(
+                     decodePage("<h1 title=\"\xB8\xFC\xD0\xC2\">", "text/html; charset=GBK")),
+                 std::optional<QString>(QStringLiteral("更新")));
+        // No declaration: the locale's codeset.
+        QCOMPARE(decodePage("\xE6\x9B\xB4", QByteArray()), QStringLiteral("更"));
+        // An unknown declared charset falls back to the locale's codeset.
+        QCOMPARE(decodePage("\xE6\x9B\xB4", "text/html; charset=x-unknown"), QStringLiteral("更"));
+    }
+};
+
+QTEST_APPLESS_MAIN(tst_PageTitle)
+#include "tst_pagetitle.moc"
