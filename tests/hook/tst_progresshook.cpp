@@ -7,6 +7,7 @@
 #include "RecordingWindow.h"
 #include "hook/ProgressChannel.h"
 #include "hook/ProgressHook.h"
+#include "hook/ProgressPayload.h"
 
 using namespace hook;
 
@@ -47,6 +48,30 @@ private slots:
             QCOMPARE(window.sngLastPercent, 7.0f);
         else
             QCOMPARE(window.sngLastPercent, percent);
+    }
+
+    void textIsCutAtFirstNulAndLimit_data() {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("empty") << QByteArray() << QString();
+        QTest::newRow("plain") << QByteArray("abc") << QStringLiteral("abc");
+        QTest::newRow("inner NUL") << QByteArray("ab\0cd", 5) << QStringLiteral("ab");
+        QTest::newRow("leading NUL") << QByteArray("\0abc", 4) << QString();
+        QTest::newRow("exactly the limit") << QByteArray(1024, 'a') << QString(1024, u'a');
+        QTest::newRow("beyond the limit") << QByteArray(5000, 'b') << QString(1024, u'b');
+        QTest::newRow("locale text") << QByteArray("进度?0.5") << QStringLiteral("进度?0.5");
+        QTest::newRow("invalid bytes") << QByteArray("a\xFF"
+                                                     "b")
+                                       << QStringLiteral("a\uFFFDb");
+        // A character split by the cut does not take the text before it with it.
+        QByteArray split(1023, 'c');
+        split.append("进");
+        QTest::newRow("character split by the cut") << split << QString(1023, u'c') + QChar(0xFFFD);
+    }
+    void textIsCutAtFirstNulAndLimit() {
+        QFETCH(QByteArray, payload);
+        QFETCH(QString, expected);
+        QCOMPARE(progressText(payload), expected);
     }
 
     void handleCopyDataWithoutPayload() {
