@@ -64,7 +64,15 @@ int main(int argc, char *argv[]) {
     if (!timeoutMs || *timeoutMs == 0 || *timeoutMs > 3600000)
         return complain(QStringLiteral("--timeout needs milliseconds from 1 to 3600000"), BadUsage);
 
-    const QByteArray payload = platform::toLocaleCodeset(texts.first());
+    // The text goes out as the bytes it was given in, which are already in the locale's
+    // codeset; decoding and encoding it again could change bytes Qt reads as UTF-8.
+    QByteArray payload = platform::toLocaleCodeset(texts.first());
+    for (int i = argc - 1; i > 0; --i) {
+        if (QString::fromLocal8Bit(argv[i]) == texts.first()) {
+            payload = QByteArray(argv[i]);
+            break;
+        }
+    }
     const hook::SendResult sent =
         hook::sendCopyData(*dwData, payload, static_cast<int>(*timeoutMs));
     switch (sent.outcome) {
