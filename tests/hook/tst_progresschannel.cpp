@@ -345,7 +345,7 @@ private slots:
     void truncatedSenderIsDropped() {
         int delivered = 0;
         ProgressChannel channel([&](const CopyDataStruct &) { return ++delivered, 0; });
-        channel.setMessageTimeout(300);
+        channel.setMessageTimeout(1000);
         QVERIFY2(channel.listen(), qPrintable(channel.errorString()));
 
         QLocalSocket stalled;
