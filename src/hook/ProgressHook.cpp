@@ -1,0 +1,85 @@
+#include "hook/ProgressHook.h"
+
+#include <algorithm>
+
+#include <QByteArrayView>
+#include <QObject>
+
+#include "hook/ProgressChannel.h"
+#include "hook/ProgressPayload.h"
+#include "platform/Events.h"
+
+namespace hook {
+
+ProgressHook::ProgressHook(HookWindow window)
+    : m_window(std::move(window)) {}
+
+ProgressHook::~ProgressHook() = default;
+
+bool ProgressHook::InstallProgressHook(const QObject *hWnd) noexcept {
+    if (m_hWnd != nullptr || hWnd == nullptr)
+        return false;
+    m_hWnd = hWnd;
+    platform::ignoringErrors([this] {
+        auto channel = std::make_unique<ProgressChannel>([this](const CopyDataStruct &record) {
+            return ProgressHookProc(m_hWnd, kCopyDataMessage, 0, &record);
+        });
+        // A channel that cannot be opened leaves the updater without progress messages,
+        // nothing more; the reason stays readable on the channel.
+        channel->listen();
+        m_channel = std::move(channel);
+    });
+    return true;
+}
+
+qint32 ProgressHook::ProgressHookProc(const QObject *hWnd, quint32 message, quintptr wParam,
+                                      const void *lParam) noexcept {
+    if (hWnd != nullptr && hWnd == m_hWnd && message == kCopyDataMessage) {
+        HandleCopyData(lParam);
+        return 0;
+    }
+    qint32 result = 0;
+    if (m_window.previousProcedure) {
+        platform::ignoringErrors(
+            [&] { result = m_window.previousProcedure(hWnd, message, wParam, lParam); });
+    }
+    return result;
+}
+
+void ProgressHook::HandleCopyData(const void *lParam) noexcept {
+    if (lParam == nullptr)
+        return;
+    // The record and its payload belong to the sender: copy before reading.
+    const CopyDataStruct record = *static_cast<const CopyDataStruct *>(lParam);
+    ProgressDecision decision;
+    platform::ignoringErrors([&] {
+        const qsizetype length =
+            record.lpData == nullptr ? 0 : std::min<qsizetype>(record.cbData, kPayloadLimit);
+        decision = decodeProgressMessage(record.dwData, QByteArrayView(record.lpData, length));
+    });
+    if (decision.repaintCase == RepaintCase::None)
+        return;
+
+    QString strInfo1;
+    QString strAuthorLinkText;
+    platform::ignoringErrors([&] {
+        if (m_window.strLastInfo1)
+            strInfo1 = m_window.strLastInfo1();
+    });
+    platform::ignoringErrors([&] {
+        if (m_window.strAuthorLinkText)
+            strAuthorLinkText = m_window.strAuthorLinkText();
+    });
+    platform::ignoringErrors([&] {
+        if (m_window.setLastPercent)
+            m_window.setLastPercent(decision.percent);
+    });
+    platform::ignoringErrors([&] {
+        if (m_window.ReDraw) {
+            m_window.ReDraw(QStringLiteral("CheckHook"), 0, strInfo1,
+                            decision.statusText(strAuthorLinkText), decision.percent, -1);
+        }
+    });
+}
+
+} // namespace hook
