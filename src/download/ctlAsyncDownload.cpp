@@ -64,7 +64,9 @@ void ctlAsyncDownload::Download(const QString &Url, const QString &SaveFileName)
     });
 }
 
-void ctlAsyncDownload::CancelDownload(const QString &Url) {
+void ctlAsyncDownload::CancelDownload(const QString &UrlGiven) {
+    // A copy: the caller's text may live in the list this call changes.
+    const QString Url = UrlGiven;
     platform::ignoringErrors([&] {
         // Every read of the address stops, whatever name it runs under (a download to a
         // file runs under its save path).

@@ -171,12 +171,9 @@ void NetworkReadService::onMetaDataChanged(quint64 id) {
     read->stallTimer.start(m_stallTimeout);
     QNetworkReply &reply = *read->reply;
     const int status = httpStatus(reply);
-    if (status >= 300 && status < 400)
-        return; // a redirect about to be followed
-    if (status >= 400) {
-        fail(id, httpStatusText(reply));
+    // A redirect about to be followed, or an error page: the end of the reply decides.
+    if (status >= 300)
         return;
-    }
     const QVariant length = reply.header(QNetworkRequest::ContentLengthHeader);
     read->record.bytesMax = length.isValid() ? std::max<qint64>(0, length.toLongLong()) : 0;
     if (!read->spool && read->record.bytesMax > m_memoryReadLimit) {
@@ -199,9 +196,13 @@ void NetworkReadService::onRedirected(quint64 id, const QUrl &url) {
 
 void NetworkReadService::onReadyRead(quint64 id) {
     Read *read = find(id);
-    if (!read || !read->reply || httpStatus(*read->reply) >= 300)
+    if (!read || !read->reply)
         return;
     read->stallTimer.start(m_stallTimeout);
+    if (httpStatus(*read->reply) >= 300) {
+        read->reply->skip(read->reply->bytesAvailable()); // an error page is no download
+        return;
+    }
     if (!read->dataSeen) {
         read->dataSeen = true;
         if (!notify(id, AsyncStatusCode::BeginDownloadData, QStringLiteral("receiving data")))
