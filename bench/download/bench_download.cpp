@@ -49,8 +49,7 @@ int main(int argc, char **argv) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     if (!sink.saved) {
-        std::fprintf(stderr, "bench_download: the download failed: %s\n",
-                     qPrintable(sink.reason));
+        std::fprintf(stderr, "bench_download: the download failed: %s\n", qPrintable(sink.reason));
         return 1;
     }
     std::printf("seconds=%.3f\nbytes=%lld\npeak_rss_kib=%ld\n", seconds,

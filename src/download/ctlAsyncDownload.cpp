@@ -58,7 +58,8 @@ void ctlAsyncDownload::Download(const QString &Url, const QString &SaveFileName)
         // Recorded before the read starts: the service may only answer later, but a host
         // may cancel from any event.
         m_reads.push_back({Url, propertyName});
-        m_service.AsyncRead(Url, propertyName, toFile ? folderOf(SaveFileName) : QString());
+        m_service.AsyncRead(Url, propertyName,
+                            toFile ? std::optional<QString>(folderOf(SaveFileName)) : std::nullopt);
         if (indexOf(Url) < 0)
             m_AsyncDownloads.push_back(Url);
     });

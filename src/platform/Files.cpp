@@ -13,11 +13,14 @@ namespace platform {
 
 std::unique_ptr<QFile> createHiddenTemporaryFile(const QString &folder, const QString &nameHint,
                                                  QString &error) {
+    if (folder.isEmpty()) {
+        error = QStringLiteral("no folder to create a temporary file in");
+        return nullptr;
+    }
     QString base = cutPath(nameHint, QStringLiteral("\\"), 1).value_or(QString());
     if (base.isEmpty() || base.size() > 64)
         base = QStringLiteral("download");
-    const QString prefix =
-        folder.isEmpty() || isPathSeparator(folder.back()) ? folder : folder + QLatin1Char('/');
+    const QString prefix = isPathSeparator(folder.back()) ? folder : folder + QLatin1Char('/');
     QString reason;
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QString name =

@@ -13,8 +13,8 @@ namespace platform {
 
 // Creates a new, empty file with a hidden name (".NAME.XXXXXXXX.part", NAME taken from the
 // file name of `nameHint`) in `folder` and opens it for writing. The file gets 0666 less the
-// umask, like any new file. Nothing, and the reason in `error`, when the folder is missing
-// or not writable.
+// umask, like any new file. Nothing, and the reason in `error`, when the folder is empty,
+// missing or not writable.
 std::unique_ptr<QFile> createHiddenTemporaryFile(const QString &folder, const QString &nameHint,
                                                  QString &error);
 

@@ -91,7 +91,7 @@ std::unique_ptr<NetworkReadService::Read> NetworkReadService::take(quint64 id) {
 }
 
 void NetworkReadService::AsyncRead(const QString &target, const QString &propertyName,
-                                   const QString &spoolFolder) {
+                                   const std::optional<QString> &spoolFolder) {
     auto read = std::make_unique<Read>();
     const quint64 id = m_nextId++;
     read->id = id;
@@ -110,8 +110,8 @@ void NetworkReadService::AsyncRead(const QString &target, const QString &propert
     if (!url.isValid() || url.host().isEmpty() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         problem = QStringLiteral("not an http or https address: %1").arg(target);
-    else if (!spoolFolder.isEmpty())
-        read->spool = createHiddenTemporaryFile(spoolFolder, propertyName, problem);
+    else if (spoolFolder)
+        read->spool = createHiddenTemporaryFile(*spoolFolder, propertyName, problem);
     m_reads.push_back(std::move(read));
 
     // Notifications never come from inside this call: the caller has not yet recorded

@@ -33,7 +33,7 @@ public:
     ~NetworkReadService() override;
 
     void AsyncRead(const QString &target, const QString &propertyName,
-                   const QString &spoolFolder) override;
+                   const std::optional<QString> &spoolFolder) override;
     void CancelAsyncRead(const QString &propertyName) override;
 
     // Seams for tests: a short stall timeout, a small memory limit.

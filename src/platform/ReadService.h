@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include <QByteArray>
 #include <QObject>
@@ -61,13 +62,13 @@ public:
     using QObject::QObject;
 
     // Starts fetching `target` from its server (never from a cache) under `propertyName`.
-    // With an empty `spoolFolder` the bytes are held in memory and come back in the record's
-    // value; otherwise they stream into a hidden temporary file created in `spoolFolder`, and
-    // a folder in which no file can be created fails the read. Several reads may run at once,
-    // also under the same name. Each read sends any number of progress notifications and
-    // then exactly one completion notification, unless it is cancelled first.
+    // Without a `spoolFolder` the bytes are held in memory and come back in the record's
+    // value; with one they stream into a hidden temporary file created in that folder, and
+    // a folder in which no file can be created (the empty text included) fails the read. Several
+    // reads may run at once, also under the same name. Each read sends any number of progress
+    // notifications and then exactly one completion notification, unless it is cancelled first.
     virtual void AsyncRead(const QString &target, const QString &propertyName,
-                           const QString &spoolFolder) = 0;
+                           const std::optional<QString> &spoolFolder) = 0;
 
     // Stops every read running under `propertyName` and removes its temporary file; no
     // further notification of those reads follows. Unknown names are ignored.

@@ -46,7 +46,9 @@ struct EventLog final : download::ctlAsyncDownloadEvents {
         savedFiles << FileName;
         lines << QStringLiteral("FileSaved %1 %2").arg(FileName, Url);
     }
-    void MimeType(const QString &MimeType) override { lines << QStringLiteral("MimeType ") + MimeType; }
+    void MimeType(const QString &MimeType) override {
+        lines << QStringLiteral("MimeType ") + MimeType;
+    }
     void CacheFileAvailable(const QString &FileName) override {
         lines << QStringLiteral("CacheFileAvailable ") + FileName;
     }

@@ -14,13 +14,13 @@ public:
     struct Started {
         QString target;
         QString propertyName;
-        QString spoolFolder;
+        std::optional<QString> spoolFolder;
     };
     std::vector<Started> started;
     QStringList cancelled;
 
     void AsyncRead(const QString &target, const QString &propertyName,
-                   const QString &spoolFolder) override {
+                   const std::optional<QString> &spoolFolder) override {
         started.push_back({target, propertyName, spoolFolder});
     }
     void CancelAsyncRead(const QString &propertyName) override { cancelled << propertyName; }

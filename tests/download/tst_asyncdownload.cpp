@@ -64,9 +64,9 @@ void tst_AsyncDownload::startsReadsUnderTheRightName() {
     control.Download(PackageUrl, QStringLiteral("/srv/dl/pkg.zip"));
     QCOMPARE(service.started.size(), size_t(2));
     QCOMPARE(service.started[0].propertyName, PageUrl);
-    QVERIFY(service.started[0].spoolFolder.isEmpty());
+    QVERIFY(!service.started[0].spoolFolder);
     QCOMPARE(service.started[1].propertyName, QStringLiteral("/srv/dl/pkg.zip"));
-    QCOMPARE(service.started[1].spoolFolder, QStringLiteral("/srv/dl"));
+    QCOMPARE(service.started[1].spoolFolder, std::optional<QString>(QStringLiteral("/srv/dl")));
     QCOMPARE(control.DownloadsCount(), 2);
     QVERIFY(log.lines.isEmpty()); // starting raises nothing
 }
@@ -93,14 +93,13 @@ void tst_AsyncDownload::progressCodes_data() {
     QTest::newRow("1 finding") << 1 << QStringList{} << 0 << none;
     QTest::newRow("2 connecting") << 2 << QStringList{"Status 1 text"} << 1 << none;
     QTest::newRow("3 redirecting") << 3 << QStringList{"Status 4 text"} << 4 << none;
-    QTest::newRow("4 begin: target, not text") << 4 << QStringList{"Status 2 " + PageUrl} << 2
-                                               << none;
+    QTest::newRow("4 begin: target, not text")
+        << 4 << QStringList{"Status 2 " + PageUrl} << 2 << none;
     QTest::newRow("5 data") << 5
                             << QStringList{"Status 3 text", "Progress 25 1 512/2048 " + PageUrl}
                             << 3 << none;
     QTest::newRow("6 complete") << 6
-                                << QStringList{"Status 3 text",
-                                               "Progress 25 1 512/2048 " + PageUrl}
+                                << QStringList{"Status 3 text", "Progress 25 1 512/2048 " + PageUrl}
                                 << 3 << none;
     QTest::newRow("11") << 11 << QStringList{} << 0 << none;
     QTest::newRow("13 mime") << 13 << QStringList{"MimeType text"} << 0 << none;
@@ -119,8 +118,8 @@ void tst_AsyncDownload::progressCodes() {
     ctlAsyncDownload control(service);
     control.setEventSink(&log);
     control.Download(PageUrl);
-    service.progress(FakeReadService::record(PageUrl, PageUrl, code, QStringLiteral("text"), 512,
-                                             2048));
+    service.progress(
+        FakeReadService::record(PageUrl, PageUrl, code, QStringLiteral("text"), 512, 2048));
     QCOMPARE(log.lines, events);
     QCOMPARE(control.Status(), status);
     QCOMPARE(control.CacheFile(), cacheFile);
@@ -178,8 +177,8 @@ void tst_AsyncDownload::saveFile_data() {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("savedAs");
     QTest::newRow("new file") << false << false << QByteArray("PK\3\4new") << "pkg.zip";
-    QTest::newRow("existing, stamped") << true << false << QByteArray("PK\3\4new")
-                                       << "pkg, 101530.zip";
+    QTest::newRow("existing, stamped")
+        << true << false << QByteArray("PK\3\4new") << "pkg, 101530.zip";
     QTest::newRow("existing, overwritten") << true << true << QByteArray("PK") << "pkg.zip";
     QTest::newRow("empty body") << false << false << QByteArray() << "pkg.zip";
 }
@@ -275,8 +274,8 @@ void tst_AsyncDownload::secondReadOfTheSameAddress() {
     service.complete(done, ReadOutcome::Succeeded, "b");
     // A third completion belongs to no read the control started.
     service.complete(done, ReadOutcome::Succeeded, "c");
-    QCOMPARE(log.only("Finished"), (QStringList{"Finished ok 0 " + PageUrl,
-                                                "Finished ok 0 " + PageUrl}));
+    QCOMPARE(log.only("Finished"),
+             (QStringList{"Finished ok 0 " + PageUrl, "Finished ok 0 " + PageUrl}));
 }
 
 void tst_AsyncDownload::cancelStopsTheReadWhateverItsName() {
@@ -386,8 +385,8 @@ void tst_AsyncDownload::designTimeProperties() {
     ctlAsyncDownload control(service);
     control.setOverwrite(true);
     control.Download(PageUrl);
-    service.progress(FakeReadService::record(PageUrl, PageUrl, Code::CacheFileNameAvailable,
-                                             "/var/cache/x"));
+    service.progress(
+        FakeReadService::record(PageUrl, PageUrl, Code::CacheFileNameAvailable, "/var/cache/x"));
     service.progress(FakeReadService::record(PageUrl, PageUrl, Code::Redirecting, "moved"));
     platform::PropertyBag bag;
     control.writeProperties(bag);

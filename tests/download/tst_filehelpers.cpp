@@ -37,19 +37,25 @@ void tst_FileHelpers::getFileString_data() {
     QTest::newRow("style 0 other delim") << win << "\\" << 0 << "C:\\a";
     QTest::newRow("style 5") << win << "." << 5 << "";
     QTest::newRow("style -1") << win << "." << -1 << "";
-    QTest::newRow("dot before separator") << "C:\\a.b\\c" << "." << 0 << "";
+    QTest::newRow("dot before separator") << "C:\\a.b\\c"
+                                          << "." << 0 << "";
     for (int style = 0; style <= 2; ++style)
-        QTest::addRow("no delimiter, style %d", style) << "readme" << "." << style << "readme";
+        QTest::addRow("no delimiter, style %d", style) << "readme"
+                                                       << "." << style << "readme";
 
     // Our own paths: "/" separates folders too, and "\" finds it.
     const QString posix = QStringLiteral("/home/u/dl/pkg 2.1.zip");
     QTest::newRow("posix folder") << posix << "\\" << 2 << "/home/u/dl";
     QTest::newRow("posix name") << posix << "\\" << 1 << "pkg 2.1.zip";
     QTest::newRow("posix bare name") << posix << "." << 0 << "pkg 2.1";
-    QTest::newRow("posix dot in folder") << "/tmp/a.b/pkg" << "." << 0 << "";
-    QTest::newRow("mixed separators") << "/tmp/x\\y/z.txt" << "\\" << 2 << "/tmp/x\\y";
-    QTest::newRow("mixed, last is backslash") << "/tmp/x/y\\z.txt" << "/" << 1 << "z.txt";
-    QTest::newRow("root file") << "/pkg.zip" << "\\" << 2 << "";
+    QTest::newRow("posix dot in folder") << "/tmp/a.b/pkg"
+                                         << "." << 0 << "";
+    QTest::newRow("mixed separators") << "/tmp/x\\y/z.txt"
+                                      << "\\" << 2 << "/tmp/x\\y";
+    QTest::newRow("mixed, last is backslash") << "/tmp/x/y\\z.txt"
+                                              << "/" << 1 << "z.txt";
+    QTest::newRow("root file") << "/pkg.zip"
+                               << "\\" << 2 << "";
 }
 
 void tst_FileHelpers::getFileString() {
@@ -101,10 +107,10 @@ void tst_FileHelpers::fileExists() {
 }
 
 void tst_FileHelpers::renameExists_data() {
-    QTest::addColumn<QString>("name");       // relative to the scratch folder
+    QTest::addColumn<QString>("name"); // relative to the scratch folder
     QTest::addColumn<bool>("exists");
     QTest::addColumn<bool>("overwrite");
-    QTest::addColumn<QString>("expected");   // relative to the scratch folder
+    QTest::addColumn<QString>("expected"); // relative to the scratch folder
 
     QTest::newRow("missing") << "pkg.zip" << false << false << "pkg.zip";
     QTest::newRow("overwrite") << "pkg.zip" << true << true << "pkg.zip";
@@ -112,8 +118,7 @@ void tst_FileHelpers::renameExists_data() {
     QTest::newRow("two dots") << "Demo_2.1.zip" << true << false << "Demo_2.1, 090507.zip";
     QTest::newRow("no extension") << "README" << true << false << "README, 090507";
     QTest::newRow("dot only in folder") << "sub.d/pkg" << true << false << "sub.d/pkg, 090507";
-    QTest::newRow("stamped name exists too") << "setup.exe" << true << false
-                                             << "setup, 090507.exe";
+    QTest::newRow("stamped name exists too") << "setup.exe" << true << false << "setup, 090507.exe";
 }
 
 void tst_FileHelpers::renameExists() {

@@ -1,6 +1,7 @@
 #include "support/TestPortal.h"
 
 #include <algorithm>
+#include <cctype>
 #include <memory>
 
 #include <QHostAddress>
@@ -97,9 +98,13 @@ TestPortal::~TestPortal() {
     }
 }
 
-bool TestPortal::listen() { return m_server->listen(QHostAddress::LocalHost, 0); }
+bool TestPortal::listen() {
+    return m_server->listen(QHostAddress::LocalHost, 0);
+}
 
-quint16 TestPortal::port() const { return m_server->serverPort(); }
+quint16 TestPortal::port() const {
+    return m_server->serverPort();
+}
 
 QString TestPortal::url(const QString &pathAndQuery) const {
     return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(pathAndQuery);
@@ -115,7 +120,9 @@ int TestPortal::requestCount(const QByteArray &pathAndQuery) const {
                       [&](const PortalRequest &r) { return r.target == pathAndQuery; }));
 }
 
-int TestPortal::openConnections() const { return static_cast<int>(m_connections.size()); }
+int TestPortal::openConnections() const {
+    return static_cast<int>(m_connections.size());
+}
 
 TestPortal::Connection *TestPortal::find(QTcpSocket *socket) {
     const auto it = std::find_if(m_connections.begin(), m_connections.end(),
@@ -153,6 +160,12 @@ void TestPortal::onReadable(Connection &connection) {
     connection.received += connection.socket->readAll();
     if (connection.responding)
         return;
+    // Not HTTP at all (a TLS handshake, say): answer as a plain server would, and hang up.
+    if (!connection.received.isEmpty() && !std::isupper(uchar(connection.received.front()))) {
+        connection.socket->write("HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n");
+        connection.socket->disconnectFromHost();
+        return;
+    }
     const qsizetype end = connection.received.indexOf("\r\n\r\n");
     if (end < 0)
         return;
@@ -184,8 +197,7 @@ void TestPortal::respond(Connection &connection, const QByteArray &target) {
         head += name + ": " + value + "\r\n";
     if (response.sendLength)
         head += "Content-Length: " +
-                QByteArray::number(response.contentLength.value_or(response.body.size())) +
-                "\r\n";
+                QByteArray::number(response.contentLength.value_or(response.body.size())) + "\r\n";
     head += "\r\n";
     connection.socket->write(head);
     if (response.delivery == PortalResponse::Delivery::Drip)
