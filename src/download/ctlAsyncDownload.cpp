@@ -55,8 +55,8 @@ void ctlAsyncDownload::Download(const QString &Url, const QString &SaveFileName)
         // completion tells the two apart by comparing it with the target.
         const QString propertyName = SaveFileName.isEmpty() ? Url : SaveFileName;
         const bool toFile = propertyName != Url;
-        // Recorded before the read starts: the service may only answer later, but a host
-        // may cancel from any event.
+        // Known before the service sees it, so that its notifications are never taken for
+        // strangers.
         m_reads.push_back({Url, propertyName});
         m_service.AsyncRead(Url, propertyName,
                             toFile ? std::optional<QString>(folderOf(SaveFileName)) : std::nullopt);

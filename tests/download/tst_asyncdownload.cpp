@@ -6,7 +6,7 @@
 #include "download/ctlAsyncDownload.h"
 #include "platform/PropertyBag.h"
 
-#include "download/EventLog.h"
+#include "download/DownloadTestKit.h"
 #include "download/FakeReadService.h"
 
 using download::ctlAsyncDownload;
@@ -18,15 +18,14 @@ namespace {
 const QString PageUrl = QStringLiteral("http://portal.test/content/7.html");
 const QString PackageUrl = QStringLiteral("http://portal.test/download/d_load.php?d_id=7");
 
-QByteArray contentsOf(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-QStringList entriesOf(const QString &folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                  QDir::Name);
-}
+// A control over a fake service, reporting to a log that outlives it (the control raises
+// events while it goes).
+struct Rig {
+    FakeReadService service;
+    EventLog log;
+    ctlAsyncDownload control{service};
+    Rig() { control.setEventSink(&log); }
+};
 
 } // namespace
 
@@ -55,10 +54,8 @@ private slots:
 };
 
 void tst_AsyncDownload::startsReadsUnderTheRightName() {
-    FakeReadService service;
-    EventLog log; // outlives the control, which raises events while it goes
-    ctlAsyncDownload control(service);
-    control.setEventSink(&log);
+    Rig rig;
+    auto &[service, log, control] = rig;
     QCOMPARE(control.DownloadsCount(), 0);
     control.Download(PageUrl);
     control.Download(PackageUrl, QStringLiteral("/srv/dl/pkg.zip"));
@@ -113,10 +110,8 @@ void tst_AsyncDownload::progressCodes() {
     QFETCH(QStringList, events);
     QFETCH(int, status);
     QFETCH(QString, cacheFile);
-    FakeReadService service;
-    EventLog log; // outlives the control, which raises events while it goes
-    ctlAsyncDownload control(service);
-    control.setEventSink(&log);
+    Rig rig;
+    auto &[service, log, control] = rig;
     control.Download(PageUrl);
     service.progress(
         FakeReadService::record(PageUrl, PageUrl, code, QStringLiteral("text"), 512, 2048));
@@ -145,10 +140,8 @@ void tst_AsyncDownload::percent() {
     QFETCH(qint64, read);
     QFETCH(qint64, max);
     QFETCH(float, expected);
-    FakeReadService service;
-    EventLog log; // outlives the control, which raises events while it goes
-    ctlAsyncDownload control(service);
-    control.setEventSink(&log);
+    Rig rig;
+    auto &[service, log, control] = rig;
     control.Download(PageUrl);
     service.progress(
         FakeReadService::record(PageUrl, PageUrl, Code::DownloadingData, {}, read, max));
@@ -157,10 +150,8 @@ void tst_AsyncDownload::percent() {
 }
 
 void tst_AsyncDownload::pageIntoMemory() {
-    FakeReadService service;
-    EventLog log; // outlives the control, which raises events while it goes
-    ctlAsyncDownload control(service);
-    control.setEventSink(&log);
+    Rig rig;
+    auto &[service, log, control] = rig;
     control.Download(PageUrl);
     service.complete(FakeReadService::record(PageUrl, PageUrl, Code::EndDownloadData, "done"),
                      ReadOutcome::Succeeded, "<h1 title=\"Demo 2.1\">");
@@ -192,11 +183,8 @@ void tst_AsyncDownload::saveFile() {
     QVERIFY(dir.isValid());
     const QString target = dir.filePath(QStringLiteral("pkg.zip"));
     const QByteArray old("an older and longer package");
-    if (existing) {
-        QFile file(target);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(old);
-    }
+    if (existing)
+        QVERIFY(writeFile(target, old));
     FakeReadService service;
     ctlAsyncDownload control(service);
     control.setClock([] { return QTime(10, 15, 30); });
@@ -235,11 +223,8 @@ void tst_AsyncDownload::failedReadWritesNothing() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
-    if (existing) {
-        QFile file(dir.filePath(saveName));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("keep me");
-    }
+    if (existing)
+        QVERIFY(writeFile(dir.filePath(saveName), "keep me"));
     const QStringList before = entriesOf(dir.path());
     FakeReadService service;
     ctlAsyncDownload control(service);
@@ -263,10 +248,8 @@ void tst_AsyncDownload::failedReadWritesNothing() {
 }
 
 void tst_AsyncDownload::secondReadOfTheSameAddress() {
-    FakeReadService service;
-    EventLog log; // outlives the control, which raises events while it goes
-    ctlAsyncDownload control(service);
-    control.setEventSink(&log);
+    Rig rig;
+    auto &[service, log, control] = rig;
     control.Download(PageUrl);
     control.Download(PageUrl);
     const auto done = FakeReadService::record(PageUrl, PageUrl, Code::EndDownloadData, "done");
@@ -279,10 +262,8 @@ void tst_AsyncDownload::secondReadOfTheSameAddress() {
 }
 
 void tst_AsyncDownload::cancelStopsTheReadWhateverItsName() {
-    FakeReadService service;
-    EventLog log; // outlives the control, which raises events while it goes
-    ctlAsyncDownload control(service);
-    control.setEventSink(&log);
+    Rig rig;
+    auto &[service, log, control] = rig;
     control.Download(PageUrl);
     control.Download(PackageUrl, QStringLiteral("/srv/dl/pkg.zip"));
     control.Download(PackageUrl, QStringLiteral("/srv/dl/again.zip"));
@@ -301,10 +282,8 @@ void tst_AsyncDownload::cancelStopsTheReadWhateverItsName() {
 }
 
 void tst_AsyncDownload::cancelAll() {
-    FakeReadService service;
-    EventLog log; // outlives the control, which raises events while it goes
-    ctlAsyncDownload control(service);
-    control.setEventSink(&log);
+    Rig rig;
+    auto &[service, log, control] = rig;
     control.CancelAllDownload();
     QCOMPARE(log.lines, QStringList{"Status 6 "});
 
@@ -322,10 +301,8 @@ void tst_AsyncDownload::cancelAll() {
 
 // A host may call back into the control from an event; the call runs to its end first.
 void tst_AsyncDownload::cancelAllFromAHandler() {
-    FakeReadService service;
-    EventLog log; // outlives the control, which raises events while it goes
-    ctlAsyncDownload control(service);
-    control.setEventSink(&log);
+    Rig rig;
+    auto &[service, log, control] = rig;
     control.Download(PageUrl);
     control.Download(PackageUrl);
     log.onStatus = [&](std::int32_t status, const QString &) {
@@ -348,10 +325,8 @@ void tst_AsyncDownload::cancelAllFromAHandler() {
 }
 
 void tst_AsyncDownload::notificationsAfterCancelAreIgnored() {
-    FakeReadService service;
-    EventLog log; // outlives the control, which raises events while it goes
-    ctlAsyncDownload control(service);
-    control.setEventSink(&log);
+    Rig rig;
+    auto &[service, log, control] = rig;
     control.Download(PackageUrl, QStringLiteral("/srv/dl/pkg.zip"));
     control.CancelDownload(PackageUrl);
     log.lines.clear();

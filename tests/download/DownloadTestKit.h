@@ -3,10 +3,30 @@
 #include <functional>
 #include <vector>
 
+#include <QDir>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
 #include "download/ctlAsyncDownload.h"
+
+// What the download tests share: an event recorder and a look at scratch folders.
+
+inline QByteArray contentsOf(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Every entry of `folder`, hidden ones included, by name.
+inline QStringList entriesOf(const QString &folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
 
 // Records the control's events as short lines, in order, so that a test can compare whole
 // sequences. Hooks let a test call back into the control from inside an event.
@@ -17,6 +37,7 @@ struct EventLog final : download::ctlAsyncDownloadEvents {
     QStringList savedFiles;
     std::function<void(std::int32_t, const QString &)> onStatus;
     std::function<void(const platform::AsyncProperty &)> onFinished;
+    std::function<void()> onProgress;
 
     void Progress(const platform::AsyncProperty &X, float Percent, std::int32_t DownloadsCount,
                   qint64 BytesRead, qint64 BytesMax) override {
@@ -27,6 +48,8 @@ struct EventLog final : download::ctlAsyncDownloadEvents {
                      .arg(BytesRead)
                      .arg(BytesMax)
                      .arg(X.target);
+        if (onProgress)
+            onProgress();
     }
     void Status(std::int32_t Status, const QString &Info) override {
         lines << QStringLiteral("Status %1 %2").arg(Status).arg(Info);
