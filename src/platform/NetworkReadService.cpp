@@ -114,8 +114,8 @@ void NetworkReadService::AsyncRead(const QString &target, const QString &propert
         read->spool = createHiddenTemporaryFile(*spoolFolder, propertyName, problem);
     m_reads.push_back(std::move(read));
 
-    // Notifications never come from inside this call: the caller has not yet recorded
-    // the read when it returns.
+    // Notifications never come from inside this call, so a caller may record the read
+    // after starting it.
     QTimer::singleShot(0, this, [this, id, problem] {
         if (!problem.isEmpty())
             fail(id, problem);
