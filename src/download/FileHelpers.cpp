@@ -1,0 +1,41 @@
+#include "download/FileHelpers.h"
+
+#include <QDir>
+
+#include "platform/Paths.h"
+#include "platform/Text.h"
+
+namespace download {
+
+QTime systemClock() {
+    return QTime::currentTime();
+}
+
+QString bGetFileString(const QString &strPath, const QString &strDelim, std::int32_t StrStyle) {
+    return platform::cutPath(strPath, strDelim, StrStyle).value_or(QString());
+}
+
+bool bFolderExists(const QString &path) {
+    if (path.isEmpty())
+        return false;
+    // A folder that exists but cannot be listed counts as missing, as nothing could be
+    // found in it.
+    const QDir folder(path);
+    return folder.exists() && folder.isReadable();
+}
+
+bool bFileExists(const QString &FileName, bool /*useUnicode*/) {
+    return platform::pathExists(FileName);
+}
+
+QString bRenameExists(const QString &inFile, bool Overwrite, const Clock &clock) {
+    if (Overwrite || !bFileExists(inFile, false))
+        return inFile;
+    const platform::PathStem parts = platform::splitExtension(inFile);
+    QString renamed = parts.stem + QStringLiteral(", ") + platform::timeStampHHMMSS(clock());
+    if (parts.extension)
+        renamed += QLatin1Char('.') + *parts.extension;
+    return renamed;
+}
+
+} // namespace download

@@ -1,0 +1,263 @@
+#include "download/ctlAsyncDownload.h"
+
+#include <algorithm>
+#include <utility>
+
+#include <QFile>
+
+#include "platform/Events.h"
+#include "platform/Files.h"
+#include "platform/Numbers.h"
+#include "platform/PropertyBag.h"
+#include "platform/Text.h"
+
+namespace download {
+namespace {
+
+bool sameUrl(const QString &a, const QString &b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+QString folderOf(const QString &saveFileName) {
+    return bGetFileString(saveFileName, QStringLiteral("\\"), 2);
+}
+
+} // namespace
+
+using platform::AsyncProperty;
+namespace Code = platform::AsyncStatusCode;
+
+ctlAsyncDownload::ctlAsyncDownload(platform::ReadService &service, QObject *parent)
+    : QObject(parent)
+    , m_service(service) {
+    connect(&service, &platform::ReadService::readProgress, this,
+            &ctlAsyncDownload::onReadProgress);
+    connect(&service, &platform::ReadService::readComplete, this,
+            &ctlAsyncDownload::onReadComplete);
+}
+
+ctlAsyncDownload::~ctlAsyncDownload() {
+    platform::ignoringErrors([this] {
+        while (!m_AsyncDownloads.empty())
+            CancelDownload(m_AsyncDownloads.front());
+        // Reads of addresses no longer pending (a second read of the same address) must not
+        // outlive the control either, nor their temporary files.
+        const std::vector<StartedRead> rest = std::exchange(m_reads, {});
+        for (const StartedRead &read : rest)
+            m_service.CancelAsyncRead(read.propertyName);
+    });
+}
+
+void ctlAsyncDownload::Download(const QString &Url, const QString &SaveFileName) {
+    platform::ignoringErrors([&] {
+        m_CacheFile.clear();
+        // The property name is the save path when there is one, the address otherwise; the
+        // completion tells the two apart by comparing it with the target.
+        const QString propertyName = SaveFileName.isEmpty() ? Url : SaveFileName;
+        const bool toFile = propertyName != Url;
+        // Known before the service sees it, so that its notifications are never taken for
+        // strangers.
+        m_reads.push_back({Url, propertyName});
+        m_service.AsyncRead(Url, propertyName,
+                            toFile ? std::optional<QString>(folderOf(SaveFileName)) : std::nullopt);
+        if (indexOf(Url) < 0)
+            m_AsyncDownloads.push_back(Url);
+    });
+}
+
+void ctlAsyncDownload::CancelDownload(const QString &UrlGiven) {
+    // A copy: the caller's text may live in the list this call changes.
+    const QString Url = UrlGiven;
+    platform::ignoringErrors([&] {
+        // Every read of the address stops, whatever name it runs under (a download to a
+        // file runs under its save path).
+        std::vector<QString> names;
+        for (auto it = m_reads.begin(); it != m_reads.end();) {
+            if (sameUrl(it->url, Url)) {
+                if (std::find(names.begin(), names.end(), it->propertyName) == names.end())
+                    names.push_back(it->propertyName);
+                it = m_reads.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (const QString &name : names)
+            m_service.CancelAsyncRead(name);
+        const qsizetype index = indexOf(Url);
+        if (index >= 0)
+            m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
+    });
+    setStatus(5, Url);
+}
+
+void ctlAsyncDownload::CancelAllDownload() {
+    // The list is read afresh each time: a handler of Status(5) may change it.
+    while (!m_AsyncDownloads.empty())
+        CancelDownload(m_AsyncDownloads.front());
+    setStatus(6, QString());
+}
+
+QString ctlAsyncDownload::bRenameExists(const QString &inFile, bool Overwrite) const {
+    return download::bRenameExists(inFile, Overwrite, m_clock);
+}
+
+bool ctlAsyncDownload::bFileExists(const QString &FileName, bool useUnicode) const {
+    return download::bFileExists(FileName, useUnicode);
+}
+
+QString ctlAsyncDownload::bGetFileString(const QString &strPath, const QString &strDelim,
+                                         std::int32_t StrStyle) const {
+    return download::bGetFileString(strPath, strDelim, StrStyle);
+}
+
+void ctlAsyncDownload::readProperties(const platform::PropertyBag &bag) {
+    platform::ignoringErrors([&] {
+        const auto saved = bag.read(u"Status");
+        if (!saved) {
+            m_Status = 0;
+            return;
+        }
+        if (const auto *number = std::get_if<std::int32_t>(&*saved)) {
+            m_Status = *number;
+            return;
+        }
+        // A text value must be a number; otherwise the step fails and Status stays.
+        const auto parsed = platform::parseNumber(std::get<QString>(*saved));
+        if (parsed)
+            m_Status = platform::roundToInt32(*parsed);
+    });
+}
+
+void ctlAsyncDownload::writeProperties(platform::PropertyBag &bag) const {
+    bag.write(QStringLiteral("Status"), m_Status);
+}
+
+qsizetype ctlAsyncDownload::indexOf(const QString &Url) const {
+    const auto it = std::find_if(m_AsyncDownloads.begin(), m_AsyncDownloads.end(),
+                                 [&](const QString &entry) { return sameUrl(entry, Url); });
+    return it == m_AsyncDownloads.end() ? -1 : it - m_AsyncDownloads.begin();
+}
+
+bool ctlAsyncDownload::isOurs(const AsyncProperty &record) const {
+    return std::any_of(m_reads.begin(), m_reads.end(), [&](const StartedRead &read) {
+        return read.url == record.target && read.propertyName == record.propertyName;
+    });
+}
+
+void ctlAsyncDownload::setStatus(std::int32_t value, const QString &Info) {
+    m_Status = value;
+    if (m_sink)
+        platform::ignoringErrors([&] { m_sink->Status(value, Info); });
+}
+
+void ctlAsyncDownload::onReadProgress(const AsyncProperty &record) {
+    // A cancelled read may still have a notification on its way.
+    if (!isOurs(record))
+        return;
+    switch (record.statusCode) {
+    case Code::Error:
+        setStatus(7, record.statusText);
+        break;
+    case Code::Connecting:
+        setStatus(1, record.statusText);
+        break;
+    case Code::Redirecting:
+        setStatus(4, record.statusText);
+        break;
+    case Code::BeginDownloadData:
+        setStatus(2, record.target);
+        break;
+    case Code::DownloadingData:
+    case Code::EndDownloadData: {
+        float Percent = 0.0F;
+        if (record.bytesMax >= 1)
+            Percent = static_cast<float>(static_cast<double>(record.bytesRead) /
+                                         static_cast<double>(record.bytesMax) * 100.0);
+        setStatus(3, record.statusText);
+        if (m_sink)
+            platform::ignoringErrors([&] {
+                m_sink->Progress(record, Percent, DownloadsCount(), record.bytesRead,
+                                 record.bytesMax);
+            });
+        break;
+    }
+    case Code::MimeTypeAvailable:
+        if (m_sink)
+            platform::ignoringErrors([&] { m_sink->MimeType(record.statusText); });
+        break;
+    case Code::CacheFileNameAvailable:
+        m_CacheFile = record.statusText;
+        if (m_sink)
+            platform::ignoringErrors([&] { m_sink->CacheFileAvailable(record.statusText); });
+        break;
+    default:
+        break;
+    }
+}
+
+void ctlAsyncDownload::onReadComplete(const AsyncProperty &record) {
+    const auto started = std::find_if(m_reads.begin(), m_reads.end(), [&](const StartedRead &r) {
+        return r.url == record.target && r.propertyName == record.propertyName;
+    });
+    if (started == m_reads.end())
+        return;
+    m_reads.erase(started);
+
+    AsyncProperty X = record;
+    if (X.propertyName != X.target)
+        saveFile(X);
+    const qsizetype index = indexOf(X.target);
+    if (index >= 0)
+        m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
+    setStatus(0, X.statusText);
+    if (m_sink) {
+        const std::int32_t count = DownloadsCount();
+        platform::ignoringErrors([&] { m_sink->Finished(X, count); });
+    }
+}
+
+// Publishes a finished download at its save path, or marks the record failed: whatever the
+// host is told, a file is there exactly when the read succeeded.
+void ctlAsyncDownload::saveFile(AsyncProperty &X) {
+    const auto failWith = [&X](const QString &reason) {
+        X.outcome = platform::ReadOutcome::Failed;
+        X.statusText = reason;
+        X.value.clear();
+    };
+    if (!X.succeeded())
+        return;
+    const QString folder = folderOf(X.propertyName);
+    if (!bFolderExists(folder)) {
+        failWith(QStringLiteral("the folder %1 does not exist").arg(folder));
+        return;
+    }
+    QString source = X.spoolFile;
+    QString error;
+    if (source.isEmpty()) {
+        // A service that hands the bytes over in memory: they go through a hidden file too.
+        auto file = platform::createHiddenTemporaryFile(folder, X.propertyName, error);
+        if (!file) {
+            failWith(error);
+            return;
+        }
+        source = file->fileName();
+        const bool written = file->write(X.value) == X.value.size() && file->flush();
+        if (!written) {
+            failWith(QStringLiteral("cannot write %1: %2").arg(source, file->errorString()));
+            file->remove();
+            return;
+        }
+        file->close();
+    }
+    const QString Path = bRenameExists(X.propertyName, m_Overwrite);
+    if (!platform::moveFileReplacing(source, Path, error)) {
+        QFile::remove(source);
+        failWith(error);
+        return;
+    }
+    X.spoolFile.clear();
+    if (m_sink)
+        platform::ignoringErrors([&] { m_sink->FileSaved(Path, X.target); });
+}
+
+} // namespace download

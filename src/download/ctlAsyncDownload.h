@@ -1,0 +1,112 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <QObject>
+#include <QString>
+
+#include "download/FileHelpers.h"
+#include "platform/ReadService.h"
+
+namespace platform {
+class PropertyBag;
+}
+
+namespace download {
+
+// What the control tells its host. Every event is raised synchronously on the GUI thread;
+// a handler may call back into the control, and that call runs to its end before the
+// control goes on. The defaults do nothing.
+class ctlAsyncDownloadEvents {
+public:
+    virtual ~ctlAsyncDownloadEvents() = default;
+
+    // Data arrived. `Percent` is 0 when the size is unknown; `DownloadsCount` includes
+    // the read being reported.
+    virtual void Progress(const platform::AsyncProperty & /*X*/, float /*Percent*/,
+                          std::int32_t /*DownloadsCount*/, qint64 /*BytesRead*/,
+                          qint64 /*BytesMax*/) {}
+    virtual void Status(std::int32_t /*Status*/, const QString & /*Info*/) {}
+    // A read ended, well or not: `X.succeeded()` tells which. For a read with a save file,
+    // success means the file was written.
+    virtual void Finished(const platform::AsyncProperty & /*X*/, std::int32_t /*DownloadsCount*/) {}
+    // Raised only for a file that was really written, complete, at `FileName`.
+    virtual void FileSaved(const QString & /*FileName*/, const QString & /*Url*/) {}
+    virtual void MimeType(const QString & /*MimeType*/) {}
+    virtual void CacheFileAvailable(const QString & /*FileName*/) {}
+};
+
+// The invisible download control: downloads addresses through a read service, keeps the
+// list of pending downloads, writes finished downloads to their save files and reports every
+// step by events. A download with a save file streams into a hidden temporary file in the
+// save folder that is moved to its final name in one step at completion, so a partial file
+// never appears at the save path and memory stays small. No operation reports an error to
+// its caller or throws: outcomes are told by events and by `Status`.
+class ctlAsyncDownload final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(ctlAsyncDownload)
+
+public:
+    // `service` must outlive the control.
+    explicit ctlAsyncDownload(platform::ReadService &service, QObject *parent = nullptr);
+    // Cancels every pending download, oldest first, each with `Status(5, URL)`, and stops
+    // every read the control started. The event sink, if any, must still be alive.
+    ~ctlAsyncDownload() override;
+
+    // The host that receives the events (none: events go nowhere). Not owned.
+    void setEventSink(ctlAsyncDownloadEvents *sink) { m_sink = sink; }
+    void setClock(Clock clock) { m_clock = std::move(clock); }
+
+    // Starts downloading `Url`: into memory without `SaveFileName`, else into that file.
+    void Download(const QString &Url, const QString &SaveFileName = QString());
+    // Stops every read of `Url` and forgets it; `Status(5, Url)` even when nothing was
+    // pending.
+    void CancelDownload(const QString &Url);
+    // Cancels the pending downloads oldest first, then `Status(6, "")`.
+    void CancelAllDownload();
+
+    bool Overwrite() const { return m_Overwrite; }
+    void setOverwrite(bool value) { m_Overwrite = value; }
+    std::int32_t Status() const { return m_Status; }
+    QString CacheFile() const { return m_CacheFile; }
+    std::int32_t DownloadsCount() const {
+        return static_cast<std::int32_t>(m_AsyncDownloads.size());
+    }
+
+    QString bRenameExists(const QString &inFile, bool Overwrite = false) const;
+    bool bFileExists(const QString &FileName, bool useUnicode = false) const;
+    QString bGetFileString(const QString &strPath, const QString &strDelim = QStringLiteral("."),
+                           std::int32_t StrStyle = 0) const;
+
+    // The design-time properties: only "Status" is loaded and saved.
+    void readProperties(const platform::PropertyBag &bag);
+    void writeProperties(platform::PropertyBag &bag) const;
+
+private:
+    struct StartedRead {
+        QString url;
+        QString propertyName;
+    };
+
+    void onReadProgress(const platform::AsyncProperty &record);
+    void onReadComplete(const platform::AsyncProperty &record);
+    bool isOurs(const platform::AsyncProperty &record) const;
+    void saveFile(platform::AsyncProperty &X);
+    qsizetype indexOf(const QString &Url) const;
+    void setStatus(std::int32_t value, const QString &Info);
+
+    platform::ReadService &m_service;
+    ctlAsyncDownloadEvents *m_sink = nullptr;
+    Clock m_clock = systemClock;
+
+    // Pending downloads, oldest first; one per address, letter case ignored.
+    std::vector<QString> m_AsyncDownloads;
+    // Every read started and not yet complete or cancelled.
+    std::vector<StartedRead> m_reads;
+    QString m_CacheFile;
+    bool m_Overwrite = false;
+    std::int32_t m_Status = 0;
+};
+
+} // namespace download

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <memory>
+
+#include <QString>
+
+class QFile;
+
+// Files that appear at their final path in one step: they are written under a hidden
+// temporary name beside their destination and then moved into place, so no reader ever sees
+// half a file.
+namespace platform {
+
+// Creates a new, empty file with a hidden name (".NAME.XXXXXXXX.part", NAME taken from the
+// file name of `nameHint`) in `folder` and opens it for writing. The file gets 0666 less the
+// umask, like any new file. Nothing, and the reason in `error`, when the folder is empty,
+// missing or not writable.
+std::unique_ptr<QFile> createHiddenTemporaryFile(const QString &folder, const QString &nameHint,
+                                                 QString &error);
+
+// Moves `from` to `to` in one step, replacing a file already at `to`; both must lie on the
+// same file system. False, and the reason in `error`, when the move is impossible; `from`
+// then stays where it was. (POSIX rename; a Windows build uses MoveFileEx.)
+bool moveFileReplacing(const QString &from, const QString &to, QString &error);
+
+} // namespace platform

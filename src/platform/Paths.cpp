@@ -1,0 +1,53 @@
+#include "platform/Paths.h"
+
+#include <algorithm>
+
+#include <QFileInfo>
+
+namespace platform {
+
+bool isPathSeparator(QChar c) {
+    return c == u'/' || c == u'\\';
+}
+
+qsizetype lastPathSeparator(QStringView path) {
+    return std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'));
+}
+
+qsizetype lastDelimiter(QStringView path, QStringView delimiter) {
+    if (delimiter.isEmpty())
+        return -1;
+    if (delimiter.size() == 1 && isPathSeparator(delimiter.front()))
+        return lastPathSeparator(path);
+    return path.lastIndexOf(delimiter);
+}
+
+std::optional<QString> cutPath(const QString &path, const QString &delimiter, std::int32_t style) {
+    if (style < 0 || style > 2)
+        return std::nullopt;
+    const qsizetype last = lastDelimiter(path, delimiter);
+    if (last < 0)
+        return path;
+    if (style == 1)
+        return path.mid(last + delimiter.size());
+    if (style == 0 && delimiter == u".") {
+        const qsizetype separator = lastPathSeparator(path);
+        if (last < separator)
+            return QString();
+        return path.mid(separator + 1, last - separator - 1);
+    }
+    return path.left(last);
+}
+
+PathStem splitExtension(const QString &path) {
+    const qsizetype dot = path.lastIndexOf(u'.');
+    if (dot < 0 || dot < lastPathSeparator(path))
+        return {path, std::nullopt};
+    return {path.left(dot), path.mid(dot + 1)};
+}
+
+bool pathExists(const QString &path) {
+    return !path.isEmpty() && QFileInfo::exists(path);
+}
+
+} // namespace platform

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include <QString>
+#include <QStringView>
+
+// How the program sees paths. The names it is given were written for a system whose folder
+// separator is "\", while ours is "/". When a path is cut into folder and name, both "/" and
+// "\" count as separators, and asking for the last "\" finds the last of either. Paths the
+// program builds itself use "/". "." introduces the extension only when it lies after the
+// last separator. All comparisons are exact (case-sensitive).
+namespace platform {
+
+bool isPathSeparator(QChar c);
+
+// Position of the last "/" or "\" in `path`, -1 when there is none.
+qsizetype lastPathSeparator(QStringView path);
+
+// Position of the last occurrence of `delimiter` in `path`, -1 when there is none. A
+// delimiter that is a single separator ("/" or "\") finds the last separator of either kind.
+qsizetype lastDelimiter(QStringView path, QStringView delimiter);
+
+// Cuts `path` at the last `delimiter`:
+//   1: what follows it (the extension for ".", the file name for a separator)
+//   2: what precedes it (the path without extension for ".", the folder for a separator)
+//   0: with "." the bare file name, between the last separator and the last "." — the empty
+//      text when that "." lies before the last separator; with any other delimiter as 2
+// When the delimiter does not occur (or is empty), styles 0, 1 and 2 give `path` itself.
+// Any other style gives nothing, and the caller decides what that means.
+std::optional<QString> cutPath(const QString &path, const QString &delimiter, std::int32_t style);
+
+// `path` split into the part before its extension and the extension (without the "."). A
+// path whose last "." lies before its last separator, or that has no ".", has no extension.
+struct PathStem {
+    QString stem;
+    std::optional<QString> extension;
+};
+PathStem splitExtension(const QString &path);
+
+// Whether the file system knows `path` (a folder counts too); false for the empty path.
+bool pathExists(const QString &path);
+
+} // namespace platform

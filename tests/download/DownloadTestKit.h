@@ -1,0 +1,87 @@
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include "download/ctlAsyncDownload.h"
+
+// What the download tests share: an event recorder and a look at scratch folders.
+
+inline QByteArray contentsOf(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Every entry of `folder`, hidden ones included, by name.
+inline QStringList entriesOf(const QString &folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+// Records the control's events as short lines, in order, so that a test can compare whole
+// sequences. Hooks let a test call back into the control from inside an event.
+struct EventLog final : download::ctlAsyncDownloadEvents {
+    QStringList lines;
+    std::vector<platform::AsyncProperty> finished;
+    std::vector<float> percents;
+    QStringList savedFiles;
+    std::function<void(std::int32_t, const QString &)> onStatus;
+    std::function<void(const platform::AsyncProperty &)> onFinished;
+    std::function<void()> onProgress;
+
+    void Progress(const platform::AsyncProperty &X, float Percent, std::int32_t DownloadsCount,
+                  qint64 BytesRead, qint64 BytesMax) override {
+        percents.push_back(Percent);
+        lines << QStringLiteral("Progress %1 %2 %3/%4 %5")
+                     .arg(double(Percent))
+                     .arg(DownloadsCount)
+                     .arg(BytesRead)
+                     .arg(BytesMax)
+                     .arg(X.target);
+        if (onProgress)
+            onProgress();
+    }
+    void Status(std::int32_t Status, const QString &Info) override {
+        lines << QStringLiteral("Status %1 %2").arg(Status).arg(Info);
+        if (onStatus)
+            onStatus(Status, Info);
+    }
+    void Finished(const platform::AsyncProperty &X, std::int32_t DownloadsCount) override {
+        finished.push_back(X);
+        lines << QStringLiteral("Finished %1 %2 %3")
+                     .arg(X.succeeded() ? QStringLiteral("ok") : QStringLiteral("failed"))
+                     .arg(DownloadsCount)
+                     .arg(X.target);
+        if (onFinished)
+            onFinished(X);
+    }
+    void FileSaved(const QString &FileName, const QString &Url) override {
+        savedFiles << FileName;
+        lines << QStringLiteral("FileSaved %1 %2").arg(FileName, Url);
+    }
+    void MimeType(const QString &MimeType) override {
+        lines << QStringLiteral("MimeType ") + MimeType;
+    }
+    void CacheFileAvailable(const QString &FileName) override {
+        lines << QStringLiteral("CacheFileAvailable ") + FileName;
+    }
+
+    // The lines that start with `prefix`.
+    QStringList only(const QString &prefix) const {
+        QStringList out;
+        for (const QString &line : lines)
+            if (line.startsWith(prefix))
+                out << line;
+        return out;
+    }
+};

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include "platform/ReadService.h"
+
+// A read service that only records what it is asked and sends the notifications a test
+// scripts, including status codes no real transport produces.
+class FakeReadService final : public platform::ReadService {
+    Q_OBJECT
+
+public:
+    struct Started {
+        QString target;
+        QString propertyName;
+        std::optional<QString> spoolFolder;
+    };
+    std::vector<Started> started;
+    QStringList cancelled;
+
+    void AsyncRead(const QString &target, const QString &propertyName,
+                   const std::optional<QString> &spoolFolder) override {
+        started.push_back({target, propertyName, spoolFolder});
+    }
+    void CancelAsyncRead(const QString &propertyName) override { cancelled << propertyName; }
+
+    static platform::AsyncProperty record(const QString &target, const QString &propertyName,
+                                          std::int32_t code, const QString &text = QString(),
+                                          qint64 read = 0, qint64 max = 0) {
+        platform::AsyncProperty r;
+        r.target = target;
+        r.propertyName = propertyName;
+        r.statusCode = code;
+        r.statusText = text;
+        r.bytesRead = read;
+        r.bytesMax = max;
+        return r;
+    }
+    void progress(const platform::AsyncProperty &r) { emit readProgress(r); }
+    void complete(platform::AsyncProperty r, platform::ReadOutcome outcome,
+                  const QByteArray &value = QByteArray()) {
+        r.outcome = outcome;
+        r.value = value;
+        r.bytesRead = value.size();
+        emit readComplete(r);
+    }
+};

@@ -1,0 +1,390 @@
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "download/ctlAsyncDownload.h"
+#include "platform/PropertyBag.h"
+
+#include "download/DownloadTestKit.h"
+#include "download/FakeReadService.h"
+
+using download::ctlAsyncDownload;
+using platform::ReadOutcome;
+namespace Code = platform::AsyncStatusCode;
+
+namespace {
+
+const QString PageUrl = QStringLiteral("http://portal.test/content/7.html");
+const QString PackageUrl = QStringLiteral("http://portal.test/download/d_load.php?d_id=7");
+
+// A control over a fake service, reporting to a log that outlives it (the control raises
+// events while it goes).
+struct Rig {
+    FakeReadService service;
+    EventLog log;
+    ctlAsyncDownload control{service};
+    Rig() { control.setEventSink(&log); }
+};
+
+} // namespace
+
+class tst_AsyncDownload : public QObject {
+    Q_OBJECT
+
+private slots:
+    void startsReadsUnderTheRightName();
+    void pendingListIgnoresLetterCase();
+    void progressCodes_data();
+    void progressCodes();
+    void percent_data();
+    void percent();
+    void pageIntoMemory();
+    void saveFile_data();
+    void saveFile();
+    void failedReadWritesNothing_data();
+    void failedReadWritesNothing();
+    void secondReadOfTheSameAddress();
+    void cancelStopsTheReadWhateverItsName();
+    void cancelAll();
+    void cancelAllFromAHandler();
+    void notificationsAfterCancelAreIgnored();
+    void destructionCancelsOldestFirst();
+    void designTimeProperties();
+};
+
+void tst_AsyncDownload::startsReadsUnderTheRightName() {
+    Rig rig;
+    auto &[service, log, control] = rig;
+    QCOMPARE(control.DownloadsCount(), 0);
+    control.Download(PageUrl);
+    control.Download(PackageUrl, QStringLiteral("/srv/dl/pkg.zip"));
+    QCOMPARE(service.started.size(), size_t(2));
+    QCOMPARE(service.started[0].propertyName, PageUrl);
+    QVERIFY(!service.started[0].spoolFolder);
+    QCOMPARE(service.started[1].propertyName, QStringLiteral("/srv/dl/pkg.zip"));
+    QCOMPARE(service.started[1].spoolFolder, std::optional<QString>(QStringLiteral("/srv/dl")));
+    QCOMPARE(control.DownloadsCount(), 2);
+    QVERIFY(log.lines.isEmpty()); // starting raises nothing
+}
+
+void tst_AsyncDownload::pendingListIgnoresLetterCase() {
+    FakeReadService service;
+    ctlAsyncDownload control(service);
+    control.Download(PageUrl);
+    control.Download(PageUrl.toUpper());
+    QCOMPARE(service.started.size(), size_t(2)); // a second read all the same
+    QCOMPARE(control.DownloadsCount(), 1);
+    control.CancelDownload(PageUrl.toUpper());
+    QCOMPARE(control.DownloadsCount(), 0);
+}
+
+void tst_AsyncDownload::progressCodes_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("cacheFile");
+
+    const QString none;
+    QTest::newRow("0 error") << 0 << QStringList{"Status 7 text"} << 7 << none;
+    QTest::newRow("1 finding") << 1 << QStringList{} << 0 << none;
+    QTest::newRow("2 connecting") << 2 << QStringList{"Status 1 text"} << 1 << none;
+    QTest::newRow("3 redirecting") << 3 << QStringList{"Status 4 text"} << 4 << none;
+    QTest::newRow("4 begin: target, not text")
+        << 4 << QStringList{"Status 2 " + PageUrl} << 2 << none;
+    QTest::newRow("5 data") << 5
+                            << QStringList{"Status 3 text", "Progress 25 1 512/2048 " + PageUrl}
+                            << 3 << none;
+    QTest::newRow("6 complete") << 6
+                                << QStringList{"Status 3 text", "Progress 25 1 512/2048 " + PageUrl}
+                                << 3 << none;
+    QTest::newRow("11") << 11 << QStringList{} << 0 << none;
+    QTest::newRow("13 mime") << 13 << QStringList{"MimeType text"} << 0 << none;
+    QTest::newRow("14 cache") << 14 << QStringList{"CacheFileAvailable text"} << 0 << "text";
+    QTest::newRow("15") << 15 << QStringList{} << 0 << none;
+    QTest::newRow("-1") << -1 << QStringList{} << 0 << none;
+}
+
+void tst_AsyncDownload::progressCodes() {
+    QFETCH(int, code);
+    QFETCH(QStringList, events);
+    QFETCH(int, status);
+    QFETCH(QString, cacheFile);
+    Rig rig;
+    auto &[service, log, control] = rig;
+    control.Download(PageUrl);
+    service.progress(
+        FakeReadService::record(PageUrl, PageUrl, code, QStringLiteral("text"), 512, 2048));
+    QCOMPARE(log.lines, events);
+    QCOMPARE(control.Status(), status);
+    QCOMPARE(control.CacheFile(), cacheFile);
+    // Every download starts with an empty cache file.
+    control.Download(PackageUrl);
+    QCOMPARE(control.CacheFile(), QString());
+}
+
+void tst_AsyncDownload::percent_data() {
+    QTest::addColumn<qint64>("read");
+    QTest::addColumn<qint64>("max");
+    QTest::addColumn<float>("expected");
+    QTest::newRow("unknown size") << qint64(100) << qint64(0) << 0.0F;
+    QTest::newRow("negative size") << qint64(100) << qint64(-1) << 0.0F;
+    QTest::newRow("quarter") << qint64(512) << qint64(2048) << 25.0F;
+    QTest::newRow("third, not rounded") << qint64(1) << qint64(3) << 33.333332F;
+    QTest::newRow("all") << qint64(2048) << qint64(2048) << 100.0F;
+    QTest::newRow("beyond 2 GiB") << qint64(3) * 1024 * 1024 * 1024
+                                  << qint64(4) * 1024 * 1024 * 1024 << 75.0F;
+}
+
+void tst_AsyncDownload::percent() {
+    QFETCH(qint64, read);
+    QFETCH(qint64, max);
+    QFETCH(float, expected);
+    Rig rig;
+    auto &[service, log, control] = rig;
+    control.Download(PageUrl);
+    service.progress(
+        FakeReadService::record(PageUrl, PageUrl, Code::DownloadingData, {}, read, max));
+    QCOMPARE(log.percents.size(), size_t(1));
+    QCOMPARE(log.percents[0], expected);
+}
+
+void tst_AsyncDownload::pageIntoMemory() {
+    Rig rig;
+    auto &[service, log, control] = rig;
+    control.Download(PageUrl);
+    service.complete(FakeReadService::record(PageUrl, PageUrl, Code::EndDownloadData, "done"),
+                     ReadOutcome::Succeeded, "<h1 title=\"Demo 2.1\">");
+    QCOMPARE(log.lines, (QStringList{"Status 0 done", "Finished ok 0 " + PageUrl}));
+    QCOMPARE(log.finished.at(0).value, QByteArray("<h1 title=\"Demo 2.1\">"));
+    QCOMPARE(control.DownloadsCount(), 0);
+}
+
+// A service that hands over the bytes in memory: the control still publishes them in one
+// step and never leaves a temporary file.
+void tst_AsyncDownload::saveFile_data() {
+    QTest::addColumn<bool>("existing");
+    QTest::addColumn<bool>("overwrite");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("savedAs");
+    QTest::newRow("new file") << false << false << QByteArray("PK\3\4new") << "pkg.zip";
+    QTest::newRow("existing, stamped")
+        << true << false << QByteArray("PK\3\4new") << "pkg, 101530.zip";
+    QTest::newRow("existing, overwritten") << true << true << QByteArray("PK") << "pkg.zip";
+    QTest::newRow("empty body") << false << false << QByteArray() << "pkg.zip";
+}
+
+void tst_AsyncDownload::saveFile() {
+    QFETCH(bool, existing);
+    QFETCH(bool, overwrite);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, savedAs);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString target = dir.filePath(QStringLiteral("pkg.zip"));
+    const QByteArray old("an older and longer package");
+    if (existing)
+        QVERIFY(writeFile(target, old));
+    FakeReadService service;
+    ctlAsyncDownload control(service);
+    control.setClock([] { return QTime(10, 15, 30); });
+    control.setOverwrite(overwrite);
+    EventLog log;
+    control.setEventSink(&log);
+    control.Download(PackageUrl, target);
+    service.complete(FakeReadService::record(PackageUrl, target, Code::EndDownloadData, "done"),
+                     ReadOutcome::Succeeded, body);
+    const QString path = dir.filePath(savedAs);
+    QCOMPARE(log.lines, (QStringList{"FileSaved " + path + " " + PackageUrl, "Status 0 done",
+                                     "Finished ok 0 " + PackageUrl}));
+    QCOMPARE(contentsOf(path), body);
+    if (existing && !overwrite)
+        QCOMPARE(contentsOf(target), old);
+    QStringList expected{QStringLiteral("pkg.zip")};
+    if (savedAs != expected[0])
+        expected.prepend(savedAs);
+    QCOMPARE(entriesOf(dir.path()), expected);
+}
+
+void tst_AsyncDownload::failedReadWritesNothing_data() {
+    QTest::addColumn<bool>("existing");
+    QTest::addColumn<QString>("saveName"); // relative to the scratch folder
+    QTest::addColumn<bool>("succeeded");
+    QTest::newRow("failed read") << false << "pkg.zip" << false;
+    QTest::newRow("failed read, existing file") << true << "pkg.zip" << false;
+    QTest::newRow("folder missing") << false << "missing/pkg.zip" << true;
+    QTest::newRow("target is a folder") << false << "sub" << true;
+}
+
+void tst_AsyncDownload::failedReadWritesNothing() {
+    QFETCH(bool, existing);
+    QFETCH(QString, saveName);
+    QFETCH(bool, succeeded);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
+    if (existing)
+        QVERIFY(writeFile(dir.filePath(saveName), "keep me"));
+    const QStringList before = entriesOf(dir.path());
+    FakeReadService service;
+    ctlAsyncDownload control(service);
+    control.setOverwrite(true);
+    EventLog log;
+    control.setEventSink(&log);
+    const QString target = dir.filePath(saveName);
+    control.Download(PackageUrl, target);
+    service.complete(FakeReadService::record(PackageUrl, target, Code::Error, "broken"),
+                     succeeded ? ReadOutcome::Succeeded : ReadOutcome::Failed,
+                     succeeded ? QByteArray("bytes") : QByteArray());
+    QVERIFY(log.only("FileSaved").isEmpty());
+    QCOMPARE(log.only("Finished"), QStringList{"Finished failed 0 " + PackageUrl});
+    QCOMPARE(log.only("Status").size(), 1);
+    QVERIFY(log.only("Status").at(0).startsWith("Status 0 "));
+    QVERIFY(!log.finished.at(0).statusText.isEmpty());
+    QCOMPARE(entriesOf(dir.path()), before);
+    if (existing)
+        QCOMPARE(contentsOf(target), QByteArray("keep me"));
+    QVERIFY(entriesOf(dir.filePath("sub")).isEmpty());
+}
+
+void tst_AsyncDownload::secondReadOfTheSameAddress() {
+    Rig rig;
+    auto &[service, log, control] = rig;
+    control.Download(PageUrl);
+    control.Download(PageUrl);
+    const auto done = FakeReadService::record(PageUrl, PageUrl, Code::EndDownloadData, "done");
+    service.complete(done, ReadOutcome::Succeeded, "a");
+    service.complete(done, ReadOutcome::Succeeded, "b");
+    // A third completion belongs to no read the control started.
+    service.complete(done, ReadOutcome::Succeeded, "c");
+    QCOMPARE(log.only("Finished"),
+             (QStringList{"Finished ok 0 " + PageUrl, "Finished ok 0 " + PageUrl}));
+}
+
+void tst_AsyncDownload::cancelStopsTheReadWhateverItsName() {
+    Rig rig;
+    auto &[service, log, control] = rig;
+    control.Download(PageUrl);
+    control.Download(PackageUrl, QStringLiteral("/srv/dl/pkg.zip"));
+    control.Download(PackageUrl, QStringLiteral("/srv/dl/again.zip"));
+    control.CancelDownload(PackageUrl.toUpper());
+    QCOMPARE(service.cancelled,
+             (QStringList{QStringLiteral("/srv/dl/pkg.zip"), QStringLiteral("/srv/dl/again.zip")}));
+    QCOMPARE(control.DownloadsCount(), 1);
+    QCOMPARE(log.lines, QStringList{"Status 5 " + PackageUrl.toUpper()});
+    QCOMPARE(control.Status(), 5);
+
+    // Not pending: nothing to stop, the event all the same.
+    control.CancelDownload(QStringLiteral("http://elsewhere.test/"));
+    QCOMPARE(service.cancelled.size(), 2);
+    QCOMPARE(log.lines.last(), QStringLiteral("Status 5 http://elsewhere.test/"));
+    QCOMPARE(control.DownloadsCount(), 1);
+}
+
+void tst_AsyncDownload::cancelAll() {
+    Rig rig;
+    auto &[service, log, control] = rig;
+    control.CancelAllDownload();
+    QCOMPARE(log.lines, QStringList{"Status 6 "});
+
+    log.lines.clear();
+    const QStringList urls{"http://a.test/1", "http://b.test/2", "http://c.test/3"};
+    for (const QString &url : urls)
+        control.Download(url);
+    control.CancelAllDownload();
+    QCOMPARE(log.lines, (QStringList{"Status 5 " + urls[0], "Status 5 " + urls[1],
+                                     "Status 5 " + urls[2], "Status 6 "}));
+    QCOMPARE(service.cancelled, urls);
+    QCOMPARE(control.DownloadsCount(), 0);
+    QCOMPARE(control.Status(), 6);
+}
+
+// A host may call back into the control from an event; the call runs to its end first.
+void tst_AsyncDownload::cancelAllFromAHandler() {
+    Rig rig;
+    auto &[service, log, control] = rig;
+    control.Download(PageUrl);
+    control.Download(PackageUrl);
+    log.onStatus = [&](std::int32_t status, const QString &) {
+        if (status == 1)
+            control.CancelAllDownload();
+    };
+    service.progress(FakeReadService::record(PageUrl, PageUrl, Code::Connecting, "connecting"));
+    QCOMPARE(log.lines, (QStringList{"Status 1 connecting", "Status 5 " + PageUrl,
+                                     "Status 5 " + PackageUrl, "Status 6 "}));
+    QCOMPARE(control.DownloadsCount(), 0);
+
+    // A download started from Finished is pending once Finished returns.
+    log.onStatus = nullptr;
+    control.Download(PageUrl);
+    log.onFinished = [&](const platform::AsyncProperty &) { control.Download(PackageUrl); };
+    service.complete(FakeReadService::record(PageUrl, PageUrl, Code::EndDownloadData),
+                     ReadOutcome::Succeeded);
+    QCOMPARE(control.DownloadsCount(), 1);
+    QCOMPARE(service.started.back().target, PackageUrl);
+}
+
+void tst_AsyncDownload::notificationsAfterCancelAreIgnored() {
+    Rig rig;
+    auto &[service, log, control] = rig;
+    control.Download(PackageUrl, QStringLiteral("/srv/dl/pkg.zip"));
+    control.CancelDownload(PackageUrl);
+    log.lines.clear();
+    const auto late = FakeReadService::record(PackageUrl, QStringLiteral("/srv/dl/pkg.zip"),
+                                              Code::DownloadingData, "late", 1, 2);
+    service.progress(late);
+    service.complete(late, ReadOutcome::Succeeded, "x");
+    QVERIFY(log.lines.isEmpty());
+}
+
+void tst_AsyncDownload::destructionCancelsOldestFirst() {
+    FakeReadService service;
+    EventLog log;
+    {
+        ctlAsyncDownload control(service);
+        control.setEventSink(&log);
+        control.Download(PackageUrl, QStringLiteral("/srv/dl/pkg.zip"));
+        control.Download(PageUrl);
+        control.Download(PageUrl); // a second read of a pending address
+        service.complete(FakeReadService::record(PageUrl, PageUrl, Code::EndDownloadData),
+                         ReadOutcome::Succeeded);
+        log.lines.clear();
+    }
+    QCOMPARE(log.lines, QStringList{"Status 5 " + PackageUrl});
+    // The second page read was no longer pending, but it is stopped too.
+    QCOMPARE(service.cancelled, (QStringList{QStringLiteral("/srv/dl/pkg.zip"), PageUrl}));
+}
+
+void tst_AsyncDownload::designTimeProperties() {
+    FakeReadService service;
+    ctlAsyncDownload control(service);
+    control.setOverwrite(true);
+    control.Download(PageUrl);
+    service.progress(
+        FakeReadService::record(PageUrl, PageUrl, Code::CacheFileNameAvailable, "/var/cache/x"));
+    service.progress(FakeReadService::record(PageUrl, PageUrl, Code::Redirecting, "moved"));
+    platform::PropertyBag bag;
+    control.writeProperties(bag);
+    QCOMPARE(bag.properties().size(), size_t(1));
+    QCOMPARE(bag.properties()[0].name.toLower(), QStringLiteral("status"));
+    QCOMPARE(bag.read(u"Status"), std::optional<platform::PropertyValue>(std::int32_t(4)));
+
+    // Through the bytes and back into a fresh control; Overwrite and CacheFile start afresh.
+    const auto loaded = platform::PropertyBag::fromContents(bag.contents());
+    QVERIFY(loaded);
+    ctlAsyncDownload other(service);
+    other.readProperties(*loaded);
+    QCOMPARE(other.Status(), 4);
+    QCOMPARE(other.Overwrite(), false);
+    QCOMPARE(other.CacheFile(), QString());
+
+    platform::PropertyBag text;
+    text.write(QStringLiteral("STATUS"), QStringLiteral("3"));
+    other.readProperties(text);
+    QCOMPARE(other.Status(), 3);
+    other.readProperties(platform::PropertyBag());
+    QCOMPARE(other.Status(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_AsyncDownload)
+#include "tst_asyncdownload.moc"
