@@ -182,8 +182,10 @@ void NetworkReadService::onMetaDataChanged(quint64 id) {
         return;
     }
     const QString type = reply.header(QNetworkRequest::ContentTypeHeader).toString();
-    if (!type.isEmpty())
+    if (!type.isEmpty()) {
+        read->record.contentType = type;
         notify(id, AsyncStatusCode::MimeTypeAvailable, type);
+    }
 }
 
 void NetworkReadService::onRedirected(quint64 id, const QUrl &url) {

@@ -43,6 +43,9 @@ struct AsyncProperty {
     // code 14, the reason for code 0 and for a failed completion.
     QString statusText;
     std::int32_t statusCode = AsyncStatusCode::FindingResource;
+    // The answer's Content-Type once known (empty before, and when the server sent none);
+    // kept so the receiver of a finished page can tell the charset it declares.
+    QString contentType;
     ReadOutcome outcome = ReadOutcome::Running;
     // A spooled read that succeeded: the hidden temporary file in the spool folder that holds
     // exactly the received bytes. The receiver of the completion notification may move it

@@ -150,6 +150,7 @@ void tst_DownloadNetwork::pageIntoMemory() {
     QVERIFY(X.succeeded());
     QCOMPARE(X.value, body);
     QCOMPARE(X.target, url);
+    QCOMPARE(X.contentType, QString::fromLatin1(contentType));
     QCOMPARE(m_log->lines.first(), QStringLiteral("Status 1 connecting to 127.0.0.1"));
     QVERIFY(m_log->lines.contains("MimeType " + QString::fromLatin1(contentType)));
     QVERIFY(m_log->lines.contains("Status 2 " + url));

@@ -1,0 +1,99 @@
+#include "window/Interaction.h"
+
+#include "platform/Numbers.h"
+#include "render/Regions.h"
+#include "window/WindowState.h"
+#include "window/Workflow.h"
+
+namespace window {
+namespace {
+
+constexpr int KeyEscape = 27;
+
+} // namespace
+
+using namespace render;
+
+Interaction::Interaction(WindowState &state, WindowHost &host, Workflow &workflow)
+    : m_state(state)
+    , m_host(host)
+    , m_workflow(workflow) {}
+
+std::int32_t Interaction::GetHitRegion(std::int32_t x, std::int32_t y) const {
+    const std::int32_t cx = platform::checkedAdd(x, -m_state.lShadowMargin);
+    const std::int32_t cy = platform::checkedAdd(y, -m_state.lShadowMargin);
+    const RegionRects &r = m_host.regions();
+    for (const ScreenRegion region : {srClose, srMinimize, srExpand, srStyle15, srStyle25,
+                                      srStyle27, srActionButton, srTitleBar, srStatusLine})
+        if (r.of(region).contains(cx, cy))
+            return region;
+    return srNone;
+}
+
+std::int32_t Interaction::hitAt(float X, float Y) const {
+    return GetHitRegion(platform::roundToInt32(X), platform::roundToInt32(Y));
+}
+
+void Interaction::redrawLast(std::int32_t lMouseStatus, const char *source) {
+    m_host.ReDraw(QString::fromLatin1(source), lMouseStatus, m_host.strLastInfo1(),
+                  m_host.strLastInfo2(), m_host.sngLastPercent(), -1);
+}
+
+void Interaction::Form_MouseDown(float X, float Y) {
+    const std::int32_t r = hitAt(X, Y);
+    m_state.lPressedRegion = r;
+    if (r == srNone || r == srTitleBar) {
+        m_host.beginWindowDrag();
+        return;
+    }
+    m_state.lHoverRegion = r;
+    redrawLast(2, "Form_MouseDown");
+}
+
+void Interaction::Form_MouseMove(float X, float Y) {
+    const std::int32_t r = hitAt(X, Y);
+    if (r == m_state.lHoverRegion)
+        return;
+    m_state.lHoverRegion = r;
+    redrawLast(1, "Form_MouseMove");
+}
+
+void Interaction::Form_MouseUp(float X, float Y) {
+    const std::int32_t r = hitAt(X, Y);
+    if (r != m_state.lPressedRegion)
+        return;
+    redrawLast(0, "Form_MouseUp");
+    switch (r) {
+    case srStatusLine:
+        m_workflow.OpenAuthorPage();
+        break;
+    case srClose:
+        m_host.Unload();
+        break;
+    case srMinimize:
+        m_host.minimize();
+        break;
+    case srExpand:
+        m_state.Tag = m_state.Tag == u"0" ? QStringLiteral("1") : QStringLiteral("0");
+        m_host.switchViewSize();
+        break;
+    case srStyle15:
+    case srStyle25:
+    case srStyle27:
+        m_state.lThemeStyle = r == srStyle15 ? 15 : r == srStyle25 ? 25 : 27;
+        redrawLast(0, "Form_MouseUp");
+        break;
+    case srActionButton:
+        m_workflow.actionButtonClicked();
+        break;
+    default:
+        break;
+    }
+}
+
+void Interaction::Form_KeyUp(int KeyCode) {
+    if (KeyCode == KeyEscape)
+        m_host.Unload();
+}
+
+} // namespace window

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+
+namespace window {
+
+class WindowHost;
+class Workflow;
+struct WindowState;
+
+// Turns the window's pointer and key events into the behaviour of the painted controls: a
+// click counts when the button goes down and comes up over the same region; a press on the
+// title bar or on no region drags the window. Every mouse button acts alike.
+class Interaction {
+public:
+    Interaction(WindowState &state, WindowHost &host, Workflow &workflow);
+
+    // The region under the client point (x, y): the card starts lShadowMargin pixels in.
+    // The small buttons are tested before the bars they lie in.
+    std::int32_t GetHitRegion(std::int32_t x, std::int32_t y) const;
+
+    // X and Y are client coordinates in pixels.
+    void Form_MouseDown(float X, float Y);
+    void Form_MouseMove(float X, float Y);
+    void Form_MouseUp(float X, float Y);
+    void Form_KeyUp(int KeyCode);
+
+private:
+    std::int32_t hitAt(float X, float Y) const;
+    void redrawLast(std::int32_t lMouseStatus, const char *source);
+
+    WindowState &m_state;
+    WindowHost &m_host;
+    Workflow &m_workflow;
+};
+
+} // namespace window

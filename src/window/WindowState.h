@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+
+#include <QString>
+
+#include "window/StartupValues.h"
+
+namespace render {
+struct RegionRects;
+}
+
+namespace window {
+
+// The updater window's state that the workflow, the pointer handling and the picture share.
+// Start-up fills the derived values; the rest starts as listed.
+struct WindowState : StartupValues {
+    QString Tag = QStringLiteral("0"); // "0" compact view, "1" expanded view
+    QString strPageTitle;
+    QString strPackagePath;
+    std::int32_t lLastPercent = 0;
+    std::int32_t lPressedRegion = 0;
+};
+
+// What the workflow and the pointer handling ask of the window. Implemented by frmDown, and
+// by fakes in tests.
+class WindowHost {
+public:
+    virtual ~WindowHost() = default;
+
+    // The one repaint entry; remembers strInfo1, strInfo2 and lPercentValue unless the
+    // window is minimised.
+    virtual void ReDraw(const QString &strActionSource, std::int32_t lMouseStatus,
+                        const QString &strInfo1, const QString &strInfo2, float lPercentValue,
+                        std::int32_t perColor) = 0;
+    virtual QString strLastInfo1() const = 0;
+    virtual QString strLastInfo2() const = 0;
+    virtual float sngLastPercent() const = 0;
+    virtual const render::RegionRects &regions() const = 0;
+
+    // Animates between the compact and the expanded size, whichever the window has now.
+    virtual void switchViewSize() = 0;
+    virtual void Unload() = 0;
+    virtual void minimize() = 0;
+    // Lets the window follow the pointer until the button is released.
+    virtual void beginWindowDrag() = 0;
+    virtual void processPendingEvents() = 0;
+};
+
+} // namespace window

@@ -1,0 +1,169 @@
+#include "window/Workflow.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "platform/MessageBoxes.h"
+#include "platform/Numbers.h"
+#include "platform/Shell.h"
+#include "window/FileNames.h"
+#include "window/PageTitle.h"
+#include "window/WindowState.h"
+
+namespace window {
+namespace {
+
+const QString TextCheckFailed = QStringLiteral("检查更新失败，请稍后重试。");
+const QString TextDownloadFailed = QStringLiteral("文件下载失败！");
+const QString TextOpenQuestion =
+    QStringLiteral("文件已经完成下载。软件必须解压后才能正常使用，是否用系统默认程序打开软件包？");
+const QString TextSavedHere = QStringLiteral("文件已经下载到当前目录。");
+
+} // namespace
+
+Workflow::Workflow(WindowState &state, WindowHost &host, const Services &services)
+    : m_state(state)
+    , m_host(host)
+    , m_services(services) {}
+
+void Workflow::actionButtonClicked() {
+    const QString caption = m_state.strActionCaption;
+    if (caption == CaptionDownload)
+        StartDownload();
+    else if (caption == CaptionCheck)
+        StartCheck();
+    else if (caption == CaptionCancel)
+        CancelCheck();
+}
+
+void Workflow::StartCheck() {
+    m_state.strActionCaption = CaptionCancel;
+    m_host.ReDraw(QStringLiteral("Form_MouseUp"), 0, m_host.strLastInfo1(), TextChecking,
+                  m_host.sngLastPercent(), -1);
+    m_services.control->Download(m_state.strPageUrl);
+}
+
+void Workflow::StartDownload() {
+    m_state.strActionCaption.clear();
+    m_host.ReDraw(QStringLiteral("Form_MouseUp"), 0, m_host.strLastInfo1(), TextDownloading,
+                  m_host.sngLastPercent(), -1);
+    if (m_state.Tag == u"1") {
+        m_state.Tag = QStringLiteral("0");
+        m_host.switchViewSize();
+    }
+    m_savedPackage.clear();
+    m_services.control->Download(m_state.strPackageUrl, m_state.strPackagePath);
+}
+
+void Workflow::CancelCheck() {
+    m_services.control->CancelAllDownload();
+    const bool wasExpanded = m_state.Tag == u"1";
+    m_state.Tag = QStringLiteral("0");
+    m_state.strActionCaption = CaptionCheck;
+    if (wasExpanded)
+        m_host.switchViewSize();
+    m_host.ReDraw(QStringLiteral("Form_MouseUp"), 0, m_host.strLastInfo1(), m_host.strLastInfo2(),
+                  m_host.sngLastPercent(), -1);
+}
+
+void Workflow::OpenAuthorPage() {
+    if (m_services.shell)
+        m_services.shell->open(m_services.authorPage);
+}
+
+void Workflow::Progress(const platform::AsyncProperty &X, float Percent, std::int32_t, qint64,
+                        qint64) {
+    if (m_detached || Percent >= 100)
+        return;
+    const std::int32_t p = platform::roundToInt32(Percent);
+    if (p == m_state.lLastPercent)
+        return;
+    m_state.lLastPercent = p;
+    const QString text = X.target == m_state.strPageUrl ? TextChecking : TextDownloading;
+    m_host.ReDraw(QStringLiteral("ctlAsyncDownload1_Progress"), 0, m_host.strLastInfo1(), text,
+                  Percent, -1);
+    m_host.processPendingEvents();
+}
+
+void Workflow::Status(std::int32_t Status, const QString &) {
+    if (m_detached || (Status != 5 && Status != 6))
+        return;
+    m_state.strActionCaption = CaptionDownload;
+    showIdle(QStringLiteral("ctlAsyncDownload1_Status"));
+}
+
+void Workflow::FileSaved(const QString &FileName, const QString &Url) {
+    if (Url == m_state.strPackageUrl)
+        m_savedPackage = FileName;
+}
+
+void Workflow::Finished(const platform::AsyncProperty &X, std::int32_t) {
+    if (m_detached)
+        return;
+    if (X.target == m_state.strPageUrl)
+        pageFinished(X);
+    else if (X.target == m_state.strPackageUrl)
+        packageFinished(X);
+}
+
+void Workflow::pageFinished(const platform::AsyncProperty &X) {
+    const std::optional<QString> title =
+        X.succeeded() ? pageTitle(decodePage(X.value, X.contentType.toLatin1())) : std::nullopt;
+    if (!title) {
+        checkFailed();
+        return;
+    }
+    m_state.strPageTitle = *title;
+    m_state.strPackagePath =
+        UniqueFileName(PathWithBackslash(m_services.programFolder) + packageFileName(*title));
+    m_state.strActionCaption = CaptionDownload;
+    if (m_state.Tag == u"0") {
+        m_state.Tag = QStringLiteral("1");
+        m_host.switchViewSize();
+    }
+    showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
+}
+
+// A page that could not be read, or that names no version, is no found version: the user
+// hears of it and may check again.
+void Workflow::checkFailed() {
+    m_services.messageBoxes->show(TextCheckFailed, platform::MessageError, m_state.strTitleText);
+    m_state.strActionCaption = CaptionCheck;
+    if (m_state.Tag == u"1") {
+        m_state.Tag = QStringLiteral("0");
+        m_host.switchViewSize();
+    }
+    showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
+}
+
+void Workflow::packageFinished(const platform::AsyncProperty &X) {
+    // Only a file the control really wrote counts, wherever it had to put it.
+    const QString saved = m_savedPackage.isEmpty() ? m_state.strPackagePath : m_savedPackage;
+    if (!X.succeeded() || !FileExists(saved)) {
+        m_services.messageBoxes->show(TextDownloadFailed, platform::MessageError,
+                                      m_state.strTitleText);
+        showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
+        return;
+    }
+    m_state.strPackagePath = saved;
+    m_state.strActionCaption = CaptionCheck;
+    showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
+    const QString name = QFileInfo(saved).fileName();
+    const int answer =
+        m_services.messageBoxes->show(TextOpenQuestion + QStringLiteral("\r\n\r\n") + name,
+                                      platform::MessageYesNoQuestion, m_state.strTitleText);
+    if (answer == platform::AnswerYes) {
+        if (m_services.shell)
+            m_services.shell->open(saved);
+    } else {
+        m_services.messageBoxes->show(TextSavedHere, platform::MessageInformation,
+                                      m_state.strTitleText);
+    }
+    m_host.Unload();
+}
+
+void Workflow::showIdle(const QString &source) {
+    m_host.ReDraw(source, 0, m_host.strLastInfo1(), m_state.strAuthorLinkText, 0, -1);
+}
+
+} // namespace window

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+
+#include <QByteArray>
+#include <QString>
+
+#include "download/ctlAsyncDownload.h"
+
+namespace platform {
+class MessageBoxes;
+class Shell;
+} // namespace platform
+
+namespace window {
+
+class WindowHost;
+struct WindowState;
+
+inline const QString CaptionCancel = QStringLiteral("取消");
+inline const QString CaptionDownload = QStringLiteral("开始下载");
+inline const QString TextChecking = QStringLiteral("正在检查，请稍等 ...");
+inline const QString TextDownloading = QStringLiteral("正在下载，请稍等 ...");
+
+// The check and download stages. Its state is the action button's caption: "检查更新"
+// ready to check, "取消" checking, "开始下载" ready to download, empty while downloading or
+// when the copy is not configured. Every change ends in a repaint.
+class Workflow final : public download::ctlAsyncDownloadEvents {
+public:
+    struct Services {
+        download::ctlAsyncDownload *control = nullptr;
+        platform::MessageBoxes *messageBoxes = nullptr;
+        platform::Shell *shell = nullptr;
+        QString programFolder; // where the package is saved
+        QString authorPage;
+    };
+
+    Workflow(WindowState &state, WindowHost &host, const Services &services);
+
+    // The action button's click, by caption.
+    void actionButtonClicked();
+    void StartCheck();
+    void StartDownload();
+    void CancelCheck();
+    void OpenAuthorPage();
+
+    // After unload the window draws no more: later events (the control's own clean-up
+    // cancels pending reads) are ignored.
+    void detach() { m_detached = true; }
+
+    void Progress(const platform::AsyncProperty &X, float Percent, std::int32_t DownloadsCount,
+                  qint64 BytesRead, qint64 BytesMax) override;
+    void Status(std::int32_t Status, const QString &Info) override;
+    void Finished(const platform::AsyncProperty &X, std::int32_t DownloadsCount) override;
+    void FileSaved(const QString &FileName, const QString &Url) override;
+
+private:
+    void pageFinished(const platform::AsyncProperty &X);
+    void packageFinished(const platform::AsyncProperty &X);
+    void checkFailed();
+    void showIdle(const QString &source);
+
+    WindowState &m_state;
+    WindowHost &m_host;
+    Services m_services;
+    QString m_savedPackage; // where the control really wrote the package
+    bool m_detached = false;
+};
+
+} // namespace window
