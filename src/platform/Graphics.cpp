@@ -75,12 +75,12 @@ QPointF pathGradientCentre(const QPainterPath &path) {
     return sum / n;
 }
 
-QImage pathGradientImage(const QPainterPath &path, const QColor &centre, const QColor &surround,
-                         QPoint origin, QSize size) {
+QImage pathGradientImage(const QPainterPath &path, QPointF centre, const QColor &centreColor,
+                         const QColor &surround, QPoint origin, QSize size) {
     QImage image(size, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull())
         return image;
-    const QPointF c = pathGradientCentre(path);
+    const QPointF c = centre;
 
     // Each edge contributes the linear function s_e(p) = n.(p - c) / n.(a - c), which is 1 on
     // the edge's line and 0 at the centre; the scale that puts p on the outline is the
@@ -105,7 +105,7 @@ QImage pathGradientImage(const QPainterPath &path, const QColor &centre, const Q
             {n.x() / denominator, n.y() / denominator, -QPointF::dotProduct(n, c) / denominator});
     }
 
-    const QRgb inner = centre.rgba64().premultiplied().toArgb32();
+    const QRgb inner = centreColor.rgba64().premultiplied().toArgb32();
     const QRgb outer = surround.rgba64().premultiplied().toArgb32();
     auto mix = [](int from, int to, qreal t) { return int(std::lround(from + (to - from) * t)); };
     for (int y = 0; y < size.height(); ++y) {

@@ -45,16 +45,16 @@ GradientEnds angleGradientEnds(const QRectF &rect, qreal degrees);
 QLinearGradient angleGradient(const QRectF &rect, qreal degrees, const QColor &c1,
                               const QColor &c2);
 
-// The centre point of a centre gradient: the mean of all the path's points (curve control
-// points included).
+// The centre point of a centre gradient: the mean of all the path's points, curve control
+// points and repeated points included.
 QPointF pathGradientCentre(const QPainterPath &path);
 
 // A premultiplied image of a centre gradient: pixel (i, j) holds the colour at the point
-// origin + (i, j). Lines of equal colour are copies of the outline scaled about the centre;
-// the centre has `centre`, the outline and everything beyond it `surround`. Exact for
-// convex outlines.
-QImage pathGradientImage(const QPainterPath &path, const QColor &centre, const QColor &surround,
-                         QPoint origin, QSize size);
+// origin + (i, j). Lines of equal colour are copies of the outline scaled about `centre`
+// (which must lie inside); the centre point has `centreColor`, the outline and everything
+// beyond it `surround`. Exact for convex outlines.
+QImage pathGradientImage(const QPainterPath &path, QPointF centre, const QColor &centreColor,
+                         const QColor &surround, QPoint origin, QSize size);
 
 // A 5 x 5 colour matrix: [r g b a 1] (0..1, straight colour) times the matrix.
 using ColorMatrix = std::array<std::array<float, 5>, 5>;

@@ -180,8 +180,8 @@ private slots:
         closed.lineTo(100, 100);
         closed.lineTo(0, 100);
         QCOMPARE(pathGradientCentre(closed), QPointF(50, 50));
-        const QImage image =
-            pathGradientImage(closed, Qt::white, Qt::black, QPoint(0, 0), QSize(101, 101));
+        const QImage image = pathGradientImage(closed, QPointF(50, 50), Qt::white, Qt::black,
+                                               QPoint(0, 0), QSize(101, 101));
         QCOMPARE(qRed(image.pixel(50, 50)), 255);
         QCOMPARE(qRed(image.pixel(0, 50)), 0);
         // Equal colours lie on scaled copies of the square, not on circles.
