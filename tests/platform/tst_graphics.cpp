@@ -190,20 +190,6 @@ private slots:
         QVERIFY(std::abs(qRed(image.pixel(25, 50)) - 128) <= 1);
     }
 
-    void pensHaveFlatCapsAndDashes() {
-        const QPen pen = gdiPen(Qt::red, 2);
-        QCOMPARE(pen.capStyle(), Qt::FlatCap);
-        QCOMPARE(pen.joinStyle(), Qt::MiterJoin);
-        QCOMPARE(pen.miterLimit(), 10.0);
-        QPen dashed = pen;
-        setGdiDashStyle(dashed, 1);
-        QCOMPARE(dashed.dashPattern(), (QList<qreal>{3, 1}));
-        setGdiDashStyle(dashed, 4);
-        QCOMPARE(dashed.dashPattern(), (QList<qreal>{3, 1, 1, 1, 1, 1}));
-        setGdiDashStyle(dashed, 9);
-        QCOMPARE(dashed.style(), Qt::SolidLine);
-    }
-
     void onePixelLineIsCrisp() {
         QImage image = blank(20, 10);
         QPainter p(&image);
