@@ -13,6 +13,14 @@
 
 namespace platform {
 
+namespace {
+
+// Samples of the bicubic surface per source pixel below which drawImageStretched computes
+// every target pixel itself.
+constexpr qreal kBicubicSamplesPerSourcePixel = 5;
+
+} // namespace
+
 void useGdiPixelCentres(QPainter &painter) {
     painter.translate(kPixelCentreOffset, kPixelCentreOffset);
 }
@@ -155,6 +163,27 @@ QImage applyColorMatrix(const QImage &image, const ColorMatrix &m) {
 
 namespace {
 
+// One pixel's four premultiplied channels in the order of a QRgb's bytes (blue, green, red,
+// alpha), as one vector so the compiler can work on all four at once.
+using Pixel = float __attribute__((vector_size(16)));
+using PixelInts = int __attribute__((vector_size(16)));
+
+Pixel unpack(QRgb p) {
+    const PixelInts i = {int(p & 0xFF), int((p >> 8) & 0xFF), int((p >> 16) & 0xFF), int(p >> 24)};
+    return __builtin_convertvector(i, Pixel);
+}
+
+// Rounded and clamped to valid premultiplied bytes: alpha to 0..255, colours to 0..alpha.
+QRgb pack(Pixel v) {
+    const float a = std::clamp(v[3], 0.0f, 255.0f);
+    const Pixel low = {0, 0, 0, 0};
+    const Pixel high = {a, a, a, a};
+    v = v < low ? low : v;
+    v = v > high ? high : v;
+    const PixelInts i = __builtin_convertvector(v + 0.5f, PixelInts);
+    return QRgb(i[0]) | QRgb(i[1]) << 8 | QRgb(i[2]) << 16 | QRgb(i[3]) << 24;
+}
+
 // One contribution of a source pixel to a result pixel along one axis.
 struct Tap {
     int source;
@@ -163,7 +192,7 @@ struct Tap {
 };
 
 // The overlaps of source pixels of [s0, s1] with result pixels when that span is mapped
-// linearly onto [t0, t1].
+// linearly onto [t0, t1], ordered by source and so by result.
 std::vector<Tap> areaTaps(qreal s0, qreal s1, int sourceLength, qreal t0, qreal t1,
                           int resultLength) {
     std::vector<Tap> taps;
@@ -190,19 +219,6 @@ std::vector<Tap> areaTaps(qreal s0, qreal s1, int sourceLength, qreal t0, qreal 
     return taps;
 }
 
-QRgb packPremultiplied(const float *v) {
-    const int a = std::clamp(int(std::lround(v[3])), 0, 255);
-    auto channel = [a](float c) { return std::clamp(int(std::lround(c)), 0, a); };
-    return qRgba(channel(v[0]), channel(v[1]), channel(v[2]), a);
-}
-
-void unpack(QRgb p, float *v) {
-    v[0] = float(qRed(p));
-    v[1] = float(qGreen(p));
-    v[2] = float(qBlue(p));
-    v[3] = float(qAlpha(p));
-}
-
 // Catmull-Rom weights for the taps at -1, 0, 1, 2 around a sample at fraction t.
 void cubicWeights(float t, float *w) {
     const float t2 = t * t;
@@ -213,6 +229,51 @@ void cubicWeights(float t, float *w) {
     w[3] = 0.5f * t3 - 0.5f * t2;
 }
 
+// Source pixels per result pixel above which shrinkArea first averages blocks of pixels,
+// leaving about this many per result pixel.
+constexpr qreal kPreShrinkFactor = 4;
+
+// The image reduced by averaging blocks of k x k pixels (fewer at the right and bottom
+// edges, where the image ends inside a block). k is at most 16, so the sums fit the 16-bit
+// lanes that add two channels at once.
+QImage averageBlocks(const QImage &src, int k) {
+    const int sw = src.width();
+    const int sh = src.height();
+    const int w = (sw + k - 1) / k;
+    const int h = (sh + k - 1) / k;
+    QImage out(w, h, QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull())
+        return out;
+    std::vector<quint32> redBlue(static_cast<std::size_t>(w));
+    std::vector<quint32> alphaGreen(static_cast<std::size_t>(w));
+    for (int by = 0; by < h; ++by) {
+        std::fill(redBlue.begin(), redBlue.end(), 0);
+        std::fill(alphaGreen.begin(), alphaGreen.end(), 0);
+        const int rowsInBlock = std::min(k, sh - by * k);
+        for (int y = by * k; y < by * k + rowsInBlock; ++y) {
+            const auto *line = reinterpret_cast<const QRgb *>(src.constScanLine(y));
+            for (int bx = 0, x = 0; bx < w; ++bx) {
+                quint32 rb = 0, ag = 0;
+                for (const int end = std::min(sw, x + k); x < end; ++x) {
+                    rb += line[x] & 0x00FF00FF;
+                    ag += (line[x] >> 8) & 0x00FF00FF;
+                }
+                redBlue[std::size_t(bx)] += rb;
+                alphaGreen[std::size_t(bx)] += ag;
+            }
+        }
+        auto *outLine = reinterpret_cast<QRgb *>(out.scanLine(by));
+        for (int bx = 0; bx < w; ++bx) {
+            const quint32 count = quint32(rowsInBlock * std::min(k, sw - bx * k));
+            auto mean = [count](quint32 sum) { return (sum + count / 2) / count; };
+            const quint32 rb = redBlue[std::size_t(bx)], ag = alphaGreen[std::size_t(bx)];
+            outLine[bx] = mean(rb & 0xFFFF) | mean(rb >> 16) << 16 | mean(ag & 0xFFFF) << 8 |
+                          mean(ag >> 16) << 24;
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 QImage shrinkArea(const QImage &image, const QRectF &source, QSize size, const QRectF &target) {
@@ -220,44 +281,64 @@ QImage shrinkArea(const QImage &image, const QRectF &source, QSize size, const Q
     if (result.isNull())
         return result;
     result.fill(Qt::transparent);
-    const QImage src = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    const std::vector<Tap> across = areaTaps(source.left(), source.right(), src.width(),
-                                             target.left(), target.right(), size.width());
-    const std::vector<Tap> down = areaTaps(source.top(), source.bottom(), src.height(),
-                                           target.top(), target.bottom(), size.height());
+    QImage src = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QRectF from = source;
+    if (src.isNull() || !(target.width() > 0) || !(target.height() > 0))
+        return result;
+    // Both are box filters, so averaging twice differs from averaging once by a fraction
+    // of a result pixel; the first pass, over whole blocks, costs a few operations a pixel.
+    const qreal reduction =
+        std::min(from.width() / target.width(), from.height() / target.height());
+    const int k = std::min(16, int(reduction / kPreShrinkFactor));
+    if (k >= 2) {
+        src = averageBlocks(src, k);
+        if (src.isNull())
+            return result;
+        from = QRectF(from.left() / k, from.top() / k, from.width() / k, from.height() / k);
+    }
+    const std::vector<Tap> across = areaTaps(from.left(), from.right(), src.width(), target.left(),
+                                             target.right(), size.width());
+    const std::vector<Tap> down = areaTaps(from.top(), from.bottom(), src.height(), target.top(),
+                                           target.bottom(), size.height());
     if (across.empty() || down.empty())
         return result;
 
     const int w = size.width();
-    std::vector<float> rows(std::size_t(src.height()) * w * 4, 0.0f);
+    const Pixel zero = {0, 0, 0, 0};
+    std::vector<Pixel> rows(std::size_t(src.height()) * w, zero);
     std::vector<bool> used(std::size_t(src.height()), false);
     for (const Tap &d : down)
         used[std::size_t(d.source)] = true;
+    // Each result pixel is gathered in a register and stored once.
     for (int y = 0; y < src.height(); ++y) {
         if (!used[std::size_t(y)])
             continue;
         const auto *line = reinterpret_cast<const QRgb *>(src.constScanLine(y));
-        float *row = rows.data() + std::size_t(y) * w * 4;
+        Pixel *row = rows.data() + std::size_t(y) * w;
+        int current = across.front().result;
+        Pixel sum = zero;
         for (const Tap &t : across) {
-            float v[4];
-            unpack(line[t.source], v);
-            float *out = row + std::size_t(t.result) * 4;
-            for (int c = 0; c < 4; ++c)
-                out[c] += v[c] * t.weight;
+            if (t.result != current) {
+                row[current] = sum;
+                sum = zero;
+                current = t.result;
+            }
+            sum += unpack(line[t.source]) * t.weight;
         }
+        row[current] = sum;
     }
-    std::vector<float> sums(std::size_t(size.height()) * w * 4, 0.0f);
+    std::vector<Pixel> sums(std::size_t(size.height()) * w, zero);
     for (const Tap &t : down) {
-        const float *row = rows.data() + std::size_t(t.source) * w * 4;
-        float *out = sums.data() + std::size_t(t.result) * w * 4;
-        for (int i = 0; i < w * 4; ++i)
+        const Pixel *row = rows.data() + std::size_t(t.source) * w;
+        Pixel *out = sums.data() + std::size_t(t.result) * w;
+        for (int i = 0; i < w; ++i)
             out[i] += row[i] * t.weight;
     }
     for (int y = 0; y < size.height(); ++y) {
         auto *line = reinterpret_cast<QRgb *>(result.scanLine(y));
-        const float *sum = sums.data() + std::size_t(y) * w * 4;
+        const Pixel *sum = sums.data() + std::size_t(y) * w;
         for (int x = 0; x < w; ++x)
-            line[x] = packPremultiplied(sum + std::size_t(x) * 4);
+            line[x] = pack(sum[x]);
     }
     return result;
 }
@@ -274,7 +355,6 @@ QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &ar
     // The taps of one result pixel along an axis; taps beyond the image keep weight 0 so the
     // image fades out into transparency at its edges.
     struct Sample {
-        bool inside = false;
         int first = 0;
         float weight[4] = {};
     };
@@ -283,12 +363,9 @@ QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &ar
         const qreal scale = sourceLength / tLength;
         for (int i = 0; i < count; ++i) {
             const qreal centre = start + i + 0.5;
-            if (centre < t0 || centre > t0 + tLength)
-                continue;
             const qreal s = (centre - t0) * scale - 0.5;
             const int base = int(std::floor(s));
             Sample &sample = out[std::size_t(i)];
-            sample.inside = true;
             sample.first = base - 1;
             cubicWeights(float(s - base), sample.weight);
             for (int k = 0; k < 4; ++k) {
@@ -306,44 +383,33 @@ QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &ar
     const std::vector<Sample> down =
         samples(area.top(), h, target.top(), target.height(), src.height());
 
-    // Horizontal pass over every source row, then the vertical pass row by row over
-    // contiguous memory.
-    std::vector<float> rows(std::size_t(src.height()) * w * 4, 0.0f);
+    // Horizontal pass over every source row, then the vertical pass row by row.
+    const Pixel zero = {0, 0, 0, 0};
+    std::vector<Pixel> rows(std::size_t(src.height()) * w, zero);
     for (int y = 0; y < src.height(); ++y) {
         const auto *line = reinterpret_cast<const QRgb *>(src.constScanLine(y));
-        float *row = rows.data() + std::size_t(y) * w * 4;
+        Pixel *row = rows.data() + std::size_t(y) * w;
         for (int x = 0; x < w; ++x) {
             const Sample &s = across[std::size_t(x)];
-            if (!s.inside)
-                continue;
-            float *out = row + std::size_t(x) * 4;
-            for (int k = 0; k < 4; ++k) {
-                if (s.weight[k] == 0)
-                    continue;
-                float v[4];
-                unpack(line[s.first + k], v);
-                for (int c = 0; c < 4; ++c)
-                    out[c] += v[c] * s.weight[k];
-            }
+            const int base = s.first;
+            Pixel sum = zero;
+            for (int k = 0; k < 4; ++k)
+                if (s.weight[k] != 0)
+                    sum += unpack(line[base + k]) * s.weight[k];
+            row[x] = sum;
         }
     }
-    std::vector<float> sum(std::size_t(w) * 4);
+    // Taps beyond the image read a row of zeros.
+    const std::vector<Pixel> zeros(std::size_t(w), zero);
     for (int y = 0; y < h; ++y) {
         const Sample &s = down[std::size_t(y)];
-        if (!s.inside)
-            continue;
-        std::fill(sum.begin(), sum.end(), 0.0f);
-        for (int k = 0; k < 4; ++k) {
-            if (s.weight[k] == 0)
-                continue;
-            const float *row = rows.data() + std::size_t(s.first + k) * w * 4;
-            const float weight = s.weight[k];
-            for (int i = 0; i < w * 4; ++i)
-                sum[std::size_t(i)] += row[i] * weight;
-        }
+        const Pixel *r[4];
+        for (int k = 0; k < 4; ++k)
+            r[k] = s.weight[k] == 0 ? zeros.data() : rows.data() + std::size_t(s.first + k) * w;
+        const float w0 = s.weight[0], w1 = s.weight[1], w2 = s.weight[2], w3 = s.weight[3];
         auto *line = reinterpret_cast<QRgb *>(result.scanLine(y));
         for (int x = 0; x < w; ++x)
-            line[x] = packPremultiplied(sum.data() + std::size_t(x) * 4);
+            line[x] = pack(r[0][x] * w0 + r[1][x] * w1 + r[2][x] * w2 + r[3][x] * w3);
     }
     return result;
 }
@@ -355,7 +421,12 @@ void drawImageStretched(QPainter &painter, const QImage &image, const QRectF &ta
         painter.drawImage(target, image);
         return;
     }
-    QRect area = target.toAlignedRect();
+    // The pixels whose centres lie inside the target, as far as the device and clip reach.
+    const int left = int(std::ceil(target.left() - 0.5));
+    const int top = int(std::ceil(target.top() - 0.5));
+    const int right = int(std::floor(target.right() - 0.5));
+    const int bottom = int(std::floor(target.bottom() - 0.5));
+    QRect area(QPoint(left, top), QPoint(right, bottom));
     if (const QPaintDevice *device = painter.device()) {
         bool invertible = false;
         const QTransform toLogical = painter.combinedTransform().inverted(&invertible);
@@ -368,7 +439,27 @@ void drawImageStretched(QPainter &painter, const QImage &image, const QRectF &ta
         area &= painter.clipBoundingRect().toAlignedRect();
     if (area.isEmpty())
         return;
-    painter.drawImage(area.topLeft(), enlargeBicubic(image, target, area));
+
+    const qreal scale = std::min(target.width() / image.width(), target.height() / image.height());
+    const int step = std::max(1, int(scale / kBicubicSamplesPerSourcePixel));
+    if (step == 1) {
+        painter.drawImage(area.topLeft(), enlargeBicubic(image, target, area));
+        return;
+    }
+    // Strong enlargements: the bicubic surface on a grid of `step` pixels, with enough
+    // samples per source pixel that the painter's bilinear filling-in between them cannot be
+    // told apart, at a fraction of the cost. The first sample sits on the first pixel's
+    // centre and the grid runs one sample past the last, so no pixel depends on Qt's
+    // repetition of edge samples.
+    const QSize grid((area.width() - 1) / step + 2, (area.height() - 1) / step + 2);
+    const QPointF origin(area.left() + 0.5 - step / 2.0, area.top() + 0.5 - step / 2.0);
+    const QRectF onGrid((target.left() - origin.x()) / step, (target.top() - origin.y()) / step,
+                        target.width() / step, target.height() / step);
+    const QImage coarse = enlargeBicubic(image, onGrid, QRect(QPoint(0, 0), grid));
+    painter.save();
+    painter.setClipRect(area, Qt::IntersectClip);
+    painter.drawImage(QRectF(origin, QSizeF(grid.width() * step, grid.height() * step)), coarse);
+    painter.restore();
 }
 
 } // namespace platform

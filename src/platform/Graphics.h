@@ -71,14 +71,15 @@ QImage applyColorMatrix(const QImage &image, const ColorMatrix &matrix);
 QImage shrinkArea(const QImage &image, const QRectF &source, QSize size, const QRectF &target);
 
 // Bicubic enlargement (Catmull-Rom) of `image` stretched over `target`, computed for the
-// pixels of `area` only (those whose centre lies inside `target`; the rest stay transparent).
-// Samples beyond the image count as transparent, so the result fades out over about one
-// source pixel at every edge instead of ending hard.
+// pixel centres of `area` only. Samples beyond the image count as transparent, so the
+// result fades out over about one source pixel at every edge instead of ending hard.
 QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &area);
 
-// Draws `image` stretched over `target`: with the bicubic enlargement when the painter asks
-// for smooth pixmap transforms, else with nearest-neighbour sampling. Only the part that can
-// reach the painter's device is computed.
+// Draws `image` stretched over `target` onto the pixels whose centres lie inside it: with
+// the bicubic enlargement when the painter asks for smooth pixmap transforms, else with
+// nearest-neighbour sampling. Only the part that can reach the painter's device is computed,
+// and strong enlargements compute the bicubic surface on a coarser grid that the painter
+// fills in bilinearly.
 void drawImageStretched(QPainter &painter, const QImage &image, const QRectF &target);
 
 } // namespace platform

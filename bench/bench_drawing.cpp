@@ -1,5 +1,7 @@
-// Time of one DrawPathText of a typical status line, with the outline cache warm and cold:
-//   QT_QPA_PLATFORM=offscreen bench_path_text
+// Times of the painters as one frame of the window uses them: DrawPathText of a typical
+// status line with the outline cache warm and cold, the agreement paragraph and the
+// watermark, the rounded background panel and the card's image shadow:
+//   QT_QPA_PLATFORM=offscreen bench_drawing
 #include <algorithm>
 #include <cstdio>
 #include <vector>
@@ -10,7 +12,9 @@
 #include <QPainter>
 
 #include "drawing/Colors.h"
+#include "drawing/ImageShadow.h"
 #include "drawing/PathText.h"
+#include "drawing/RoundPanel.h"
 #include "platform/GraphicsText.h"
 
 namespace {
@@ -90,6 +94,29 @@ int main(int argc, char **argv) {
         drawing::DrawPathText(painter, watermark);
         mark.push_back(timer.nsecsElapsed());
     }
+    drawing::RoundPanelParams panel;
+    panel.sngRight = 439;
+    panel.sngBottom = 199;
+    panel.lFillStyle = 4;
+    panel.lColor1 = drawing::ShadeColor(0x00C08040, 0.25f);
+    panel.lColor2 = 0x00C08040;
+    panel.lColor3 = drawing::ShadeColor(0x00C08040, 0.35f);
+    panel.lColor4 = 0;
+    panel.iRadiusTopLeft = panel.iRadiusTopRight = 8;
+    panel.iRadiusBottomLeft = panel.iRadiusBottomRight = 8;
+    QImage surface(460, 220, QImage::Format_ARGB32_Premultiplied);
+    QPainter onSurface(&surface);
+    onSurface.setRenderHint(QPainter::SmoothPixmapTransform);
+    std::vector<qint64> panels, shadows;
+    for (int i = 0; i < rounds; ++i) {
+        timer.start();
+        drawing::DrawRoundPanel(painter, panel);
+        panels.push_back(timer.nsecsElapsed());
+        surface.fill(Qt::transparent);
+        timer.start();
+        drawing::DrawImageShadow(onSurface, canvas, {12, 12, 436, 196, 20, 255, 0x202020, 0});
+        shadows.push_back(timer.nsecsElapsed());
+    }
     std::printf("DrawPathText status line, cold cache: %.1f us (median of %d)\n",
                 medianMicroseconds(cold), rounds);
     std::printf("DrawPathText status line, warm cache: %.1f us (median of %d)\n",
@@ -100,5 +127,9 @@ int main(int argc, char **argv) {
                 medianMicroseconds(paragraph), rounds);
     std::printf("DrawPathText watermark 64px outlined, warm: %.1f us (median of %d)\n",
                 medianMicroseconds(mark), rounds);
+    std::printf("DrawRoundPanel 440x200 style-15 background: %.1f us (median of %d)\n",
+                medianMicroseconds(panels), rounds);
+    std::printf("DrawImageShadow of a 440x200 card, blur 20: %.1f us (median of %d)\n",
+                medianMicroseconds(shadows), rounds);
     return 0;
 }
