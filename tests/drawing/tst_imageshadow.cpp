@@ -6,15 +6,14 @@
 #include "drawing/ImageShadow.h"
 #include "drawing/WindowIcon.h"
 #include "platform/Numbers.h"
+#include "support/ImageProbes.h"
 
 using namespace drawing;
 
 namespace {
 
 QImage blank(int w, int h) {
-    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    return image;
+    return testsupport::blankImage(w, h);
 }
 
 QImage opaque(int w, int h, QRgb color) {

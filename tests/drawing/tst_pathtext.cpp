@@ -7,6 +7,7 @@
 #include "drawing/PathText.h"
 #include "platform/GraphicsText.h"
 #include "platform/Numbers.h"
+#include "support/ImageProbes.h"
 
 using namespace drawing;
 using platform::TextAlign;
@@ -14,9 +15,7 @@ using platform::TextAlign;
 namespace {
 
 QImage blank(int w = 200, int h = 100) {
-    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    return image;
+    return testsupport::blankImage(w, h);
 }
 
 QImage paint(const PathTextParams &p, int w = 200, int h = 100) {
@@ -38,15 +37,7 @@ PathTextParams text(const QString &s, LayoutRect rc, int align) {
     return p;
 }
 
-// Bounds of the pixels with any alpha.
-QRect inked(const QImage &image) {
-    QRect r;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(image.pixel(x, y)) > 0)
-                r |= QRect(x, y, 1, 1);
-    return r;
-}
+using testsupport::inkedRect;
 
 } // namespace
 
@@ -179,7 +170,7 @@ private slots:
 
     void centredTextIsCentred() {
         const LayoutRect rc{20, 10, 160, 60};
-        const QRect ink = inked(paint(text(QStringLiteral("检查更新"), rc, 5)));
+        const QRect ink = inkedRect(paint(text(QStringLiteral("检查更新"), rc, 5)));
         const QPointF centre = QRectF(ink).center();
         QVERIFY2(std::abs(centre.x() - (rc.X + rc.Width / 2.0)) <= 1,
                  qPrintable(QString::number(centre.x())));
@@ -190,8 +181,8 @@ private slots:
 
     void trimmedBeforeAlignment() {
         const LayoutRect rc{0, 0, 200, 40};
-        const QRect a = inked(paint(text(QStringLiteral("更新"), rc, 6)));
-        const QRect b = inked(paint(text(QStringLiteral("  更新  "), rc, 6)));
+        const QRect a = inkedRect(paint(text(QStringLiteral("更新"), rc, 6)));
+        const QRect b = inkedRect(paint(text(QStringLiteral("  更新  "), rc, 6)));
         QCOMPARE(a, b);
     }
 
@@ -209,7 +200,7 @@ private slots:
         QFETCH(int, lines);
         PathTextParams p = text(string, {10, 0, width, 100}, 8);
         QCOMPARE(platform::textLineCount(PathTextRequest(p)), lines);
-        const QRect ink = inked(paint(p, 300, 100));
+        const QRect ink = inkedRect(paint(p, 300, 100));
         QVERIFY(ink.left() >= 10);
         QVERIFY2(ink.right() <= 10 + width, qPrintable(QString::number(ink.right())));
         // Every line is centred on its own.

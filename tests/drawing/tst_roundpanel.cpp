@@ -6,6 +6,7 @@
 #include "drawing/RoundPanel.h"
 #include "platform/Graphics.h"
 #include "platform/Numbers.h"
+#include "support/ImageProbes.h"
 
 using namespace drawing;
 using E = OutlineElement;
@@ -23,9 +24,7 @@ RoundPanelParams panel(float l, float t, float r, float b, std::int16_t radius) 
 }
 
 QImage blank(int w = 140, int h = 90) {
-    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    return image;
+    return testsupport::blankImage(w, h);
 }
 
 // A panel at (10, 10)-(109, 69) with square corners: red border, blue bevel, green fill.

@@ -6,15 +6,14 @@
 
 #include "platform/Graphics.h"
 #include "platform/GraphicsText.h"
+#include "support/ImageProbes.h"
 
 using namespace platform;
 
 namespace {
 
 QImage blank(int w, int h) {
-    QImage image(w, h, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    return image;
+    return testsupport::blankImage(w, h);
 }
 
 TextPathRequest request(const QString &text, qreal width = 0, qreal height = 0) {
@@ -27,16 +26,7 @@ TextPathRequest request(const QString &text, qreal width = 0, qreal height = 0) 
     return r;
 }
 
-int maxChannelDifference(const QImage &a, const QImage &b) {
-    int worst = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                              std::abs(qBlue(p) - qBlue(q)), std::abs(qAlpha(p) - qAlpha(q))});
-        }
-    return worst;
-}
+using testsupport::maxChannelDifference;
 
 } // namespace
 
@@ -172,12 +162,7 @@ private slots:
         p.setRenderHint(QPainter::SmoothPixmapTransform);
         drawImageStretched(p, one, target);
         p.end();
-        QRect inked;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                if (qAlpha(image.pixel(x, y)) > 0)
-                    inked |= QRect(x, y, 1, 1);
-        QCOMPARE(inked, covered);
+        QCOMPARE(testsupport::inkedRect(image), covered);
     }
 
     void coarseGridMatchesTheExactEnlargement() {
