@@ -35,6 +35,9 @@ constexpr int kCacheCost = 400000;
 // Upper bound of the picture cache in KiB; one frame's texts take well under 2 MiB.
 constexpr int kPictureCacheKiB = 32 * 1024;
 
+// Texts whose picture would be larger than this many pixels are drawn as outlines each time.
+constexpr qint64 kLargestPicture = 2048 * 1024;
+
 // Sub-pixel positions of cached pictures are kept to this fraction of a pixel.
 constexpr qreal kSubPixelSteps = 64;
 
@@ -235,10 +238,13 @@ void drawTextPath(QPainter &painter, const TextPathRequest &request, const QColo
     if (!picture) {
         // Room for the pen: a miter may reach five pen widths beyond a sharp corner.
         const qreal reach = outlineWidth > 0 ? outlineWidth * 5 + 1 : 1;
-        const QRect bounds = path.controlPointRect()
-                                 .translated(fracX, fracY)
-                                 .adjusted(-reach, -reach, reach, reach)
-                                 .toAlignedRect();
+        const QRectF area =
+            path.controlPointRect().translated(fracX, fracY).adjusted(-reach, -reach, reach, reach);
+        if (!(area.width() * area.height() <= qreal(kLargestPicture))) {
+            paintOutline(painter, path, fill, outlineWidth, outline);
+            return;
+        }
+        const QRect bounds = area.toAlignedRect();
         auto *made = new TextPicture{QImage(bounds.size(), QImage::Format_ARGB32_Premultiplied),
                                      bounds.topLeft()};
         if (made->image.isNull()) {

@@ -232,6 +232,20 @@ private slots:
         QCOMPARE(red > 0, outlined);
     }
 
+    void giantTextIsDrawnWithoutACachedPicture() {
+        // One glyph far larger than the target: drawn straight from its outline, not through
+        // a picture of gigabytes.
+        PathTextParams p = text(QStringLiteral("工"), {-20000, -20000, 60000, 60000}, 5);
+        p.sngFontSize = 40000;
+        p.lOutlineWidth = 3;
+        const QImage image = paint(p);
+        int inked = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                inked += qAlpha(image.pixel(x, y)) > 0;
+        QVERIFY(inked > 0);
+    }
+
     void painterIsLeftAsItWas() {
         QImage image = blank();
         QPainter painter(&image);
