@@ -110,7 +110,7 @@ int main(int argc, char **argv) {
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("sheet.png");
     family = platform::programFontFamily();
 
-    QImage sheet(1000, 1080, QImage::Format_ARGB32_Premultiplied);
+    QImage sheet(1000, 1000, QImage::Format_ARGB32_Premultiplied);
     sheet.fill(QColor(0xF4, 0xF4, 0xF4));
     QPainter p(&sheet);
     p.setRenderHint(QPainter::Antialiasing);
@@ -258,13 +258,13 @@ int main(int argc, char **argv) {
             "非法用途或反向工程;\r\n\r\n联系作者 QQ: 10000\r\n或者电子邮件 "
             "author@example.com\r\n\r\n\r\n按下 开始下载 按钮即表示您已确认以上协议。");
         PathTextParams panelText;
-        panelText.rcLayout = {10, 500, 300, 300};
+        panelText.rcLayout = {10, 500, 339, 324};
         panelText.bBackground = panelText.bBorder = true;
         panelText.lColor1 = panelText.lColor2 = 0x00C08040;
         panelText.bAlpha1 = panelText.bAlpha2 = 30;
         DrawPathText(p, panelText);
         PathTextParams t;
-        t.rcLayout = {15, 505, 290, 290};
+        t.rcLayout = {15, 505, 329, 314}; // the expanded window's content area
         t.strText = agreement;
         t.lAlign = 7;
         t.strFontName = family;
@@ -280,7 +280,7 @@ int main(int argc, char **argv) {
         DrawPathText(p, t);
 
         PathTextParams big;
-        big.rcLayout = {330, 500, 300, 140};
+        big.rcLayout = {360, 500, 300, 140};
         big.strText = QStringLiteral("软件更新，描边文字");
         big.lAlign = 5;
         big.strFontName = family;
@@ -298,7 +298,7 @@ int main(int argc, char **argv) {
     {
         const int W = 440, H = 200, margin = 10;
         const QImage c = card(W, H);
-        const int ox = 330, oy = 660;
+        const int ox = 360, oy = 660;
         DrawImageShadow(
             p, c,
             {ox + margin + 2, oy + margin + 2, W - 4, H - 4, 2.0f * margin, 255, 0x202020, 0});
@@ -309,7 +309,7 @@ int main(int argc, char **argv) {
         const QIcon icon = AppIcon(QStringLiteral("APPICON"));
         int x = 10;
         for (const int size : {16, 32, 48, 64, 128}) {
-            p.drawPixmap(x, 820 + 128 - size, icon.pixmap(size, size));
+            p.drawPixmap(x, 840 + 128 - size, icon.pixmap(size, size));
             x += size + 8;
         }
     }
