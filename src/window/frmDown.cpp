@@ -1,44 +1,117 @@
 #include "window/frmDown.h"
 
+#include <cmath>
+
 #include <QCloseEvent>
-#include <QFontDatabase>
+#include <QCursor>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QScreen>
+#include <QWindow>
 
-#include "drawing/Colors.h"
+#include "download/ctlAsyncDownload.h"
+#include "drawing/WindowIcon.h"
+#include "hook/ProgressHook.h"
+#include "platform/BuildConfig.h"
 #include "platform/Events.h"
+#include "platform/GraphicsText.h"
 #include "platform/MessageBoxes.h"
+#include "platform/NetworkReadService.h"
+#include "platform/Numbers.h"
 #include "platform/Twips.h"
+#include "render/Animations.h"
+#include "window/Interaction.h"
+#include "window/Workflow.h"
 
 namespace window {
 namespace {
 
 const QString GraphicsFailureText = QStringLiteral("无法启动 GDIPLUS，程序无法继续执行！");
-
-QColor oleColor(std::int32_t color) {
-    const drawing::ColorRGB rgb = drawing::SplitColor(color);
-    return QColor(rgb.R, rgb.G, rgb.B);
-}
+constexpr int KeyEscape = 27;
 
 } // namespace
 
+using platform::ignoringErrors;
+using platform::pixelsToTwips;
+using platform::twipsToPixels;
+
+// The resize animation's view of the window: geometry in twips, a fresh opaque surface and
+// a repaint after every step.
+class frmDown::ResizeAdapter final : public render::ResizableWindow {
+public:
+    explicit ResizeAdapter(frmDown &form)
+        : m_form(form) {}
+
+    render::TwipsGeometry geometry() const override {
+        const QRect g = m_form.geometry();
+        return {float(pixelsToTwips(g.x())), float(pixelsToTwips(g.y())),
+                float(pixelsToTwips(g.width())), float(pixelsToTwips(g.height()))};
+    }
+    void moveTo(const render::TwipsGeometry &g) override {
+        auto pixels = [](float twips) { return platform::roundToInt32(twips / 15.0); };
+        m_form.setGeometry(pixels(g.left), pixels(g.top), pixels(g.width), pixels(g.height));
+    }
+    void setInputEnabled(bool enabled) override { m_form.setEnabled(enabled); }
+    void rebuildSurfaceAndRedraw() override {
+        m_form.CreateLayeredSurface(true, 255);
+        m_form.m_rcCanvas = {0, 0, m_form.width() - 20, m_form.height() - 20};
+        redraw();
+    }
+    void redraw() override {
+        m_form.ReDraw(QStringLiteral("ResizeFormSize"), 0, m_form.strLastInfo1(),
+                      m_form.strLastInfo2(), m_form.sngLastPercent(), -1);
+    }
+    void yield() override { m_form.processPendingEvents(); }
+
+private:
+    frmDown &m_form;
+};
+
 frmDown::frmDown(const Services &services, QWidget *parent)
-    : QWidget(parent, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Window)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
     , m_services(services) {
     // The window paints every pixel itself, transparency included.
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_NoSystemBackground);
+    setMouseTracking(true);
+
+    platform::ReadService *reads = services.readService;
+    if (!reads) {
+        m_ownReadService = std::make_unique<platform::NetworkReadService>();
+        reads = m_ownReadService.get();
+    }
+    ctlAsyncDownload1 = std::make_unique<download::ctlAsyncDownload>(*reads);
+    m_workflow = std::make_unique<Workflow>(
+        m_state, *this,
+        Workflow::Services{ctlAsyncDownload1.get(), services.messageBoxes, services.shell,
+                           QFileInfo(services.executablePath).absolutePath(),
+                           QString::fromUtf8(platform::build::AuthorPage)});
+    ctlAsyncDownload1->setEventSink(m_workflow.get());
+    m_interaction = std::make_unique<Interaction>(m_state, *this, *m_workflow);
+    m_hook = std::make_unique<hook::ProgressHook>(
+        hook::HookWindow{[this](const QString &source, qint32 status, const QString &info1,
+                                const QString &info2, float percent, qint32 perColor) {
+                             ReDraw(source, status, info1, info2, percent, perColor);
+                         },
+                         [this] { return strLastInfo1(); },
+                         [this] { return m_state.strAuthorLinkText; },
+                         [this](float percent) { m_composer.setLastPercent(percent); },
+                         {}});
 }
 
 frmDown::~frmDown() {
     Unload();
+    ctlAsyncDownload1->setEventSink(nullptr);
 }
 
 void frmDown::Form_Load() {
-    using platform::ignoringErrors;
+    ignoringErrors([&] {
+        createWinId();
+        drawing::SetWindowIcon(windowHandle(), QStringLiteral("APPICON"), false);
+    });
     if (!StartGraphics()) {
         if (m_services.messageBoxes)
             m_services.messageBoxes->show(GraphicsFailureText, platform::MessageOkOnly, {});
@@ -46,88 +119,178 @@ void frmDown::Form_Load() {
         return;
     }
     ignoringErrors([&] { m_settings = readUpdaterSettings(m_services.executablePath); });
-    m_values = deriveStartupValues(m_settings, builtInValues());
+    static_cast<StartupValues &>(m_state) = deriveStartupValues(m_settings, builtInValues());
+    ignoringErrors([&] { m_hook->InstallProgressHook(this); });
     ignoringErrors([&] { setWindowTitle(WindowCaption); });
     ignoringErrors([&] {
-        resize(platform::twipsToPixels(lCompactWidth), platform::twipsToPixels(lCompactHeight));
-        m_tag = QStringLiteral("0");
+        resize(twipsToPixels(lCompactWidth), twipsToPixels(lCompactHeight));
+        m_state.Tag = QStringLiteral("0");
     });
     ignoringErrors([&] { centreOnScreen(); });
+    ignoringErrors([&] { CreateLayeredSurface(true, 0); });
+    ignoringErrors([&] { setCanvasFromClientSize(); });
+    ignoringErrors([&] {
+        ReDraw(QStringLiteral("Form_Load"), 0, m_state.strTitleText, m_state.strAuthorLinkText,
+               sngLastPercent(), -1);
+    });
     ignoringErrors([&] {
         show();
-        platform::processPendingEvents();
+        processPendingEvents();
+    });
+    ignoringErrors([&] {
+        render::FadeWindow(
+            1, 1, 0, 255, 255, 0,
+            [this](std::uint8_t alpha) {
+                if (m_unloaded)
+                    return;
+                m_surface.setGlobalAlpha(alpha);
+                PresentSurface();
+            },
+            [this] { processPendingEvents(); });
     });
 }
 
 bool frmDown::StartGraphics() {
-    // Drawing needs a running GUI platform and a family that can show Chinese text.
+    // Drawing needs a running GUI platform and a family that shows Chinese text.
     if (!QGuiApplication::primaryScreen())
         return false;
-    for (const QString &family :
-         {QStringLiteral("Microsoft YaHei"), QStringLiteral("Noto Sans CJK SC"),
-          QStringLiteral("WenQuanYi Micro Hei"), QStringLiteral("Source Han Sans SC")}) {
-        if (QFontDatabase::hasFamily(family) &&
-            QFontDatabase::writingSystems(family).contains(QFontDatabase::SimplifiedChinese)) {
-            m_fontFamily = family;
-            break;
-        }
-    }
+    m_fontFamily = platform::programFontFamily();
     m_graphicsStarted = !m_fontFamily.isEmpty();
     return m_graphicsStarted;
 }
 
 void frmDown::StopGraphics() {
+    m_surface.release();
     m_graphicsStarted = false;
 }
 
+void frmDown::CreateLayeredSurface(bool bTopMost, std::uint8_t bAlpha) {
+    m_surface.create(size(), devicePixelRatioF(), bAlpha);
+    if (bTopMost && isVisible())
+        raise();
+}
+
+void frmDown::PresentSurface() {
+    // The whole picture at once, now: repaint() paints before it returns.
+    if (isVisible())
+        repaint();
+}
+
+void frmDown::setCanvasFromClientSize() {
+    const std::int32_t margin = m_state.lShadowMargin;
+    m_rcCanvas = {0, 0, platform::checkedAdd(width(), -2 * margin),
+                  platform::checkedAdd(height(), -2 * margin)};
+}
+
 void frmDown::centreOnScreen() {
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    const QRect area = screen->geometry();
+    const QRect area = QGuiApplication::primaryScreen()->geometry();
     move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
 }
 
-void frmDown::Unload() {
-    if (m_unloaded)
+render::ViewState frmDown::viewState() const {
+    render::ViewState v;
+    v.Tag = m_state.Tag;
+    v.strActionCaption = m_state.strActionCaption;
+    v.strPageTitle = m_state.strPageTitle;
+    v.strAgreement = m_state.strAgreement;
+    v.lHoverRegion = m_state.lHoverRegion;
+    v.lThemeStyle = m_state.lThemeStyle;
+    v.lThemeColor = m_state.lThemeColor;
+    v.lThemeLightColor = m_state.lThemeLightColor;
+    v.lThemeSpecialColor = m_state.lThemeSpecialColor;
+    v.fontName = m_fontFamily;
+    v.lShadowMargin = m_state.lShadowMargin;
+    return v;
+}
+
+void frmDown::ReDraw(const QString &strActionSource, std::int32_t lMouseStatus,
+                     const QString &strInfo1, const QString &strInfo2, float lPercentValue,
+                     std::int32_t perColor) {
+    if (m_unloaded || !m_surface.exists())
         return;
-    m_unloaded = true;
-    Form_Unload();
+    const bool minimised = isMinimized();
+    m_composer.ReDraw({strActionSource, lMouseStatus, strInfo1, strInfo2, lPercentValue, perColor},
+                      viewState(), m_rcCanvas, minimised, m_surface);
+    if (!minimised)
+        PresentSurface();
+}
+
+void frmDown::switchViewSize() {
+    ResizeAdapter adapter(*this);
+    render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth, lExpandedHeight);
+}
+
+void frmDown::Unload() {
+    if (!m_unloaded)
+        Form_Unload();
     close();
 }
 
 void frmDown::Form_Unload() {
+    m_unloaded = true;
+    // Pending reads end here, their temporary files with them; the workflow no longer
+    // draws, so the control's cancel events change nothing on screen.
+    m_workflow->detach();
+    ignoringErrors([&] { ctlAsyncDownload1->CancelAllDownload(); });
     StopGraphics();
 }
 
-void frmDown::keyReleaseEvent(QKeyEvent *event) {
-    if (event->key() == Qt::Key_Escape)
-        Unload();
+void frmDown::minimize() {
+    showMinimized();
 }
 
-void frmDown::closeEvent(QCloseEvent *event) {
-    if (!m_unloaded) {
-        m_unloaded = true;
-        Form_Unload();
-    }
-    event->accept();
+void frmDown::beginWindowDrag() {
+    if (windowHandle() && windowHandle()->startSystemMove())
+        return;
+    // No window manager to move us (or one that refuses): follow the pointer ourselves.
+    m_manualDrag = true;
+    m_dragOffset = QCursor::pos() - pos();
+}
+
+void frmDown::processPendingEvents() {
+    platform::processPendingEvents();
 }
 
 void frmDown::paintEvent(QPaintEvent *) {
-    // A plain card inside the shadow margin until the layered surface draws the real one.
     QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const int margin = m_values.lShadowMargin;
-    const QRectF card = QRectF(rect()).adjusted(margin, margin, -margin, -margin);
-    QPainterPath path;
-    path.addRoundedRect(card, 6, 6);
-    painter.fillPath(path, oleColor(m_values.lThemeColor));
-    painter.setPen(oleColor(m_values.lThemeSpecialColor));
-    painter.drawPath(path);
-    QFont font(m_fontFamily);
-    font.setPixelSize(14);
-    painter.setFont(font);
-    painter.setPen(Qt::black);
-    painter.drawText(card.adjusted(12, 8, -12, -8), Qt::AlignLeft | Qt::AlignTop,
-                     m_values.strTitleText);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(rect(), Qt::transparent);
+    if (!m_surface.exists())
+        return;
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.setOpacity(m_surface.globalAlpha() / 255.0);
+    painter.drawImage(QPoint(0, 0), m_surface.image());
+}
+
+void frmDown::mousePressEvent(QMouseEvent *event) {
+    const QPointF p = event->position();
+    ignoringErrors([&] { m_interaction->Form_MouseDown(float(p.x()), float(p.y())); });
+}
+
+void frmDown::mouseMoveEvent(QMouseEvent *event) {
+    if (m_manualDrag && event->buttons() != Qt::NoButton) {
+        move(event->globalPosition().toPoint() - m_dragOffset);
+        return;
+    }
+    const QPointF p = event->position();
+    ignoringErrors([&] { m_interaction->Form_MouseMove(float(p.x()), float(p.y())); });
+}
+
+void frmDown::mouseReleaseEvent(QMouseEvent *event) {
+    m_manualDrag = false;
+    const QPointF p = event->position();
+    ignoringErrors([&] { m_interaction->Form_MouseUp(float(p.x()), float(p.y())); });
+}
+
+void frmDown::keyReleaseEvent(QKeyEvent *event) {
+    const int keyCode = event->key() == Qt::Key_Escape ? KeyEscape : event->key();
+    ignoringErrors([&] { m_interaction->Form_KeyUp(keyCode); });
+}
+
+void frmDown::closeEvent(QCloseEvent *event) {
+    if (!m_unloaded)
+        Form_Unload();
+    event->accept();
 }
 
 } // namespace window

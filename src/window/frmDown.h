@@ -1,20 +1,39 @@
 #pragma once
 
+#include <memory>
+
+#include <QPoint>
 #include <QString>
 #include <QWidget>
 
-#include "window/StartupValues.h"
+#include "render/LayeredSurface.h"
+#include "render/Regions.h"
+#include "render/ScreenComposer.h"
+#include "window/WindowState.h"
 
 namespace platform {
 class MessageBoxes;
+class ReadService;
 class Shell;
 } // namespace platform
 
+namespace download {
+class ctlAsyncDownload;
+}
+
+namespace hook {
+class ProgressHook;
+}
+
 namespace window {
 
+class Interaction;
+class Workflow;
+
 // The updater's one window. Loading it is the whole start-up and unloading it ends the
-// program; everything else it delegates to small classes with one job each.
-class frmDown final : public QWidget {
+// program. It owns the state and wires its events to small classes with one job each: the
+// workflow, the pointer and key handling, the picture and the progress hook.
+class frmDown final : public QWidget, public WindowHost {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(frmDown)
 
@@ -23,6 +42,8 @@ public:
         platform::MessageBoxes *messageBoxes = nullptr;
         platform::Shell *shell = nullptr;
         QString executablePath; // where the settings trailer is read from
+        // Reads for the download control; null: the real network.
+        platform::ReadService *readService = nullptr;
     };
 
     explicit frmDown(const Services &services, QWidget *parent = nullptr);
@@ -35,28 +56,61 @@ public:
     bool graphicsStarted() const { return m_graphicsStarted; }
     bool isUnloaded() const { return m_unloaded; }
     const UpdaterSettings &settings() const { return m_settings; }
-    const StartupValues &values() const { return m_values; }
-    QString Tag() const { return m_tag; }
+    const WindowState &state() const { return m_state; }
+    QString Tag() const { return m_state.Tag; }
+    const render::LayeredSurface &surface() const { return m_surface; }
+    const render::Rect &rcCanvas() const { return m_rcCanvas; }
+    Workflow &workflow() { return *m_workflow; }
+    download::ctlAsyncDownload &control() { return *ctlAsyncDownload1; }
 
-    // Ends the program's window: releases the graphics and closes. Safe to call twice.
-    void Unload();
+    // WindowHost
+    void ReDraw(const QString &strActionSource, std::int32_t lMouseStatus, const QString &strInfo1,
+                const QString &strInfo2, float lPercentValue, std::int32_t perColor) override;
+    QString strLastInfo1() const override { return m_composer.strLastInfo1(); }
+    QString strLastInfo2() const override { return m_composer.strLastInfo2(); }
+    float sngLastPercent() const override { return m_composer.sngLastPercent(); }
+    const render::RegionRects &regions() const override { return m_composer.regions(); }
+    void switchViewSize() override;
+    void Unload() override;
+    void minimize() override;
+    void beginWindowDrag() override;
+    void processPendingEvents() override;
 
 protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
 
 private:
+    class ResizeAdapter;
+
     bool StartGraphics();
     void StopGraphics();
     void Form_Unload();
+    void CreateLayeredSurface(bool bTopMost, std::uint8_t bAlpha);
+    void PresentSurface();
+    void setCanvasFromClientSize();
     void centreOnScreen();
+    render::ViewState viewState() const;
 
     Services m_services;
     UpdaterSettings m_settings;
-    StartupValues m_values;
-    QString m_tag = QStringLiteral("0");
+    WindowState m_state;
     QString m_fontFamily;
+    render::LayeredSurface m_surface;
+    render::ScreenComposer m_composer;
+    render::Rect m_rcCanvas;
+    std::unique_ptr<platform::ReadService> m_ownReadService;
+    std::unique_ptr<download::ctlAsyncDownload> ctlAsyncDownload1;
+    std::unique_ptr<Workflow> m_workflow;
+    std::unique_ptr<Interaction> m_interaction;
+    std::unique_ptr<hook::ProgressHook> m_hook;
+    // A drag the window does itself where the window manager does not move windows.
+    bool m_manualDrag = false;
+    QPoint m_dragOffset;
     bool m_graphicsStarted = false;
     bool m_unloaded = false;
 };

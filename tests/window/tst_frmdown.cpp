@@ -40,8 +40,8 @@ private slots:
         QVERIFY(form.isVisible());
         QVERIFY(m_boxes.shown.isEmpty());
         QCOMPARE(form.settings().SoftwareName, QStringLiteral("Demo"));
-        QVERIFY(form.values().strPageUrl.endsWith(u"/content/1234.html"));
-        QCOMPARE(form.values().lThemeStyle, 15);
+        QVERIFY(form.state().strPageUrl.endsWith(u"/content/1234.html"));
+        QCOMPARE(form.state().lThemeStyle, 15);
         QCOMPARE(form.windowTitle(), QStringLiteral("KIV UPDATE"));
         QCOMPARE(form.Tag(), QStringLiteral("0"));
         // The compact view: 6900 x 3300 twips, centred on the screen.
@@ -76,9 +76,9 @@ private slots:
         frmDown form({&m_boxes, nullptr, m_dir.filePath(u"missing.exe"_qs)});
         form.Form_Load();
         QVERIFY(form.isVisible());
-        QVERIFY(form.values().strTitleText.startsWith(u"更新工具 "_qs));
-        QVERIFY(form.values().strActionCaption.isEmpty());
-        QCOMPARE(form.values().lThemeStyle, 27);
+        QVERIFY(form.state().strTitleText.startsWith(u"更新工具 "_qs));
+        QVERIFY(form.state().strActionCaption.isEmpty());
+        QCOMPARE(form.state().lThemeStyle, 27);
     }
 };
 

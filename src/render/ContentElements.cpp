@@ -1,0 +1,216 @@
+#include "render/ContentElements.h"
+
+#include "drawing/Colors.h"
+#include "platform/Numbers.h"
+
+namespace render {
+namespace {
+
+using drawing::PathTextParams;
+using drawing::ShadeColor;
+using platform::checkedAdd;
+
+const QString BackgroundFont = QStringLiteral("Arial");
+
+bool isStyle15(const ViewState &view) {
+    return view.lThemeStyle == 15;
+}
+bool isDiagonal(const ViewState &view) {
+    return view.lThemeStyle == 25 || view.lThemeStyle == 26;
+}
+
+// A text in the window's font, regular, opaque, no outline, no bar, no background.
+PathTextParams text(const ViewState &view, drawing::LayoutRect rc, const QString &str,
+                    std::int32_t align, float size, std::int32_t colour) {
+    PathTextParams p;
+    p.rcLayout = rc;
+    p.strText = str;
+    p.lAlign = align;
+    p.strFontName = view.fontName;
+    p.sngFontSize = size;
+    p.lTextColor = colour;
+    return p;
+}
+
+// A flat fill with a 1-pixel frame in the same colour.
+void fillWith(PathTextParams &p, std::int32_t colour, std::uint8_t alpha = 255) {
+    p.bBackground = true;
+    p.bBorder = true;
+    p.lColor1 = p.lColor2 = colour;
+    p.bAlpha1 = p.bAlpha2 = alpha;
+    p.sngAngle = 90;
+}
+
+// The layout of a small element: its region less one pixel (12 x 12 buttons draw in 11 x 11).
+drawing::LayoutRect inside(const Rect &rc) {
+    return {rc.left, rc.top, checkedAdd(rc.width(), -1), checkedAdd(rc.height(), -1)};
+}
+
+std::int32_t minus(std::int32_t a, std::int32_t b) {
+    return checkedAdd(a, -b);
+}
+
+} // namespace
+
+Look LookOf(std::int32_t region, std::int32_t lMouseStatus, std::int32_t lHoverRegion) {
+    if (lHoverRegion != region)
+        return Look::Normal;
+    if (lMouseStatus == 2)
+        return Look::Pressed;
+    if (lMouseStatus == 1)
+        return Look::Hover;
+    return Look::Normal;
+}
+
+std::int32_t ContrastShade(const ViewState &view, float a) {
+    return view.lThemeColor > 8388608 ? ShadeColor(view.lThemeColor, -a)
+                                      : ShadeColor(view.lThemeColor, a);
+}
+
+Background BackgroundOf(const ViewState &view, std::int32_t W, std::int32_t H) {
+    Background b;
+    if (isStyle15(view)) {
+        b.roundPanel = true;
+        drawing::RoundPanelParams &p = b.panel;
+        p.sngLeft = 0;
+        p.sngTop = 0;
+        p.sngRight = float(minus(W, 1));
+        p.sngBottom = float(minus(H, 1));
+        p.lFillStyle = 4;
+        p.sngLineWidth = 1.0f;
+        p.lHideBorder = 0;
+        p.lColor1 = ShadeColor(view.lThemeColor, 0.25f);
+        p.lColor2 = view.lThemeColor;
+        p.lColor3 = ShadeColor(view.lThemeColor, 0.35f);
+        p.lColor4 = 0;
+        p.iRadiusTopLeft = p.iRadiusTopRight = p.iRadiusBottomLeft = p.iRadiusBottomRight = 8;
+        p.lGradientDirection = 1;
+        p.bAlpha1 = p.bAlpha2 = p.bAlpha3 = p.bAlpha4 = 255;
+        p.bBevel = false;
+        p.lDashStyle = 0;
+        p.sngShadowSize = 0;
+        p.lShadowColor = 0;
+        p.bShadowAlpha = 120;
+        p.lSmoothingMode = 4;
+        return b;
+    }
+    PathTextParams &p = b.box;
+    p = text(view, {0, 0, minus(W, 1), minus(H, 1)}, QString(), 5, 10,
+             ShadeColor(view.lThemeLightColor, 0.5f));
+    p.strFontName = BackgroundFont;
+    p.bBackground = true;
+    p.bBorder = true;
+    p.bAlpha1 = p.bAlpha2 = 255;
+    if (isDiagonal(view)) {
+        p.lColor1 = ShadeColor(view.lThemeLightColor, 0.05f);
+        p.lColor2 = ShadeColor(view.lThemeLightColor, -0.05f);
+        p.sngAngle = 45;
+    } else {
+        p.lColor1 = p.lColor2 = view.lThemeStyle == 27 ? view.lThemeLightColor
+                                                       : ShadeColor(view.lThemeLightColor, -0.05f);
+        p.sngAngle = 90;
+    }
+    return b;
+}
+
+PathTextParams Watermark(const ViewState &view, std::int32_t W, std::int32_t H) {
+    PathTextParams p = text(view, {-20, -20, checkedAdd(W, 21), checkedAdd(H, 21)},
+                            QStringLiteral("软件更新"), 7, 64, ShadeColor(view.lThemeColor, -0.2f));
+    p.lFontStyle = 1;
+    p.bTextAlpha = 25;
+    const bool plain = isDiagonal(view) || view.lThemeStyle == 27;
+    p.lOutlineWidth = plain ? 0 : 1;
+    p.lOutlineColor = 0xFFFFFF;
+    p.bOutlineAlpha = 25;
+    return p;
+}
+
+PathTextParams StatusLine(const ViewState &view, const Rect &rc, const QString &str,
+                          float lPercentValue, Look look) {
+    PathTextParams p = text(view, {rc.left, rc.top, rc.width(), rc.height()}, str, 5, 12,
+                            ShadeColor(view.lThemeLightColor, 0.5f));
+    p.sngPercent = lPercentValue;
+    fillWith(p, ShadeColor(view.lThemeColor, look == Look::Pressed ? -0.175f : -0.125f));
+    return p;
+}
+
+PathTextParams TitleLine(const ViewState &view, std::int32_t W, const QString &strInfo1) {
+    return text(view, {8, 8, minus(W, 17), 19}, strInfo1, 4, 14, ContrastShade(view, 0.5f));
+}
+
+std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, std::int32_t H,
+                                        bool hasActionButton) {
+    const std::int32_t contrast = ContrastShade(view, 0.5f);
+    const drawing::LayoutRect body{25, 55, minus(W, 51), minus(H, 126)};
+    const bool known = !view.strPageTitle.trimmed().isEmpty();
+    const bool compact = view.Tag.toDouble() == 0;
+    if (!hasActionButton)
+        return {text(view, {25, 55, minus(W, 51), minus(H, 111)},
+                     QStringLiteral("请重新下载对应版本更新工具"), 5, 16, contrast)};
+    if (compact) {
+        const QString hint = known ? view.strPageTitle + QStringLiteral("\r\n下载")
+                                   : QStringLiteral("按下 ") + QStringLiteral("检查更新") +
+                                         QStringLiteral(" 按钮查找可供下载的最新版本");
+        return {text(view, body, hint, 5, 16, contrast)};
+    }
+    std::vector<PathTextParams> calls;
+    PathTextParams panel = text(view, {20, 50, minus(W, 41), minus(H, 116)}, QString(), 7, 10, 0);
+    panel.strFontName = BackgroundFont;
+    fillWith(panel, view.lThemeColor, 30);
+    calls.push_back(panel);
+    const QString breaks = QStringLiteral("\r\n\r\n\r\n");
+    if (known) {
+        PathTextParams agreement =
+            text(view, body,
+                 view.strPageTitle + QStringLiteral("\r\n") + view.strAgreement + breaks +
+                     QStringLiteral("按下 开始下载 按钮即表示您已确认以上协议。"),
+                 7, 15, contrast);
+        agreement.bTextAlpha = 210;
+        calls.push_back(agreement);
+        // The same corner, font and size: the title lands exactly on the first line above.
+        PathTextParams title = text(view, body, view.strPageTitle, 7, 15, view.lThemeSpecialColor);
+        title.lOutlineWidth = 1;
+        title.lOutlineColor = view.lThemeLightColor;
+        title.bOutlineAlpha = 255;
+        calls.push_back(title);
+    } else {
+        calls.push_back(text(view, body,
+                             view.strAgreement + breaks +
+                                 QStringLiteral("按下 检查更新 按钮即表示您已确认以上协议。"),
+                             7, 14, contrast));
+    }
+    return calls;
+}
+
+PathTextParams ActionButton(const ViewState &view, std::int32_t W, std::int32_t H, Look look) {
+    const std::int32_t d = isStyle15(view) ? 3 : 0;
+    PathTextParams p = text(view, {minus(W, 160), minus(minus(H, d), 55), 139, 24},
+                            view.strActionCaption, 5, 14, 0xFFFFFF);
+    const float a = look == Look::Pressed ? -0.15f : look == Look::Hover ? -0.05f : -0.1f;
+    fillWith(p, ShadeColor(view.lThemeSpecialColor, a));
+    return p;
+}
+
+PathTextParams TitleButton(const ViewState &view, std::int32_t region, const Rect &rc, Look look) {
+    const QString glyph = region == srExpand     ? QStringLiteral(".")
+                          : region == srMinimize ? QStringLiteral("_")
+                                                 : QStringLiteral("x");
+    PathTextParams p =
+        text(view, {rc.left, rc.top, 11, 11}, glyph, 5, isStyle15(view) ? 12 : 8, 0xFFFFFF);
+    if (look == Look::Normal && isStyle15(view)) {
+        p.lTextColor = 0;
+        return p;
+    }
+    const float a = look == Look::Pressed ? -0.1f : look == Look::Hover ? -0.035f : -0.05f;
+    fillWith(p, ShadeColor(view.lThemeColor, a));
+    return p;
+}
+
+PathTextParams StyleSwatch(const ViewState &view, const Rect &rc, Look look) {
+    PathTextParams p = text(view, inside(rc), QString(), 5, 8, 0);
+    const float a = look == Look::Pressed ? -0.1f : look == Look::Hover ? -0.035f : -0.05f;
+    fillWith(p, ShadeColor(view.lThemeColor, a));
+    return p;
+}
+
+} // namespace render

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "drawing/PathText.h"
+#include "drawing/RoundPanel.h"
+#include "render/Regions.h"
+#include "render/ViewState.h"
+
+// What the card shows, element by element, as painter arguments. Pure functions: the
+// composer paints what they return, and tests read the arguments directly.
+namespace render {
+
+enum class Look { Normal, Hover, Pressed };
+
+// Pressed while the button is held on the region, hover while the pointer is over it.
+Look LookOf(std::int32_t region, std::int32_t lMouseStatus, std::int32_t lHoverRegion);
+
+// A shade of the main colour that stands out from it: darker for high colour values,
+// lighter for low ones (the whole value is compared, not a brightness).
+std::int32_t ContrastShade(const ViewState &view, float a);
+
+// The card's background: a rounded panel for style 15, otherwise a frame-only text box.
+struct Background {
+    bool roundPanel = false;
+    drawing::RoundPanelParams panel;
+    drawing::PathTextParams box;
+};
+Background BackgroundOf(const ViewState &view, std::int32_t W, std::int32_t H);
+
+drawing::PathTextParams Watermark(const ViewState &view, std::int32_t W, std::int32_t H);
+
+drawing::PathTextParams StatusLine(const ViewState &view, const Rect &rcStatusLine,
+                                   const QString &text, float lPercentValue, Look look);
+
+drawing::PathTextParams TitleLine(const ViewState &view, std::int32_t W, const QString &strInfo1);
+
+// The content area: one to three calls, painted in order.
+std::vector<drawing::PathTextParams> ContentArea(const ViewState &view, std::int32_t W,
+                                                 std::int32_t H, bool hasActionButton);
+
+drawing::PathTextParams ActionButton(const ViewState &view, std::int32_t W, std::int32_t H,
+                                     Look look);
+
+// The expand, minimise and close buttons, and the three style swatches.
+drawing::PathTextParams TitleButton(const ViewState &view, std::int32_t region, const Rect &rc,
+                                    Look look);
+drawing::PathTextParams StyleSwatch(const ViewState &view, const Rect &rc, Look look);
+
+} // namespace render

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+#include "render/Regions.h"
+#include "render/ViewState.h"
+
+namespace render {
+
+class LayeredSurface;
+
+// The window's one repaint entry. Each call lays out the regions, paints a fresh card,
+// composes it with its drop shadow into the layered surface and remembers the request's
+// texts and percent for callers that only want the current picture again.
+class ScreenComposer {
+public:
+    // Does nothing at all while the window is minimised, not even remember the values.
+    // Otherwise paints into `surface`, which the caller then presents. Throws
+    // platform::OverflowError when the geometry overflows; the surface then keeps the
+    // previous frame.
+    void ReDraw(const ReDrawRequest &request, const ViewState &view, const Rect &rcCanvas,
+                bool minimised, LayeredSurface &surface);
+
+    // The card alone (W x H logical pixels at `devicePixelRatio`), for the request as it is.
+    // Lays out the regions as a side effect.
+    QImage drawCanvas(const ReDrawRequest &request, const ViewState &view, std::int32_t W,
+                      std::int32_t H, qreal devicePixelRatio);
+
+    const QString &strLastInfo1() const { return m_strLastInfo1; }
+    const QString &strLastInfo2() const { return m_strLastInfo2; }
+    float sngLastPercent() const { return m_sngLastPercent; }
+    // The progress hook updates the remembered percent before it repaints.
+    void setLastPercent(float percent) { m_sngLastPercent = percent; }
+    const RegionRects &regions() const { return m_regions; }
+
+private:
+    QString m_strLastInfo1;
+    QString m_strLastInfo2;
+    float m_sngLastPercent = 0;
+    RegionRects m_regions;
+};
+
+} // namespace render
