@@ -329,6 +329,28 @@ private slots:
             QCOMPARE(contentsOf(rig.inFolder(name)), "old " + name.toUtf8());
     }
 
+    // A file that appears at the package's name after the check is not overwritten: the
+    // control writes a time-stamped name beside it, and the question names that file.
+    void nameTakenAfterTheCheck() {
+        NetRig net;
+        QVERIFY(net.rig);
+        Rig &rig = *net.rig;
+        rig.control->setClock([] { return QTime(9, 5, 7); });
+        const QByteArray package = randomBytes(10000);
+        net.portal.route(PagePath, PortalResponse::ok(productPage("Demo 2.1"), "text/html"));
+        net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
+        QVERIFY(runCheck(rig));
+        QCOMPARE(rig.state.strPackagePath, rig.inFolder(u"Demo_2.1.zip"_qs));
+        QVERIFY(writeFile(rig.state.strPackagePath, "meanwhile"));
+
+        QVERIFY(runDownload(rig));
+        const QString written = rig.inFolder(u"Demo_2.1, 090507.zip"_qs);
+        QCOMPARE(rig.boxes.shown.value(0).text, OpenQuestion + u"\r\n\r\nDemo_2.1, 090507.zip"_qs);
+        QCOMPARE(rig.shell.opened, QStringList{written});
+        QCOMPARE(contentsOf(written), package);
+        QCOMPARE(contentsOf(rig.inFolder(u"Demo_2.1.zip"_qs)), QByteArray("meanwhile"));
+    }
+
     // A check that finds no version says so and lets the user check again.
     void checkFails_data() {
         QTest::addColumn<PortalResponse>("response");
