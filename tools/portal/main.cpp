@@ -58,10 +58,16 @@ bool quitOnSignals(QCoreApplication &app) {
            ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
-QByteArray productPage(const QByteArray &title, const QByteArray &charset) {
+QByteArray packagePath(const QByteArray &id) {
+    return "/download/d_load.php?d_id=" + id + "&down_id=1";
+}
+
+QByteArray productPage(const QByteArray &title, const QByteArray &charset, const QByteArray &id) {
+    QByteArray link = packagePath(id);
+    link.replace("&", "&amp;");
     return "<!DOCTYPE html>\n<html><head><meta charset=\"" + charset + "\"><title>" + title +
            "</title></head>\n<body>\n<h1 title=\"" + title + "\">" + title +
-           "</h1>\n<p><a href=\"/download/\">download</a></p>\n</body></html>\n";
+           "</h1>\n<p><a href=\"" + link + "\">download</a></p>\n</body></html>\n";
 }
 
 } // namespace
@@ -144,13 +150,13 @@ int main(int argc, char *argv[]) {
     testsupport::TestPortal portal;
     const QByteArray idText = QByteArray::number(*softwareId);
     portal.route("/content/" + idText + ".html",
-                 testsupport::PortalResponse::ok(productPage(*titleBytes, pageCharset),
+                 testsupport::PortalResponse::ok(productPage(*titleBytes, pageCharset, idText),
                                                  "text/html; charset=" + pageCharset));
     auto packageResponse = testsupport::PortalResponse::ok(packageBytes, "application/zip");
     if (kibPerSecond)
         packageResponse.dripping(qint64(*kibPerSecond) * 1024 * ThrottleIntervalMs / 1000,
                                  ThrottleIntervalMs);
-    portal.route("/download/d_load.php?d_id=" + idText + "&down_id=1", packageResponse);
+    portal.route(packagePath(idText), packageResponse);
 
     if (!quitOnSignals(app))
         return complain(QStringLiteral("cannot install the signal handlers"), CannotServe);
