@@ -203,12 +203,15 @@ QString fromLocaleCodeset(QByteArrayView bytes) {
     return QString::fromLatin1(bytes);
 }
 
-QByteArray toLocaleCodeset(QStringView text) {
-    Iconv cd(localeCodeset().constData(), "UTF-8");
-    const QByteArray utf8 = text.toUtf8();
+std::optional<QByteArray> encodeCharset(QStringView text, const QByteArray &charset) {
+    Iconv cd(charset.constData(), "UTF-8");
     if (!cd.valid())
-        return utf8;
-    return convert(cd.handle(), utf8, "?", utf8SequenceLength);
+        return std::nullopt;
+    return convert(cd.handle(), text.toUtf8(), "?", utf8SequenceLength);
+}
+
+QByteArray toLocaleCodeset(QStringView text) {
+    return encodeCharset(text, localeCodeset()).value_or(text.toUtf8());
 }
 
 } // namespace platform

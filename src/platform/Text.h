@@ -43,5 +43,8 @@ QByteArray toLocaleCodeset(QStringView text);
 // Bytes in a named charset ("GBK", "GB18030", "UTF-8", "ISO-8859-1", ...) to text;
 // nothing when the charset is unknown. Invalid input bytes become U+FFFD.
 std::optional<QString> decodeCharset(QByteArrayView bytes, const QByteArray &charset);
+// Text to bytes in a named charset; nothing when the charset is unknown. Characters the
+// charset cannot hold become "?".
+std::optional<QByteArray> encodeCharset(QStringView text, const QByteArray &charset);
 
 } // namespace platform

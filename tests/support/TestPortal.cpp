@@ -98,8 +98,8 @@ TestPortal::~TestPortal() {
     }
 }
 
-bool TestPortal::listen() {
-    return m_server->listen(QHostAddress::LocalHost, 0);
+bool TestPortal::listen(quint16 port) {
+    return m_server->listen(QHostAddress::LocalHost, port);
 }
 
 quint16 TestPortal::port() const {

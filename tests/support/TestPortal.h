@@ -69,8 +69,9 @@ public:
     explicit TestPortal(QObject *parent = nullptr);
     ~TestPortal() override;
 
-    // Starts listening on 127.0.0.1 at a port the system picks; false when that fails.
-    bool listen();
+    // Starts listening on 127.0.0.1 at `port`, or at one the system picks for 0; false when
+    // that fails.
+    bool listen(quint16 port = 0);
     quint16 port() const;
     // "http://127.0.0.1:PORT" + `pathAndQuery`.
     QString url(const QString &pathAndQuery) const;

@@ -1,0 +1,675 @@
+#include <memory>
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "download/DownloadTestKit.h"
+#include "download/FakeReadService.h"
+#include "download/ctlAsyncDownload.h"
+#include "platform/NetworkReadService.h"
+#include "support/ScriptedMessageBoxes.h"
+#include "support/TestPortal.h"
+#include "window/FakeWindowHost.h"
+#include "window/Interaction.h"
+#include "window/Workflow.h"
+
+using namespace window;
+using testsupport::PortalResponse;
+using Draw = FakeWindowHost::Draw;
+
+Q_DECLARE_METATYPE(testsupport::PortalResponse)
+
+namespace {
+
+const QString Title = QStringLiteral("Demo 更新工具 1.2.3 beta");
+const QString AuthorPage = QStringLiteral("https://author.example/home");
+const QByteArray PagePath = "/content/7.html";
+const QByteArray PackagePath = "/download/d_load.php?d_id=7&down_id=1";
+const QString CheckFailed = QStringLiteral("检查更新失败，请稍后重试。");
+const QString DownloadFailed = QStringLiteral("文件下载失败！");
+const QString OpenQuestion =
+    QStringLiteral("文件已经完成下载。软件必须解压后才能正常使用，是否用系统默认程序打开软件包？");
+const QString SavedHere = QStringLiteral("文件已经下载到当前目录。");
+
+QByteArray productPage(const QByteArray &title, const QByteArray &head = QByteArray()) {
+    return "<html><head>" + head + "</head><body><div><h1 title=\"" + title + "\">" + title +
+           "</h1></div></body></html>";
+}
+
+QByteArray randomBytes(qsizetype size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = static_cast<char>(QRandomGenerator::global()->generate());
+    return bytes;
+}
+
+bool sameDraw(const Draw &d, const QString &source, const QString &info2, float percent) {
+    return d.source == source && d.mouseStatus == 0 && d.info1 == Title && d.info2 == info2 &&
+           d.percent == percent && d.perColor == -1;
+}
+
+QString describe(const Draw &d) {
+    return QStringLiteral("%1 %2 [%3] [%4] %5 %6")
+        .arg(d.source)
+        .arg(d.mouseStatus)
+        .arg(d.info1, d.info2)
+        .arg(double(d.percent))
+        .arg(d.perColor);
+}
+
+// The workflow with everything around it: the real download control over a read service,
+// message boxes with scripted answers, a recording shell and a fake window.
+struct Rig {
+    QTemporaryDir dir;
+    WindowState state;
+    FakeWindowHost host{state};
+    ScriptedMessageBoxes boxes;
+    RecordingShell shell;
+    std::unique_ptr<download::ctlAsyncDownload> control;
+    std::unique_ptr<Workflow> workflow;
+    std::unique_ptr<Interaction> interaction;
+    qsizetype drawsAtUnload = -1;
+
+    Rig(platform::ReadService &service, const QString &pageUrl, const QString &packageUrl) {
+        state.strPageUrl = pageUrl;
+        state.strPackageUrl = packageUrl;
+        state.strTitleText = Title;
+        state.strAuthorLinkText = AuthorLinkText;
+        state.strActionCaption = CaptionCheck;
+        host.setLast(Title, AuthorLinkText, 0);
+        control = std::make_unique<download::ctlAsyncDownload>(service);
+        workflow = std::make_unique<Workflow>(
+            state, host, Workflow::Services{control.get(), &boxes, &shell, dir.path(), AuthorPage});
+        control->setEventSink(workflow.get());
+        interaction = std::make_unique<Interaction>(state, host, *workflow);
+        // As the window does: after unload the workflow draws no more.
+        host.onUnload = [this] {
+            drawsAtUnload = host.draws.size();
+            workflow->detach();
+        };
+    }
+    ~Rig() {
+        // The control's clean-up still talks to the workflow.
+        control.reset();
+    }
+    QString inFolder(const QString &name) const { return dir.filePath(name); }
+
+    // A click with the pointer on the action button where the window shows it now.
+    bool clickAction() {
+        const render::Rect r = host.regions().rcActionButton;
+        if (r.isEmpty())
+            return false;
+        const float x = float(state.lShadowMargin + (r.left + r.right) / 2);
+        const float y = float(state.lShadowMargin + (r.top + r.bottom) / 2);
+        interaction->Form_MouseDown(x, y);
+        interaction->Form_MouseUp(x, y);
+        return true;
+    }
+};
+
+// A rig over the real read service and a portal on 127.0.0.1.
+struct NetRig {
+    testsupport::TestPortal portal;
+    platform::NetworkReadService service;
+    std::unique_ptr<Rig> rig;
+
+    NetRig() {
+        if (!portal.listen())
+            return;
+        rig = std::make_unique<Rig>(service, portal.url(QString::fromLatin1(PagePath)),
+                                    portal.url(QString::fromLatin1(PackagePath)));
+    }
+    ~NetRig() { rig.reset(); }
+};
+
+} // namespace
+
+class tst_Workflow : public QObject {
+    Q_OBJECT
+
+    // Clicks the action button in the ready-to-check state and waits for the check to end.
+    static bool runCheck(Rig &rig) {
+        if (rig.state.strActionCaption != CaptionCheck)
+            return false;
+        const qsizetype boxes = rig.boxes.shown.size();
+        if (!rig.clickAction())
+            return false;
+        return QTest::qWaitFor(
+            [&] {
+                return rig.state.strActionCaption != CaptionCancel ||
+                       rig.boxes.shown.size() > boxes;
+            },
+            15000);
+    }
+
+    // Clicks the action button in the ready-to-download state and waits for the outcome.
+    static bool runDownload(Rig &rig) {
+        if (rig.state.strActionCaption != CaptionDownload || !rig.clickAction())
+            return false;
+        return QTest::qWaitFor([&] { return !rig.boxes.shown.isEmpty(); }, 15000);
+    }
+
+private slots:
+    void wholeRoad_data() {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("Yes opens the package") << platform::AnswerYes;
+        QTest::newRow("No still ends the program") << platform::AnswerNo;
+    }
+    void wholeRoad() {
+        QFETCH(int, answer);
+        NetRig net;
+        QVERIFY(net.rig);
+        Rig &rig = *net.rig;
+        const QByteArray package = randomBytes(300 * 1024 + 17);
+        net.portal.route(PagePath,
+                         PortalResponse::ok(productPage("Demo 2.1"), "text/html; charset=UTF-8"));
+        net.portal.route(PackagePath,
+                         PortalResponse::ok(package, "application/zip").dripping(16 * 1024, 2));
+        rig.boxes.answers = {answer};
+
+        // The check, by a click on the action button of the compact view.
+        QVERIFY(rig.clickAction());
+        QCOMPARE(rig.state.strActionCaption, CaptionCancel);
+        // The button's pressed and released looks, then the check's own repaint.
+        QCOMPARE(rig.host.draws.size(), 3);
+        QVERIFY2(sameDraw(rig.host.draws[2], u"Form_MouseUp"_qs, TextChecking, 0),
+                 qPrintable(describe(rig.host.draws[2])));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.state.strActionCaption, CaptionDownload, 15000);
+        QCOMPARE(rig.state.strPageTitle, u"Demo 2.1"_qs);
+        const QString path = rig.inFolder(u"Demo_2.1.zip"_qs);
+        QCOMPARE(rig.state.strPackagePath, path);
+        QCOMPARE(rig.state.Tag, u"1"_qs); // the agreement is shown
+        QCOMPARE(rig.host.calls, QStringList{u"switchViewSize"_qs});
+        QVERIFY2(
+            sameDraw(rig.host.draws.last(), u"ctlAsyncDownload1_Finished"_qs, AuthorLinkText, 0),
+            qPrintable(describe(rig.host.draws.last())));
+        QVERIFY(rig.boxes.shown.isEmpty());
+
+        // The download, by a click on the action button of the expanded view.
+        rig.host.draws.clear();
+        const int pumpsBefore = rig.host.pumps;
+        QVERIFY(rig.clickAction());
+        QCOMPARE(rig.state.strActionCaption, QString());
+        QCOMPARE(rig.state.Tag, u"0"_qs);
+        QCOMPARE(rig.host.calls.count(u"switchViewSize"_qs), 2);
+        QVERIFY(sameDraw(rig.host.draws.value(2), u"Form_MouseUp"_qs, TextDownloading, 0));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.host.calls.contains(u"Unload"_qs), 15000);
+
+        // Progress: whole percents, each once and rising, never 100.
+        QList<float> percents;
+        for (const Draw &d : rig.host.draws)
+            if (d.source == u"ctlAsyncDownload1_Progress") {
+                QVERIFY2(sameDraw(d, d.source, TextDownloading, d.percent),
+                         qPrintable(describe(d)));
+                percents << d.percent;
+            }
+        QVERIFY2(percents.size() >= 5, qPrintable(QString::number(percents.size())));
+        for (qsizetype i = 1; i < percents.size(); ++i)
+            QVERIFY(qRound(percents[i]) > qRound(percents[i - 1]));
+        QVERIFY(percents.last() < 100);
+        QCOMPARE(rig.host.pumps - pumpsBefore, percents.size() + 0);
+
+        // The end: ready to check for the moment of the boxes, then unload.
+        const Draw &finished = rig.host.draws.last();
+        QVERIFY2(sameDraw(finished, u"ctlAsyncDownload1_Finished"_qs, AuthorLinkText, 0),
+                 qPrintable(describe(finished)));
+        QCOMPARE(finished.caption, CaptionCheck);
+        QCOMPARE(rig.drawsAtUnload, rig.host.draws.size());
+        QCOMPARE(rig.host.calls.last(), u"Unload"_qs);
+        QCOMPARE(rig.boxes.shown.value(0).text, OpenQuestion + u"\r\n\r\nDemo_2.1.zip"_qs);
+        QCOMPARE(rig.boxes.shown.value(0).style, int(platform::MessageYesNoQuestion));
+        QCOMPARE(rig.boxes.shown.value(0).caption, Title);
+        if (answer == platform::AnswerYes) {
+            QCOMPARE(rig.boxes.shown.size(), 1);
+            QCOMPARE(rig.shell.opened, QStringList{path});
+        } else {
+            QCOMPARE(rig.boxes.shown.size(), 2);
+            QCOMPARE(rig.boxes.shown[1].text, SavedHere);
+            QCOMPARE(rig.boxes.shown[1].style, int(platform::MessageInformation));
+            QCOMPARE(rig.boxes.shown[1].caption, Title);
+            QVERIFY(rig.shell.opened.isEmpty());
+        }
+        QCOMPARE(contentsOf(path), package);
+        QCOMPARE(entriesOf(rig.dir.path()), QStringList{u"Demo_2.1.zip"_qs});
+    }
+
+    // What the page says, and where the package lands.
+    void pageTitles_data() {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("fileName");
+        const QByteArray gbk = "\xD1\xDD\xCA\xBE 2.1"; // 演示 2.1
+        const QString chinese = u"演示 2.1"_qs;
+        QTest::newRow("blanks become underscores")
+            << productPage("Demo 2.1 beta") << QByteArray("text/html") << u"Demo 2.1 beta"_qs
+            << u"Demo_2.1_beta.zip"_qs;
+        QTest::newRow("other characters stay")
+            << productPage("Demo-2.1+(x)[y]") << QByteArray("text/html") << u"Demo-2.1+(x)[y]"_qs
+            << u"Demo-2.1+(x)[y].zip"_qs;
+        QTest::newRow("parent folders") << productPage("../../evil") << QByteArray("text/html")
+                                        << u"../../evil"_qs << u".._.._evil.zip"_qs;
+        QTest::newRow("backslashes") << productPage("..\\..\\evil") << QByteArray("text/html")
+                                     << u"..\\..\\evil"_qs << u".._.._evil.zip"_qs;
+        QTest::newRow("absolute path") << productPage("/etc/passwd") << QByteArray("text/html")
+                                       << u"/etc/passwd"_qs << u"_etc_passwd.zip"_qs;
+        QTest::newRow("drive and wildcards") << productPage("C:\\x*?|<y") << QByteArray("text/html")
+                                             << u"C:\\x*?|<y"_qs << u"C__x____y.zip"_qs;
+        QTest::newRow("control characters") << productPage("a\tb\x01"
+                                                           "c")
+                                            << QByteArray("text/html")
+                                            << u"a\tb\x01"
+                                               "c"_qs
+                                            << u"a_b_c.zip"_qs;
+        QTest::newRow("UTF-8 by header")
+            << productPage(chinese.toUtf8()) << QByteArray("text/html; charset=utf-8") << chinese
+            << u"演示_2.1.zip"_qs;
+        QTest::newRow("GBK by header") << productPage(gbk) << QByteArray("text/html; charset=GBK")
+                                       << chinese << u"演示_2.1.zip"_qs;
+        QTest::newRow("GBK by meta charset")
+            << productPage(gbk, "<meta charset=\"gbk\">") << QByteArray("text/html") << chinese
+            << u"演示_2.1.zip"_qs;
+        QTest::newRow("GB2312 by http-equiv")
+            << productPage(gbk, "<meta http-equiv=\"Content-Type\" "
+                                "content=\"text/html; charset=gb2312\">")
+            << QByteArray("text/html") << chinese << u"演示_2.1.zip"_qs;
+    }
+    void pageTitles() {
+        QFETCH(QByteArray, page);
+        QFETCH(QByteArray, contentType);
+        QFETCH(QString, fileName);
+        NetRig net;
+        QVERIFY(net.rig);
+        Rig &rig = *net.rig;
+        const QByteArray package = randomBytes(4096);
+        net.portal.route(PagePath, PortalResponse::ok(page, contentType));
+        net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
+
+        QVERIFY(runCheck(rig));
+        QVERIFY(rig.boxes.shown.isEmpty());
+        QTEST(rig.state.strPageTitle, "title");
+        QCOMPARE(rig.state.strPackagePath, rig.inFolder(fileName));
+        QVERIFY(runDownload(rig));
+        QCOMPARE(rig.boxes.shown.value(0).text, OpenQuestion + u"\r\n\r\n"_qs + fileName);
+        QCOMPARE(entriesOf(rig.dir.path()), QStringList{fileName});
+        QCOMPARE(contentsOf(rig.inFolder(fileName)), package);
+    }
+
+    void takenNames_data() {
+        QTest::addColumn<QStringList>("existing");
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("taken") << QStringList{u"Demo_2.1.zip"_qs} << u"Demo_2.1(1).zip"_qs;
+        QTest::newRow("two taken")
+            << QStringList{u"Demo_2.1.zip"_qs, u"Demo_2.1(1).zip"_qs} << u"Demo_2.1(2).zip"_qs;
+        QTest::newRow("a gap is used")
+            << QStringList{u"Demo_2.1.zip"_qs, u"Demo_2.1(2).zip"_qs} << u"Demo_2.1(1).zip"_qs;
+    }
+    void takenNames() {
+        QFETCH(QStringList, existing);
+        QFETCH(QString, fileName);
+        NetRig net;
+        QVERIFY(net.rig);
+        Rig &rig = *net.rig;
+        for (const QString &name : existing)
+            QVERIFY(writeFile(rig.inFolder(name), "old " + name.toUtf8()));
+        const QByteArray package = randomBytes(10000);
+        net.portal.route(PagePath, PortalResponse::ok(productPage("Demo 2.1"), "text/html"));
+        net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
+
+        QVERIFY(runCheck(rig));
+        QCOMPARE(rig.state.strPackagePath, rig.inFolder(fileName));
+        QVERIFY(runDownload(rig));
+        QVERIFY(rig.boxes.shown.value(0).text.endsWith(fileName));
+        QCOMPARE(rig.shell.opened, QStringList{rig.inFolder(fileName)});
+        QCOMPARE(contentsOf(rig.inFolder(fileName)), package);
+        for (const QString &name : existing)
+            QCOMPARE(contentsOf(rig.inFolder(name)), "old " + name.toUtf8());
+    }
+
+    // A file that appears at the package's name after the check is not overwritten: the
+    // control writes a time-stamped name beside it, and the question names that file.
+    void nameTakenAfterTheCheck() {
+        NetRig net;
+        QVERIFY(net.rig);
+        Rig &rig = *net.rig;
+        rig.control->setClock([] { return QTime(9, 5, 7); });
+        const QByteArray package = randomBytes(10000);
+        net.portal.route(PagePath, PortalResponse::ok(productPage("Demo 2.1"), "text/html"));
+        net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
+        QVERIFY(runCheck(rig));
+        QCOMPARE(rig.state.strPackagePath, rig.inFolder(u"Demo_2.1.zip"_qs));
+        QVERIFY(writeFile(rig.state.strPackagePath, "meanwhile"));
+
+        QVERIFY(runDownload(rig));
+        const QString written = rig.inFolder(u"Demo_2.1, 090507.zip"_qs);
+        QCOMPARE(rig.boxes.shown.value(0).text, OpenQuestion + u"\r\n\r\nDemo_2.1, 090507.zip"_qs);
+        QCOMPARE(rig.shell.opened, QStringList{written});
+        QCOMPARE(contentsOf(written), package);
+        QCOMPARE(contentsOf(rig.inFolder(u"Demo_2.1.zip"_qs)), QByteArray("meanwhile"));
+    }
+
+    // A check that finds no version says so and lets the user check again.
+    void checkFails_data() {
+        QTest::addColumn<PortalResponse>("response");
+        QTest::addColumn<bool>("expanded");
+        const PortalResponse page = PortalResponse::ok(productPage("Demo 2.1"), "text/html");
+        QTest::newRow("page 404") << PortalResponse::notFound() << false;
+        QTest::newRow("server error") << PortalResponse::serverError() << false;
+        QTest::newRow("truncated page") << PortalResponse(page).closingAfter(20) << false;
+        QTest::newRow("no title") << PortalResponse::ok("<html><h1>Demo 2.1</h1></html>",
+                                                        "text/html")
+                                  << false;
+        QTest::newRow("no end marker")
+            << PortalResponse::ok("<html><h1 title=\"Demo 2.1", "text/html") << false;
+        QTest::newRow("blank title")
+            << PortalResponse::ok(productPage("   "), "text/html") << false;
+        QTest::newRow("dots only") << PortalResponse::ok(productPage(".."), "text/html") << false;
+        QTest::newRow("expanded view becomes compact") << PortalResponse::notFound() << true;
+    }
+    void checkFails() {
+        QFETCH(PortalResponse, response);
+        QFETCH(bool, expanded);
+        NetRig net;
+        QVERIFY(net.rig);
+        Rig &rig = *net.rig;
+        net.portal.route(PagePath, response);
+        rig.state.Tag = expanded ? u"1"_qs : u"0"_qs;
+
+        QVERIFY(runCheck(rig));
+        QCOMPARE(rig.boxes.shown.size(), 1);
+        QCOMPARE(rig.boxes.shown[0].text, CheckFailed);
+        QCOMPARE(rig.boxes.shown[0].style, int(platform::MessageError));
+        QCOMPARE(rig.boxes.shown[0].caption, Title);
+        QCOMPARE(rig.state.strActionCaption, CaptionCheck);
+        QCOMPARE(rig.state.Tag, u"0"_qs);
+        QCOMPARE(rig.host.calls, expanded ? QStringList{u"switchViewSize"_qs} : QStringList());
+        QCOMPARE(rig.host.strLastInfo2(), AuthorLinkText);
+        QCOMPARE(rig.host.sngLastPercent(), 0.0F);
+        QVERIFY(rig.state.strPageTitle.isEmpty());
+        QVERIFY(rig.state.strPackagePath.isEmpty());
+        QVERIFY(entriesOf(rig.dir.path()).isEmpty());
+
+        // The next check may succeed.
+        net.portal.route(PagePath, PortalResponse::ok(productPage("Demo 2.1"), "text/html"));
+        QVERIFY(runCheck(rig));
+        QCOMPARE(rig.state.strActionCaption, CaptionDownload);
+        QCOMPARE(rig.boxes.shown.size(), 1);
+    }
+
+    // A download that did not write the package says so; the window stays without an action.
+    void downloadFails_data() {
+        QTest::addColumn<PortalResponse>("response");
+        const QByteArray package = randomBytes(64 * 1024);
+        const PortalResponse whole = PortalResponse::ok(package, "application/zip");
+        QTest::newRow("package 404") << PortalResponse::notFound();
+        QTest::newRow("server error") << PortalResponse::serverError();
+        QTest::newRow("truncated package") << PortalResponse(whole).closingAfter(40000);
+        QTest::newRow("shorter than announced")
+            << PortalResponse(whole).withContentLength(package.size() + 100);
+    }
+    void downloadFails() {
+        QFETCH(PortalResponse, response);
+        NetRig net;
+        QVERIFY(net.rig);
+        Rig &rig = *net.rig;
+        net.portal.route(PagePath, PortalResponse::ok(productPage("Demo 2.1"), "text/html"));
+        net.portal.route(PackagePath, response);
+
+        QVERIFY(runCheck(rig));
+        QVERIFY(runDownload(rig));
+        QCOMPARE(rig.boxes.shown.size(), 1);
+        QCOMPARE(rig.boxes.shown[0].text, DownloadFailed);
+        QCOMPARE(rig.boxes.shown[0].style, int(platform::MessageError));
+        QCOMPARE(rig.boxes.shown[0].caption, Title);
+        QCOMPARE(rig.state.strActionCaption, QString());
+        QCOMPARE(rig.host.strLastInfo2(), AuthorLinkText);
+        QCOMPARE(rig.host.sngLastPercent(), 0.0F);
+        QVERIFY(!rig.host.calls.contains(u"Unload"_qs));
+        QVERIFY(rig.shell.opened.isEmpty());
+        // Nothing half-written is left behind, hidden or not.
+        QVERIFY2(entriesOf(rig.dir.path()).isEmpty(),
+                 qPrintable(entriesOf(rig.dir.path()).join(u' ')));
+    }
+
+    void cancelDuringCheck_data() {
+        QTest::addColumn<bool>("expanded");
+        QTest::newRow("compact") << false;
+        QTest::newRow("expanded") << true;
+    }
+    void cancelDuringCheck() {
+        QFETCH(bool, expanded);
+        NetRig net;
+        QVERIFY(net.rig);
+        Rig &rig = *net.rig;
+        net.portal.route(
+            PagePath, PortalResponse::ok(productPage("Demo 2.1"), "text/html").stallingAfter(30));
+        rig.state.Tag = expanded ? u"1"_qs : u"0"_qs;
+
+        QVERIFY(rig.clickAction());
+        QCOMPARE(rig.state.strActionCaption, CaptionCancel);
+        // Wait until the check has data, so that it has shown a percentage.
+        QTRY_VERIFY_WITH_TIMEOUT(rig.host.sngLastPercent() > 0, 15000);
+        QCOMPARE(rig.host.strLastInfo2(), TextChecking);
+        rig.host.draws.clear();
+
+        rig.workflow->actionButtonClicked(); // the click itself is the pointer tests' business
+        QCOMPARE(rig.state.strActionCaption, CaptionCheck);
+        QCOMPARE(rig.state.Tag, u"0"_qs);
+        QCOMPARE(rig.host.calls, expanded ? QStringList{u"switchViewSize"_qs} : QStringList());
+        QCOMPARE(rig.host.strLastInfo2(), AuthorLinkText);
+        QCOMPARE(rig.host.sngLastPercent(), 0.0F);
+        QStringList sources;
+        for (const Draw &d : rig.host.draws) {
+            sources << d.source;
+            QVERIFY2(sameDraw(d, d.source, AuthorLinkText, 0), qPrintable(describe(d)));
+        }
+        // One for the cancelled page, one for "all cancelled", then the click's own.
+        QCOMPARE(sources, (QStringList{u"ctlAsyncDownload1_Status"_qs,
+                                       u"ctlAsyncDownload1_Status"_qs, u"Form_MouseUp"_qs}));
+        QCOMPARE(rig.host.draws.last().caption, CaptionCheck);
+        QVERIFY(rig.boxes.shown.isEmpty());
+        // The read really stopped: the portal sees the client go, and nothing more arrives.
+        QTRY_COMPARE_WITH_TIMEOUT(net.portal.abandoned(PagePath), 1, 15000);
+        QTest::qWait(100);
+        QCOMPARE(rig.host.draws.size(), 3);
+    }
+
+    // The percentage is redrawn only when its whole number changes, never at 100.
+    void progressRedraws_data() {
+        QTest::addColumn<bool>("page");
+        QTest::addColumn<qint64>("max");
+        QTest::addColumn<QList<qint64>>("reads");
+        QTest::addColumn<QList<float>>("drawn");
+        QTest::newRow("42.3 then 42.4")
+            << true << qint64(1000) << QList<qint64>{423, 424} << QList<float>{42.3F};
+        QTest::newRow("100 draws nothing")
+            << true << qint64(1000) << QList<qint64>{1000} << QList<float>{};
+        QTest::newRow("99.5 is drawn, 100 is not")
+            << true << qint64(200) << QList<qint64>{199, 200} << QList<float>{99.5F};
+        QTest::newRow("42.5 rounds to the even 42")
+            << true << qint64(200) << QList<qint64>{84, 85} << QList<float>{42.0F};
+        QTest::newRow("43.5 rounds to the even 44")
+            << true << qint64(200) << QList<qint64>{86, 87} << QList<float>{43.0F, 43.5F};
+        QTest::newRow("an earlier percent again")
+            << true << qint64(200) << QList<qint64>{100, 120, 100}
+            << QList<float>{50.0F, 60.0F, 50.0F};
+        QTest::newRow("0.5 ties to the first 0")
+            << true << qint64(1000) << QList<qint64>{4, 5, 6} << QList<float>{0.6F};
+        QTest::newRow("unknown size")
+            << true << qint64(0) << QList<qint64>{10, 20} << QList<float>{};
+        QTest::newRow("the package says downloading")
+            << false << qint64(400) << QList<qint64>{1, 2, 100, 400} << QList<float>{25.0F};
+    }
+    void progressRedraws() {
+        QFETCH(bool, page);
+        QFETCH(qint64, max);
+        QFETCH(QList<qint64>, reads);
+        QFETCH(QList<float>, drawn);
+        FakeReadService service;
+        Rig rig(service, u"http://portal.test/content/7.html"_qs,
+                u"http://portal.test/download/d_load.php?d_id=7&down_id=1"_qs);
+        rig.state.strPackagePath = rig.inFolder(u"Demo.zip"_qs);
+        if (page)
+            rig.workflow->StartCheck();
+        else
+            rig.workflow->StartDownload();
+        QCOMPARE(service.started.size(), size_t(1));
+        rig.host.draws.clear();
+        const auto &read = service.started[0];
+        for (const qint64 n : reads)
+            service.progress(FakeReadService::record(read.target, read.propertyName,
+                                                     platform::AsyncStatusCode::DownloadingData, {},
+                                                     n, max));
+        QList<float> percents;
+        for (const Draw &d : rig.host.draws) {
+            QVERIFY2(sameDraw(d, u"ctlAsyncDownload1_Progress"_qs,
+                              page ? TextChecking : TextDownloading, d.percent),
+                     qPrintable(describe(d)));
+            percents << d.percent;
+        }
+        QCOMPARE(percents, drawn);
+        QCOMPARE(rig.host.pumps, drawn.size() + 0);
+    }
+
+    // The last whole percent is kept from the check into the download.
+    void lastPercentCarriesOver() {
+        FakeReadService service;
+        Rig rig(service, u"http://portal.test/content/7.html"_qs,
+                u"http://portal.test/download/d_load.php?d_id=7&down_id=1"_qs);
+        rig.workflow->StartCheck();
+        const auto pageRead = service.started.at(0);
+        service.progress(FakeReadService::record(pageRead.target, pageRead.propertyName,
+                                                 platform::AsyncStatusCode::DownloadingData, {},
+                                                 100, 200));
+        service.complete(FakeReadService::record(pageRead.target, pageRead.propertyName,
+                                                 platform::AsyncStatusCode::EndDownloadData),
+                         platform::ReadOutcome::Succeeded, productPage("Demo 2.1"));
+        QCOMPARE(rig.state.strActionCaption, CaptionDownload);
+        rig.workflow->StartDownload();
+        const auto packageRead = service.started.at(1);
+        rig.host.draws.clear();
+        for (const qint64 n : {100, 101, 102})
+            service.progress(FakeReadService::record(packageRead.target, packageRead.propertyName,
+                                                     platform::AsyncStatusCode::DownloadingData, {},
+                                                     n, 200));
+        QCOMPARE(rig.host.draws.size(), 1);
+        QCOMPARE(rig.host.draws[0].percent, 51.0F);
+        QCOMPARE(rig.host.draws[0].info2, TextDownloading);
+    }
+
+    // A read of another address is none of the workflow's business.
+    void foreignFinishedChangesNothing_data() {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("succeeded");
+        QTest::newRow("other page") << u"http://portal.test/content/8.html"_qs << true;
+        QTest::newRow("other page failed") << u"http://portal.test/content/8.html"_qs << false;
+        QTest::newRow("letter case differs") << u"http://portal.test/Content/7.html"_qs << true;
+    }
+    void foreignFinishedChangesNothing() {
+        QFETCH(QString, url);
+        QFETCH(bool, succeeded);
+        FakeReadService service;
+        Rig rig(service, u"http://portal.test/content/7.html"_qs,
+                u"http://portal.test/download/d_load.php?d_id=7&down_id=1"_qs);
+        rig.state.strActionCaption = CaptionCancel;
+        rig.control->Download(url);
+        const auto read = service.started.at(0);
+        service.complete(FakeReadService::record(read.target, read.propertyName,
+                                                 platform::AsyncStatusCode::EndDownloadData),
+                         succeeded ? platform::ReadOutcome::Succeeded
+                                   : platform::ReadOutcome::Failed,
+                         succeeded ? productPage("Other 9") : QByteArray());
+        QVERIFY(rig.host.draws.isEmpty());
+        QVERIFY(rig.host.calls.isEmpty());
+        QVERIFY(rig.boxes.shown.isEmpty());
+        QCOMPARE(rig.state.strActionCaption, CaptionCancel);
+        QCOMPARE(rig.state.Tag, u"0"_qs);
+        QVERIFY(rig.state.strPageTitle.isEmpty());
+        QVERIFY(rig.state.strPackagePath.isEmpty());
+    }
+
+    void actionButtonByCaption_data() {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<int>("reads");
+        QTest::newRow("check") << CaptionCheck << CaptionCancel << 1;
+        QTest::newRow("download") << CaptionDownload << QString() << 1;
+        QTest::newRow("cancel") << CaptionCancel << CaptionCheck << 0;
+        QTest::newRow("empty") << QString() << QString() << 0;
+        QTest::newRow("near miss") << u"检查更新 "_qs << u"检查更新 "_qs << 0;
+    }
+    void actionButtonByCaption() {
+        QFETCH(QString, caption);
+        QFETCH(int, reads);
+        FakeReadService service;
+        Rig rig(service, u"http://portal.test/content/7.html"_qs,
+                u"http://portal.test/download/d_load.php?d_id=7&down_id=1"_qs);
+        rig.state.strPackagePath = rig.inFolder(u"Demo.zip"_qs);
+        rig.state.strActionCaption = caption;
+        rig.workflow->actionButtonClicked();
+        QTEST(rig.state.strActionCaption, "after");
+        QCOMPARE(int(service.started.size()), reads);
+        if (caption.isEmpty() || caption.endsWith(u' '))
+            QVERIFY(rig.host.draws.isEmpty());
+    }
+
+    void authorPage() {
+        FakeReadService service;
+        Rig rig(service, u"http://portal.test/content/7.html"_qs, QString());
+        rig.workflow->OpenAuthorPage();
+        QCOMPARE(rig.shell.opened, QStringList{AuthorPage});
+        QVERIFY(rig.host.draws.isEmpty());
+    }
+
+    // After the window is gone, the control's last events draw nothing and ask nothing.
+    void eventsAfterDetachDrawNothing_data() {
+        QTest::addColumn<int>("how");
+        QTest::newRow("all reads cancelled") << 0;
+        QTest::newRow("the page arrives") << 1;
+        QTest::newRow("the control is destroyed during a download") << 2;
+    }
+    void eventsAfterDetachDrawNothing() {
+        QFETCH(int, how);
+        NetRig net;
+        QVERIFY(net.rig);
+        Rig &rig = *net.rig;
+        const PortalResponse page = PortalResponse::ok(productPage("Demo 2.1"), "text/html");
+        if (how == 2) {
+            net.portal.route(PagePath, page);
+            net.portal.route(
+                PackagePath,
+                PortalResponse::ok(randomBytes(100000), "application/zip").stallingAfter(50000));
+            QVERIFY(runCheck(rig));
+            rig.workflow->actionButtonClicked();
+            QTRY_VERIFY_WITH_TIMEOUT(rig.host.sngLastPercent() > 0, 15000);
+        } else {
+            net.portal.route(PagePath, how == 0 ? PortalResponse(page).stallingAfter(10)
+                                                : PortalResponse(page).dripping(10, 20));
+            rig.workflow->actionButtonClicked();
+            QTRY_COMPARE_WITH_TIMEOUT(net.portal.requestCount(PagePath), 1, 15000);
+        }
+        const WindowState before = rig.state;
+        rig.workflow->detach();
+        rig.host.draws.clear();
+        if (how == 0)
+            rig.control->CancelAllDownload();
+        else if (how == 1)
+            QTRY_COMPARE_WITH_TIMEOUT(rig.control->DownloadsCount(), 0, 15000);
+        else
+            rig.control.reset();
+        QVERIFY(rig.host.draws.isEmpty());
+        QVERIFY(rig.host.calls.size() <= 2); // only the check's view switch
+        QVERIFY(rig.boxes.shown.isEmpty());
+        QCOMPARE(rig.state.strActionCaption, before.strActionCaption);
+        // A package that was on its way leaves no partial or temporary file.
+        if (how == 2)
+            QVERIFY2(entriesOf(rig.dir.path()).isEmpty(),
+                     qPrintable(entriesOf(rig.dir.path()).join(u' ')));
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Workflow)
+#include "tst_workflow.moc"
