@@ -61,6 +61,20 @@ inline QImage settledScreenshot(const testsupport::XvfbSession &x, int timeoutMs
     return last;
 }
 
+// Starts the stamped updater and waits until its window is on screen and faded in; the
+// window's id, or 0 when it did not appear.
+inline qulonglong startUpdater(QProcess &updater, const testsupport::XvfbSession &x,
+                               const Product &product, const QProcessEnvironment &env) {
+    updater.setProcessEnvironment(env);
+    updater.start(product.exe, {});
+    if (!updater.waitForStarted())
+        return 0;
+    const qulonglong window = x.waitForWindow(QStringLiteral("KIV UPDATE"));
+    if (window != 0)
+        settledScreenshot(x);
+    return window;
+}
+
 // Keeps a screenshot for a person to look at when UPDATE_TOOL_E2E_SHOTS names a folder.
 inline void keepShot(const QImage &shot, const QString &name) {
     const QString folder = qEnvironmentVariable("UPDATE_TOOL_E2E_SHOTS");

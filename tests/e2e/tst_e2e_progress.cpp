@@ -21,12 +21,8 @@ private slots:
         const QProcessEnvironment env = e2e::productEnvironment(x, product);
 
         QProcess updater;
-        updater.setProcessEnvironment(env);
-        updater.start(product.exe, {});
-        QVERIFY(updater.waitForStarted());
-        const qulonglong window = x.waitForWindow(QStringLiteral("KIV UPDATE"));
+        const qulonglong window = e2e::startUpdater(updater, x, product, env);
         QVERIFY(window != 0);
-        e2e::settledScreenshot(x);
         const QRect frame = x.windowGeometry(window);
         QCOMPARE(frame.size(), QSize(460, 220));
 
