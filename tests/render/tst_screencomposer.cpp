@@ -33,6 +33,18 @@ struct Frame {
     std::int32_t H = 200;
 };
 
+// The frame of a test row with the columns "style", "mouse" and "hover".
+Frame pointerFrame() {
+    QFETCH(int, style);
+    QFETCH(int, mouse);
+    QFETCH(int, hover);
+    Frame f;
+    f.style = style;
+    f.mouse = mouse;
+    f.hover = hover;
+    return f;
+}
+
 ViewState viewOf(const Frame &f) {
     ViewState v;
     v.Tag = f.tag;
@@ -348,14 +360,8 @@ private slots:
         }
     }
     void actionButtonLooks() {
-        QFETCH(int, style);
-        QFETCH(int, mouse);
-        QFETCH(int, hover);
         QFETCH(float, shade);
-        Frame f;
-        f.style = style;
-        f.mouse = mouse;
-        f.hover = hover;
+        const Frame f = pointerFrame();
         LayeredSurface surface;
         const Rect rc = compose(f, surface).regions().rcActionButton;
         const QRgb fill = opaque(ShadeColor(Special, shade));
@@ -398,28 +404,24 @@ private slots:
 
     // Pressing on the status line darkens it; hovering does not change it.
     void statusLinePressed_data() {
+        QTest::addColumn<int>("style");
         QTest::addColumn<int>("mouse");
         QTest::addColumn<int>("hover");
         QTest::addColumn<float>("shade");
-        QTest::newRow("normal") << 0 << int(srNone) << -0.125f;
-        QTest::newRow("hover") << 1 << int(srStatusLine) << -0.125f;
-        QTest::newRow("pressed") << 2 << int(srStatusLine) << -0.175f;
-        QTest::newRow("pressed on the button") << 2 << int(srActionButton) << -0.125f;
+        for (const int style : {15, 27}) {
+            QTest::addRow("%d normal", style) << style << 0 << int(srNone) << -0.125f;
+            QTest::addRow("%d hover", style) << style << 1 << int(srStatusLine) << -0.125f;
+            QTest::addRow("%d pressed", style) << style << 2 << int(srStatusLine) << -0.175f;
+            QTest::addRow("%d pressed on the button", style)
+                << style << 2 << int(srActionButton) << -0.125f;
+        }
     }
     void statusLinePressed() {
-        QFETCH(int, mouse);
-        QFETCH(int, hover);
         QFETCH(float, shade);
-        for (const int style : {15, 27}) {
-            Frame f;
-            f.style = style;
-            f.mouse = mouse;
-            f.hover = hover;
-            LayeredSurface surface;
-            const Rect rc = compose(f, surface).regions().rcStatusLine;
-            QCOMPARE_COLOUR(at(surface.image(), rc.left + 3, rc.top + 3),
-                            opaque(ShadeColor(Main, shade)), 0);
-        }
+        LayeredSurface surface;
+        const Rect rc = compose(pointerFrame(), surface).regions().rcStatusLine;
+        QCOMPARE_COLOUR(at(surface.image(), rc.left + 3, rc.top + 3),
+                        opaque(ShadeColor(Main, shade)), 0);
     }
 
     // Style 15 shows the title-bar buttons as a black glyph on the card until the pointer
@@ -438,15 +440,9 @@ private slots:
         QTest::newRow("25 pressed") << 25 << 2 << int(srClose) << true << -0.1f;
     }
     void titleButtons() {
-        QFETCH(int, style);
-        QFETCH(int, mouse);
-        QFETCH(int, hover);
         QFETCH(bool, filled);
         QFETCH(float, shade);
-        Frame f;
-        f.style = style;
-        f.mouse = mouse;
-        f.hover = hover;
+        const Frame f = pointerFrame();
         LayeredSurface surface;
         const Rect rc = compose(f, surface).regions().rcCloseButton;
         const QImage image = surface.image();
