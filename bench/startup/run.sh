@@ -12,6 +12,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+export XDG_RUNTIME_DIR=$work
 
 "$build/tools/stamp/update-tool-stamp" write "$build/src/app/update-tool" "$work/update-tool" \
     --name Bench --id 1 --style 15 >/dev/null
@@ -27,7 +28,7 @@ for n in $(seq 150 250); do
 done
 [ -n "$display" ] || { echo "bench startup: no Xvfb display came up" >&2; exit 1; }
 
-export DISPLAY=$display XDG_RUNTIME_DIR=$work
+export DISPLAY=$display
 unset QT_QPA_PLATFORM
 times=()
 "$build/bench/startup/first_frame" "$work/update-tool" >/dev/null # warm the file cache
