@@ -33,6 +33,13 @@ struct Frame {
     std::int32_t H = 200;
 };
 
+// The columns of rows that put the pointer somewhere, read back by pointerFrame().
+void addPointerColumns() {
+    QTest::addColumn<int>("style");
+    QTest::addColumn<int>("mouse");
+    QTest::addColumn<int>("hover");
+}
+
 // The frame of a test row with the columns "style", "mouse" and "hover".
 Frame pointerFrame() {
     QFETCH(int, style);
@@ -347,9 +354,7 @@ private slots:
 
     // The action button's fill, off its caption, for each look in both style families.
     void actionButtonLooks_data() {
-        QTest::addColumn<int>("style");
-        QTest::addColumn<int>("mouse");
-        QTest::addColumn<int>("hover");
+        addPointerColumns();
         QTest::addColumn<float>("shade");
         for (const int style : {15, 27}) {
             QTest::addRow("%d normal", style) << style << 0 << int(srNone) << -0.1f;
@@ -404,9 +409,7 @@ private slots:
 
     // Pressing on the status line darkens it; hovering does not change it.
     void statusLinePressed_data() {
-        QTest::addColumn<int>("style");
-        QTest::addColumn<int>("mouse");
-        QTest::addColumn<int>("hover");
+        addPointerColumns();
         QTest::addColumn<float>("shade");
         for (const int style : {15, 27}) {
             QTest::addRow("%d normal", style) << style << 0 << int(srNone) << -0.125f;
@@ -427,9 +430,7 @@ private slots:
     // Style 15 shows the title-bar buttons as a black glyph on the card until the pointer
     // comes; the other styles fill them.
     void titleButtons_data() {
-        QTest::addColumn<int>("style");
-        QTest::addColumn<int>("mouse");
-        QTest::addColumn<int>("hover");
+        addPointerColumns();
         QTest::addColumn<bool>("filled");
         QTest::addColumn<float>("shade");
         QTest::newRow("15 normal") << 15 << 0 << int(srNone) << false << 0.0f;
