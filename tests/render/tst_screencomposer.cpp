@@ -335,6 +335,33 @@ private slots:
         QVERIFY(qAlpha(at(image, 0, 0)) < 255); // rounded corner: partly see-through
     }
 
+    // The big faint watermark at the top left has a faint white outline, except in the
+    // plain styles: over a flat card only the outline can make a pixel lighter.
+    void watermarkOutline_data() {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<bool>("outlined");
+        QTest::newRow("27") << 27 << false;
+        QTest::newRow("0") << 0 << true;
+        QTest::newRow("20") << 20 << true;
+    }
+    void watermarkOutline() {
+        QFETCH(int, style);
+        QFETCH(bool, outlined);
+        Frame f;
+        f.style = style;
+        const QImage image = picture(f);
+        const QRgb card = at(image, 10, 140);
+        int lighter = 0, darker = 0;
+        for (int y = 1; y < 70; ++y)
+            for (int x = 1; x < 300; ++x) {
+                const QRgb c = at(image, x, y);
+                lighter += qRed(c) > qRed(card) || qBlue(c) > qBlue(card);
+                darker += qRed(c) < qRed(card);
+            }
+        QVERIFY(darker > 1000); // the watermark and the title are there
+        QCOMPARE(lighter > 0, outlined);
+    }
+
     // 25 and 26 are one diagonal gradient, lighter towards the top left; every style outside
     // 15, 25, 26 and 27 looks like every other.
     void stylesThatLookAlike() {
