@@ -171,6 +171,8 @@ void frmDown::CreateLayeredSurface(bool bTopMost, std::uint8_t bAlpha) {
 }
 
 void frmDown::PresentSurface() {
+    if (m_presentObserver)
+        m_presentObserver();
     // The whole picture at once, now: repaint() paints before it returns.
     if (isVisible())
         repaint();

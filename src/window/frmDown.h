@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include <QPoint>
@@ -60,6 +61,10 @@ public:
     QString Tag() const { return m_state.Tag; }
     const render::LayeredSurface &surface() const { return m_surface; }
     const render::Rect &rcCanvas() const { return m_rcCanvas; }
+    // Called at every present, before the picture reaches the screen (tests count frames).
+    void setPresentObserver(std::function<void()> observer) {
+        m_presentObserver = std::move(observer);
+    }
     Workflow &workflow() { return *m_workflow; }
     download::ctlAsyncDownload &control() { return *ctlAsyncDownload1; }
 
@@ -109,6 +114,7 @@ private:
     std::unique_ptr<Interaction> m_interaction;
     std::unique_ptr<hook::ProgressHook> m_hook;
     // A drag the window does itself where the window manager does not move windows.
+    std::function<void()> m_presentObserver;
     bool m_manualDrag = false;
     QPoint m_dragOffset;
     bool m_graphicsStarted = false;

@@ -6,6 +6,7 @@
 
 #include "platform/PropertyBag.h"
 #include "platform/SettingsTrailer.h"
+#include "render/LayeredSurface.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "window/frmDown.h"
 
@@ -52,6 +53,91 @@ private slots:
         QVERIFY(flags.testFlag(Qt::FramelessWindowHint));
         QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint));
         QVERIFY(form.testAttribute(Qt::WA_TranslucentBackground));
+    }
+
+    // Start-up presents the still transparent first frame, then fades in over exactly 255
+    // frames, alphas 1 to 255; 0 is never faded to.
+    void fadeInPresents255Frames() {
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Fade"), u"1"_qs)});
+        QList<int> alphas;
+        form.setPresentObserver([&] { alphas.append(form.surface().globalAlpha()); });
+        form.Form_Load();
+        QCOMPARE(alphas.size(), 1 + 255);
+        QCOMPARE(alphas.first(), 0); // the Form_Load frame
+        for (int i = 1; i <= 255; ++i)
+            QCOMPARE(alphas[i], i);
+        QCOMPARE(form.surface().globalAlpha(), 255);
+    }
+
+    // Each of the ten steps keeps the window's centre, rebuilds an opaque surface of the new
+    // size and presents a frame drawn with the remembered texts; one more frame follows.
+    void resizeStepsKeepTheCentre() {
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Steps"), u"1"_qs)});
+        form.Form_Load();
+        const QRect start = form.geometry();
+        QCOMPARE(start.size(), QSize(460, 220));
+        const QString status = form.strLastInfo2();
+        QList<QRect> frames;
+        form.setPresentObserver([&] {
+            frames.append(form.geometry());
+            QCOMPARE(form.surface().globalAlpha(), 255);
+            QCOMPARE(form.surface().size(), form.size());
+            QCOMPARE(form.rcCanvas(), (render::Rect{0, 0, form.width() - 20, form.height() - 20}));
+            QVERIFY(!form.isEnabled());
+            QCOMPARE(form.strLastInfo2(), status);
+        });
+        form.switchViewSize();
+        QCOMPARE(frames.size(), 11);
+        for (int i = 1; i <= 10; ++i) {
+            // 90 twips narrower, 360 taller, 45 right and 180 up per step.
+            QCOMPARE(frames[i - 1],
+                     QRect(start.x() + 3 * i, start.y() - 12 * i, 460 - 6 * i, 220 + 24 * i));
+            QCOMPARE(frames[i - 1].center(), start.center());
+        }
+        QCOMPARE(frames[10], frames[9]);
+        QCOMPARE(form.size(), QSize(400, 460));
+        QVERIFY(form.isEnabled());
+
+        frames.clear();
+        form.switchViewSize(); // the exact reverse
+        QCOMPARE(frames.size(), 11);
+        QCOMPARE(frames[4], QRect(start.x() + 15, start.y() - 60, 430, 340));
+        QCOMPARE(form.geometry(), start);
+    }
+
+    // However often the view switches, one surface exists, opaque, on a topmost window.
+    void manySwitchesKeepOneOpaqueSurface() {
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Cycles"), u"1"_qs)});
+        form.Form_Load();
+        const QRect start = form.geometry();
+        for (int i = 0; i < 20; ++i)
+            form.switchViewSize();
+        QCOMPARE(render::LayeredSurface::liveSurfaces(), 1);
+        QCOMPARE(form.surface().globalAlpha(), 255);
+        QVERIFY(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+        QCOMPARE(form.geometry(), start);
+        QCOMPARE(form.surface().size(), QSize(460, 220));
+        form.Unload();
+        QCOMPARE(render::LayeredSurface::liveSurfaces(), 0);
+    }
+
+    // A minimised window draws nothing, presents nothing and forgets the request.
+    void redrawWhileMinimised() {
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Min"), u"1"_qs)});
+        form.Form_Load();
+        form.ReDraw(u"test"_qs, 0, u"标题"_qs, u"状态"_qs, 30, -1);
+        const QImage before = form.surface().image().copy();
+        form.minimize();
+        QVERIFY(form.isMinimized());
+        int presents = 0;
+        form.setPresentObserver([&] { ++presents; });
+        form.ReDraw(u"test"_qs, 2, u"另一个"_qs, QString(), 80, -1);
+        QCOMPARE(presents, 0);
+        QCOMPARE(form.strLastInfo1(), u"标题"_qs);
+        QCOMPARE(form.strLastInfo2(), u"状态"_qs);
+        QCOMPARE(form.sngLastPercent(), 30.0f);
+        QCOMPARE(form.surface().image(), before);
+        QVERIFY(!form.regions().rcStatusLine.isEmpty());
     }
 
     void escapeEndsTheProgram() {

@@ -1,0 +1,516 @@
+#include <QTest>
+
+#include "drawing/Colors.h"
+#include "platform/GraphicsText.h"
+#include "render/LayeredSurface.h"
+#include "render/ScreenComposer.h"
+
+using namespace render;
+using drawing::ShadeColor;
+
+namespace {
+
+constexpr int Margin = 10;
+// Theme colours as OLE values (0x00BBGGRR), chosen so each shade is distinguishable.
+constexpr std::int32_t Main = 0xC06030;
+constexpr std::int32_t Light = 0xF0E8E0;
+constexpr std::int32_t Special = 0x2080E0;
+
+const QString Title = QStringLiteral("更新工具 1.0");
+const QString Status = QStringLiteral("点击这里访问作者页面");
+
+// One frame's inputs, with the compact view's defaults.
+struct Frame {
+    std::int32_t style = 27;
+    QString tag = QStringLiteral("0");
+    QString caption = QStringLiteral("检查更新");
+    QString info1 = Title;
+    QString info2 = Status;
+    float percent = 0;
+    std::int32_t mouse = 0;
+    std::int32_t hover = srNone;
+    std::int32_t W = 440;
+    std::int32_t H = 200;
+};
+
+// The columns of rows that put the pointer somewhere, read back by pointerFrame().
+void addPointerColumns() {
+    QTest::addColumn<int>("style");
+    QTest::addColumn<int>("mouse");
+    QTest::addColumn<int>("hover");
+}
+
+// The frame of a test row with the columns "style", "mouse" and "hover".
+Frame pointerFrame() {
+    QFETCH(int, style);
+    QFETCH(int, mouse);
+    QFETCH(int, hover);
+    Frame f;
+    f.style = style;
+    f.mouse = mouse;
+    f.hover = hover;
+    return f;
+}
+
+ViewState viewOf(const Frame &f) {
+    ViewState v;
+    v.Tag = f.tag;
+    v.strActionCaption = f.caption;
+    v.strAgreement = QStringLiteral("用户协议\r\n一、本工具只下载更新。");
+    v.lHoverRegion = f.hover;
+    v.lThemeStyle = f.style;
+    v.lThemeColor = Main;
+    v.lThemeLightColor = Light;
+    v.lThemeSpecialColor = Special;
+    v.fontName = platform::programFontFamily();
+    v.lShadowMargin = Margin;
+    return v;
+}
+
+// Paints one frame into a fresh surface the size of the window and returns the composer.
+ScreenComposer compose(const Frame &f, LayeredSurface &surface) {
+    surface.create(QSize(f.W + 2 * Margin, f.H + 2 * Margin), 1.0, 255);
+    ScreenComposer composer;
+    composer.ReDraw({QStringLiteral("test"), f.mouse, f.info1, f.info2, f.percent, -1}, viewOf(f),
+                    {0, 0, f.W, f.H}, false, surface);
+    return composer;
+}
+
+QImage picture(const Frame &f) {
+    LayeredSurface surface;
+    compose(f, surface);
+    return surface.image();
+}
+
+// The colour at a card point (the card starts at the shadow margin).
+QRgb at(const QImage &image, int x, int y) {
+    return image.pixel(x + Margin, y + Margin);
+}
+
+QRgb opaque(std::int32_t ole) {
+    return drawing::OleToARGB(ole, 255);
+}
+
+bool near(QRgb a, QRgb b, int tolerance = 1) {
+    return std::abs(qRed(a) - qRed(b)) <= tolerance &&
+           std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+           std::abs(qBlue(a) - qBlue(b)) <= tolerance &&
+           std::abs(qAlpha(a) - qAlpha(b)) <= tolerance;
+}
+
+QByteArray show(QRgb c) {
+    return QByteArray::number(c, 16);
+}
+
+#define QCOMPARE_COLOUR(actual, expected, tolerance)                                               \
+    QVERIFY2(near(actual, expected, tolerance), show(actual) + " != " + show(expected))
+
+} // namespace
+
+class tst_ScreenComposer : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        if (platform::programFontFamily().isEmpty())
+            QSKIP("no font with Chinese glyphs is installed");
+    }
+
+    // The rectangles the composer keeps for the hit test follow the layout of the frame.
+    void workedLayout_data() {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<int>("W");
+        QTest::addColumn<int>("H");
+        QTest::addColumn<Rect>("status");
+        QTest::addColumn<Rect>("swatch15");
+        QTest::addColumn<Rect>("button");
+        QTest::newRow("compact") << 27 << "0" << 440 << 200 << Rect{0, 180, 439, 199}
+                                 << Rect{424, 185, 434, 195} << Rect{280, 145, 420, 170};
+        QTest::newRow("expanded") << 27 << "1" << 380 << 440 << Rect{0, 420, 379, 439}
+                                  << Rect{364, 425, 374, 435} << Rect{220, 385, 360, 410};
+        QTest::newRow("style 15") << 15 << "0" << 440 << 200 << Rect{1, 172, 438, 191}
+                                  << Rect{422, 177, 432, 187} << Rect{280, 142, 420, 167};
+    }
+    void workedLayout() {
+        QFETCH(int, style);
+        QFETCH(QString, tag);
+        QFETCH(int, W);
+        QFETCH(int, H);
+        Frame f;
+        f.style = style;
+        f.tag = tag;
+        f.W = W;
+        f.H = H;
+        LayeredSurface surface;
+        const RegionRects r = compose(f, surface).regions();
+        QCOMPARE(r.rcTitleBar, (Rect{8, 8, W - 8, 28}));
+        QCOMPARE(r.rcCloseButton, (Rect{W - 20, 8, W - 8, 20}));
+        QCOMPARE(r.rcMinimizeButton, (Rect{W - 35, 8, W - 23, 20}));
+        QCOMPARE(r.rcExpandButton, (Rect{W - 50, 8, W - 38, 20}));
+        QTEST(r.rcStatusLine, "status");
+        QTEST(r.rcStyleSwatch15, "swatch15");
+        QTEST(r.rcActionButton, "button");
+        QCOMPARE(r.rcStyleSwatch27.left, r.rcStyleSwatch15.left - 24);
+        // The action button is painted where it can be clicked.
+        QCOMPARE_COLOUR(at(surface.image(), r.rcActionButton.left + 2, r.rcActionButton.top + 2),
+                        opaque(ShadeColor(Special, -0.1f)), 1);
+    }
+
+    // A missing (or blank) text takes its regions out of the frame: nothing is drawn there.
+    void emptyTextsEmptyTheirRegions_data() {
+        QTest::addColumn<QString>("info1");
+        QTest::addColumn<QString>("info2");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("no title") << "" << Status << "检查更新";
+        QTest::newRow("blank title") << "  " << Status << "检查更新";
+        QTest::newRow("no status") << Title << ""
+                                   << "检查更新";
+        QTest::newRow("blank status") << Title << " \t"
+                                      << "检查更新";
+        QTest::newRow("no caption") << Title << Status << "";
+        QTest::newRow("nothing") << ""
+                                 << ""
+                                 << "";
+    }
+    void emptyTextsEmptyTheirRegions() {
+        QFETCH(QString, info1);
+        QFETCH(QString, info2);
+        QFETCH(QString, caption);
+        Frame f;
+        f.info1 = info1;
+        f.info2 = info2;
+        f.caption = caption;
+        LayeredSurface surface;
+        const RegionRects r = compose(f, surface).regions();
+        const QImage image = surface.image();
+        const bool title = !info1.trimmed().isEmpty();
+        const bool status = !info2.trimmed().isEmpty();
+        const bool button = !caption.isEmpty();
+        for (const Rect &rc : {r.rcTitleBar, r.rcCloseButton, r.rcMinimizeButton, r.rcExpandButton})
+            QCOMPARE(rc.isEmpty(), !title);
+        for (const Rect &rc :
+             {r.rcStatusLine, r.rcStyleSwatch15, r.rcStyleSwatch25, r.rcStyleSwatch27})
+            QCOMPARE(rc.isEmpty(), !status);
+        QCOMPARE(r.rcActionButton.isEmpty(), !button);
+
+        // Where each element would be, the flat card shows through when it is missing.
+        const QRgb card = opaque(Light);
+        QCOMPARE(at(image, 421, 9) == card, !title);    // close button's corner
+        QCOMPARE(at(image, 4, 183) == card, !status);   // status line's left end
+        QCOMPARE(at(image, 425, 186) == card, !status); // first swatch
+        QCOMPARE(at(image, 283, 148) == card, !button); // action button's corner
+    }
+
+    // The pointer on a title-bar button or a swatch shows what it does in the status line;
+    // the remembered status text stays the one asked for.
+    void hoverHintsReplaceOnlyTheDisplayedText_data() {
+        QTest::addColumn<int>("hover");
+        QTest::addColumn<QString>("hint");
+        QTest::newRow("close") << int(srClose) << "立即退出";
+        QTest::newRow("minimise") << int(srMinimize) << "最小化";
+        QTest::newRow("expand") << int(srExpand) << "扩展显示";
+        QTest::newRow("swatch 25") << int(srStyle25) << "更换界面样式";
+    }
+    void hoverHintsReplaceOnlyTheDisplayedText() {
+        QFETCH(int, hover);
+        QFETCH(QString, hint);
+        for (const QString &info2 : {Status, QString()}) {
+            Frame hovering;
+            hovering.info2 = info2;
+            hovering.hover = hover;
+            LayeredSurface surface;
+            const ScreenComposer composer = compose(hovering, surface);
+            QCOMPARE(composer.strLastInfo2(), info2);
+            QVERIFY(!composer.regions().rcStatusLine.isEmpty()); // the hint brings it back
+
+            Frame showingHint;
+            showingHint.info2 = hint;
+            const QImage expected = picture(showingHint);
+            // The status line left of the swatches reads exactly like the hint itself...
+            const QRect line(Margin, Margin + 180, 395, 19);
+            QCOMPARE(surface.image().copy(line), expected.copy(line));
+            // ...and not like the status text.
+            QVERIFY(surface.image().copy(line) != picture(Frame{}).copy(line));
+        }
+    }
+
+    // A minimised window keeps everything: remembered values, rectangles and pixels.
+    void redrawWhileMinimisedChangesNothing() {
+        Frame f;
+        f.percent = 40;
+        LayeredSurface surface;
+        ScreenComposer composer = compose(f, surface);
+        const QImage before = surface.image().copy();
+        const RegionRects regions = composer.regions();
+
+        Frame other;
+        other.style = 15;
+        other.info1 = QStringLiteral("另一个标题");
+        other.info2 = QString();
+        other.caption = QString();
+        other.percent = 90;
+        composer.ReDraw({QStringLiteral("test"), 2, other.info1, other.info2, other.percent, -1},
+                        viewOf(other), {0, 0, 380, 440}, true, surface);
+        QCOMPARE(composer.strLastInfo1(), Title);
+        QCOMPARE(composer.strLastInfo2(), Status);
+        QCOMPARE(composer.sngLastPercent(), 40.0f);
+        QCOMPARE(composer.regions(), regions);
+        QCOMPARE(surface.image(), before);
+    }
+
+    void remembersWhatItDraws() {
+        Frame f;
+        f.percent = 12.5f;
+        LayeredSurface surface;
+        const ScreenComposer composer = compose(f, surface);
+        QCOMPARE(composer.strLastInfo1(), Title);
+        QCOMPARE(composer.strLastInfo2(), Status);
+        QCOMPARE(composer.sngLastPercent(), 12.5f);
+    }
+
+    // Styles 25 and 26 have no drop shadow: the margin stays transparent. The others shade
+    // it on every side, fading out towards the window's edge.
+    void shadowMargin_data() {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<bool>("shaded");
+        QTest::newRow("15") << 15 << true;
+        QTest::newRow("25") << 25 << false;
+        QTest::newRow("26") << 26 << false;
+        QTest::newRow("27") << 27 << true;
+        QTest::newRow("0") << 0 << true;
+        QTest::newRow("20") << 20 << true;
+    }
+    void shadowMargin() {
+        QFETCH(int, style);
+        QFETCH(bool, shaded);
+        Frame f;
+        f.style = style;
+        const QImage image = picture(f);
+        const int w = image.width(), h = image.height();
+        const QList<QPoint> band = {{w - 7, h / 2}, {6, h / 2}, {w / 2, 6}, {w / 2, h - 7}};
+        for (const QPoint &p : band) {
+            const QRgb c = image.pixel(p);
+            QVERIFY2((qAlpha(c) > 0) == shaded,
+                     QByteArray::number(p.x()) + "," + QByteArray::number(p.y()) + ": " + show(c));
+            // The shadow is the card darkened by three quarters.
+            QVERIFY(qRed(c) <= qAlpha(c) / 4 + 1 && qGreen(c) <= qAlpha(c) / 4 + 1 &&
+                    qBlue(c) <= qAlpha(c) / 4 + 1);
+        }
+        QCOMPARE(qAlpha(image.pixel(0, 0)), 0);
+        if (shaded)
+            QVERIFY(qAlpha(image.pixel(w - 9, h / 2)) > qAlpha(image.pixel(w - 3, h / 2)));
+        // The card itself is opaque up to its edges (style 15 rounds its corners).
+        QCOMPARE(qAlpha(at(image, 0, 100)), 255);
+        QCOMPARE(qAlpha(at(image, f.W - 1, 100)), 255);
+    }
+
+    // The card's colour at a spot free of text and buttons, left above the status line.
+    void cardBackground_data() {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QRgb>("expected");
+        QTest::newRow("27 light colour") << 27 << opaque(Light);
+        const QRgb darkened = opaque(ShadeColor(Light, -0.05f));
+        for (const int style : {0, 14, 16, 24, 28, 100})
+            QTest::addRow("%d darkened", style) << style << darkened;
+    }
+    void cardBackground() {
+        QFETCH(int, style);
+        QFETCH(QRgb, expected);
+        Frame f;
+        f.style = style;
+        const QImage image = picture(f);
+        QCOMPARE_COLOUR(at(image, 10, 140), expected, 0);
+        QCOMPARE_COLOUR(at(image, 430, 60), expected, 0);
+    }
+
+    // Style 15: a rounded panel, light at the top and the main colour at the bottom, framed
+    // in a darker shade.
+    void style15Panel() {
+        Frame f;
+        f.style = 15;
+        const QImage image = picture(f);
+        QCOMPARE_COLOUR(at(image, 380, 2), opaque(ShadeColor(Main, 0.25f)), 8);
+        QCOMPARE_COLOUR(at(image, 220, 196), opaque(Main), 8);
+        QCOMPARE_COLOUR(at(image, 220, 0), opaque(ShadeColor(Main, 0.35f)), 24);
+        QVERIFY(qAlpha(at(image, 0, 0)) < 255); // rounded corner: partly see-through
+    }
+
+    // The big faint watermark at the top left has a faint white outline, except in the
+    // plain styles: over a flat card only the outline can make a pixel lighter.
+    void watermarkOutline_data() {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<bool>("outlined");
+        QTest::newRow("27") << 27 << false;
+        QTest::newRow("0") << 0 << true;
+        QTest::newRow("20") << 20 << true;
+    }
+    void watermarkOutline() {
+        QFETCH(int, style);
+        QFETCH(bool, outlined);
+        Frame f;
+        f.style = style;
+        const QImage image = picture(f);
+        const QRgb card = at(image, 10, 140);
+        int lighter = 0, darker = 0;
+        for (int y = 1; y < 70; ++y)
+            for (int x = 1; x < 300; ++x) {
+                const QRgb c = at(image, x, y);
+                lighter += qRed(c) > qRed(card) || qBlue(c) > qBlue(card);
+                darker += qRed(c) < qRed(card);
+            }
+        QVERIFY(darker > 1000); // the watermark and the title are there
+        QCOMPARE(lighter > 0, outlined);
+    }
+
+    // 25 and 26 are one diagonal gradient, lighter towards the top left; every style outside
+    // 15, 25, 26 and 27 looks like every other.
+    void stylesThatLookAlike() {
+        Frame a, b;
+        a.style = 25;
+        b.style = 26;
+        QCOMPARE(picture(a), picture(b));
+        const QImage diagonal = picture(a);
+        const QRgb topLeft = at(diagonal, 10, 140), bottomRight = at(diagonal, 430, 140);
+        QVERIFY(qRed(topLeft) > qRed(bottomRight));
+        QVERIFY(qRed(topLeft) <= qRed(opaque(ShadeColor(Light, 0.05f))));
+        QVERIFY(qRed(bottomRight) >= qRed(opaque(ShadeColor(Light, -0.05f))));
+        a.style = 0;
+        b.style = 31;
+        QCOMPARE(picture(a), picture(b));
+    }
+
+    // The action button's fill, off its caption, for each look in both style families.
+    void actionButtonLooks_data() {
+        addPointerColumns();
+        QTest::addColumn<float>("shade");
+        for (const int style : {15, 27}) {
+            QTest::addRow("%d normal", style) << style << 0 << int(srNone) << -0.1f;
+            QTest::addRow("%d hover", style) << style << 1 << int(srActionButton) << -0.05f;
+            QTest::addRow("%d pressed", style) << style << 2 << int(srActionButton) << -0.15f;
+            QTest::addRow("%d released", style) << style << 0 << int(srActionButton) << -0.1f;
+            QTest::addRow("%d pressed elsewhere", style) << style << 2 << int(srClose) << -0.1f;
+        }
+    }
+    void actionButtonLooks() {
+        QFETCH(float, shade);
+        const Frame f = pointerFrame();
+        LayeredSurface surface;
+        const Rect rc = compose(f, surface).regions().rcActionButton;
+        const QRgb fill = opaque(ShadeColor(Special, shade));
+        // Inside the frame at both ends, well clear of the centred caption.
+        QCOMPARE_COLOUR(at(surface.image(), rc.left + 3, rc.top + 3), fill, 0);
+        QCOMPARE_COLOUR(at(surface.image(), rc.right - 5, rc.bottom - 5), fill, 0);
+        // The 139 x 24 layout's frame reaches its right edge, the region's last column.
+        QCOMPARE_COLOUR(at(surface.image(), rc.right - 1, rc.top + 10), fill, 0);
+        QVERIFY(at(surface.image(), rc.right, rc.top + 10) != fill);
+    }
+
+    // The bar fills round(percent / 100 x 439) pixels from the left in the line's colour
+    // darkened once more; the status text is one character in the middle, away from the probes.
+    void progressBar_data() {
+        QTest::addColumn<float>("percent");
+        QTest::addColumn<int>("barWidth");
+        QTest::newRow("0") << 0.0f << 0;
+        QTest::newRow("-5") << -5.0f << 0;
+        QTest::newRow("37.5") << 37.5f << 165;
+        QTest::newRow("150") << 150.0f << 439;
+    }
+    void progressBar() {
+        QFETCH(float, percent);
+        QFETCH(int, barWidth);
+        Frame f;
+        f.info2 = QStringLiteral("中");
+        f.percent = percent;
+        const QImage image = picture(f);
+        const QRgb line = opaque(ShadeColor(Main, -0.125f));
+        const QRgb bar = opaque(ShadeColor(ShadeColor(Main, -0.125f), -0.15f));
+        const int y = 183; // above the swatches
+        // Pixel centres lie on whole coordinates, so the pixel at the bar's end is half
+        // covered: it is left out.
+        for (const int x : {1, 100, 163, 164, 166, 167, 300, 398, 437}) {
+            const QRgb c = at(image, x, y);
+            QVERIFY2(c == (x < barWidth ? bar : line),
+                     QByteArray::number(x) + ": " + show(c) + " bar " + show(bar));
+        }
+    }
+
+    // Pressing on the status line darkens it; hovering does not change it.
+    void statusLinePressed_data() {
+        addPointerColumns();
+        QTest::addColumn<float>("shade");
+        for (const int style : {15, 27}) {
+            QTest::addRow("%d normal", style) << style << 0 << int(srNone) << -0.125f;
+            QTest::addRow("%d hover", style) << style << 1 << int(srStatusLine) << -0.125f;
+            QTest::addRow("%d pressed", style) << style << 2 << int(srStatusLine) << -0.175f;
+            QTest::addRow("%d pressed on the button", style)
+                << style << 2 << int(srActionButton) << -0.125f;
+        }
+    }
+    void statusLinePressed() {
+        QFETCH(float, shade);
+        LayeredSurface surface;
+        const Rect rc = compose(pointerFrame(), surface).regions().rcStatusLine;
+        QCOMPARE_COLOUR(at(surface.image(), rc.left + 3, rc.top + 3),
+                        opaque(ShadeColor(Main, shade)), 0);
+    }
+
+    // Style 15 shows the title-bar buttons as a black glyph on the card until the pointer
+    // comes; the other styles fill them.
+    void titleButtons_data() {
+        addPointerColumns();
+        QTest::addColumn<bool>("filled");
+        QTest::addColumn<float>("shade");
+        QTest::newRow("15 normal") << 15 << 0 << int(srNone) << false << 0.0f;
+        QTest::newRow("15 hover") << 15 << 1 << int(srClose) << true << -0.035f;
+        QTest::newRow("15 pressed") << 15 << 2 << int(srClose) << true << -0.1f;
+        QTest::newRow("27 normal") << 27 << 0 << int(srNone) << true << -0.05f;
+        QTest::newRow("27 hover") << 27 << 1 << int(srClose) << true << -0.035f;
+        QTest::newRow("25 pressed") << 25 << 2 << int(srClose) << true << -0.1f;
+    }
+    void titleButtons() {
+        QFETCH(bool, filled);
+        QFETCH(float, shade);
+        const Frame f = pointerFrame();
+        LayeredSurface surface;
+        const Rect rc = compose(f, surface).regions().rcCloseButton;
+        const QImage image = surface.image();
+        const QRgb corner = at(image, rc.left + 1, rc.top + 1);
+        if (filled)
+            QCOMPARE_COLOUR(corner, opaque(ShadeColor(Main, shade)), 0);
+        else
+            QVERIFY(near(corner, opaque(ShadeColor(Main, 0.25f)), 12)); // the panel's top
+
+        // The glyph: black on the bare card, white on a fill.
+        int darkest = 255, lightest = 0;
+        for (int y = rc.top; y < rc.top + 11; ++y)
+            for (int x = rc.left; x < rc.left + 11; ++x) {
+                darkest = std::min(darkest, qGreen(at(image, x, y)));
+                lightest = std::max(lightest, qGreen(at(image, x, y)));
+            }
+        if (filled) // a small anti-aliased glyph, far lighter than the fill
+            QVERIFY2(lightest > qGreen(corner) + 80, QByteArray::number(lightest));
+        else
+            QVERIFY2(darkest < 60, QByteArray::number(darkest));
+    }
+
+    // The canvas is painted at the surface's pixel ratio: the same layout, twice the pixels.
+    void highDensitySurface() {
+        Frame f;
+        LayeredSurface surface;
+        surface.create(QSize(f.W + 2 * Margin, f.H + 2 * Margin), 2.0, 255);
+        ScreenComposer composer;
+        composer.ReDraw({QStringLiteral("test"), 0, f.info1, f.info2, 0, -1}, viewOf(f),
+                        {0, 0, f.W, f.H}, false, surface);
+        const QImage &image = surface.image();
+        QCOMPARE(image.size(), QSize(2 * (f.W + 2 * Margin), 2 * (f.H + 2 * Margin)));
+        const Rect rc = composer.regions().rcActionButton;
+        QCOMPARE(rc, (Rect{280, 145, 420, 170}));
+        QCOMPARE_COLOUR(image.pixel(2 * (rc.left + Margin) + 5, 2 * (rc.top + Margin) + 5),
+                        opaque(ShadeColor(Special, -0.1f)), 0);
+        QCOMPARE_COLOUR(image.pixel(2 * (10 + Margin), 2 * (140 + Margin)), opaque(Light), 0);
+        QVERIFY(qAlpha(image.pixel(2 * (f.W + Margin) + 6, image.height() / 2)) > 0);
+    }
+};
+
+QTEST_MAIN(tst_ScreenComposer)
+#include "tst_screencomposer.moc"
