@@ -79,13 +79,15 @@ void ScreenComposer::ReDraw(const ReDrawRequest &request, const ViewState &view,
     m_strLastInfo2 = request.strInfo2;
     m_sngLastPercent = request.lPercentValue;
 
-    const std::int32_t W = rcCanvas.width();
-    const std::int32_t H = rcCanvas.height();
-    const QImage canvas = drawCanvas(request, view, W, H, surface.image().devicePixelRatio());
-
+    // Before the surface exists (a progress message during start-up) there is nothing to
+    // draw into, but the values are remembered for the first frame.
     QImage &target = surface.image();
     if (target.isNull())
         return;
+    const std::int32_t W = rcCanvas.width();
+    const std::int32_t H = rcCanvas.height();
+    const QImage canvas = drawCanvas(request, view, W, H, target.devicePixelRatio());
+
     target.fill(Qt::transparent);
     QPainter g(&target);
     g.setRenderHint(QPainter::Antialiasing);

@@ -208,7 +208,7 @@ render::ViewState frmDown::viewState() const {
 void frmDown::ReDraw(const QString &strActionSource, std::int32_t lMouseStatus,
                      const QString &strInfo1, const QString &strInfo2, float lPercentValue,
                      std::int32_t perColor) {
-    if (m_unloaded || !m_surface.exists())
+    if (m_unloaded)
         return;
     const bool minimised = isMinimized();
     m_composer.ReDraw({strActionSource, lMouseStatus, strInfo1, strInfo2, lPercentValue, perColor},

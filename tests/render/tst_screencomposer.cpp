@@ -258,6 +258,18 @@ private slots:
         QCOMPARE(surface.image(), before);
     }
 
+    // A progress message may arrive during start-up, before the surface exists: nothing is
+    // drawn, but its values are remembered for the first frame.
+    void remembersWithoutASurface() {
+        ScreenComposer composer;
+        LayeredSurface none;
+        composer.ReDraw({QStringLiteral("CheckHook"), 0, Title, QStringLiteral("正在处理"), 30, -1},
+                        viewOf(Frame{}), {0, 0, 0, 0}, false, none);
+        QCOMPARE(composer.strLastInfo2(), QStringLiteral("正在处理"));
+        QCOMPARE(composer.sngLastPercent(), 30.0f);
+        QVERIFY(!none.exists());
+    }
+
     void remembersWhatItDraws() {
         Frame f;
         f.percent = 12.5f;

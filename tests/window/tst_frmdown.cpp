@@ -150,6 +150,33 @@ private slots:
         QVERIFY(!form.graphicsStarted()); // released at unload
     }
 
+    void everyMouseButtonClicks_data() {
+        QTest::addColumn<Qt::MouseButton>("button");
+        QTest::newRow("left") << Qt::LeftButton;
+        QTest::newRow("right") << Qt::RightButton;
+        QTest::newRow("middle") << Qt::MiddleButton;
+    }
+    void everyMouseButtonClicks() {
+        QFETCH(Qt::MouseButton, button);
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Buttons"), u"1"_qs)});
+        form.Form_Load();
+        // The close button: card (420, 8)-(432, 20), 10 pixels into the window.
+        const QPoint close(10 + 426, 10 + 14);
+        QTest::mousePress(&form, button, {}, close);
+        QVERIFY(!form.isUnloaded());
+        QTest::mouseRelease(&form, button, {}, close);
+        QVERIFY(form.isUnloaded());
+    }
+
+    void pressMovedOffDoesNotClick() {
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Off"), u"1"_qs)});
+        form.Form_Load();
+        QTest::mousePress(&form, Qt::LeftButton, {}, QPoint(436, 24));
+        QTest::mouseMove(&form, QPoint(200, 100));
+        QTest::mouseRelease(&form, Qt::LeftButton, {}, QPoint(200, 100));
+        QVERIFY(!form.isUnloaded());
+    }
+
     void otherKeysDoNothing() {
         frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Keys"), u"1"_qs)});
         form.Form_Load();
