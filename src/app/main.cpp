@@ -53,6 +53,6 @@ int main(int argc, char *argv[]) {
     window::frmDown form({&messageBoxes, &shell, platform::executablePath()});
     form.Form_Load();
     if (form.isUnloaded())
-        return form.graphicsStarted() ? 0 : 1;
+        return form.graphicsFailed() ? 1 : 0; // closed already while fading in: no error
     return QApplication::exec();
 }

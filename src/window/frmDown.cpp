@@ -113,6 +113,7 @@ void frmDown::Form_Load() {
         drawing::SetWindowIcon(windowHandle(), QStringLiteral("APPICON"), false);
     });
     if (!StartGraphics()) {
+        m_graphicsFailed = true;
         if (m_services.messageBoxes)
             m_services.messageBoxes->show(GraphicsFailureText, platform::MessageOkOnly, {});
         Unload();

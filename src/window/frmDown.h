@@ -55,6 +55,8 @@ public:
     void Form_Load();
 
     bool graphicsStarted() const { return m_graphicsStarted; }
+    // Start-up ended at a failed graphics start (the program then exits with an error).
+    bool graphicsFailed() const { return m_graphicsFailed; }
     bool isUnloaded() const { return m_unloaded; }
     const UpdaterSettings &settings() const { return m_settings; }
     const WindowState &state() const { return m_state; }
@@ -118,6 +120,7 @@ private:
     bool m_manualDrag = false;
     QPoint m_dragOffset;
     bool m_graphicsStarted = false;
+    bool m_graphicsFailed = false;
     bool m_unloaded = false;
 };
 

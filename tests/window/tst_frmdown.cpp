@@ -148,6 +148,7 @@ private slots:
         QVERIFY(form.isUnloaded());
         QVERIFY(!form.isVisible());
         QVERIFY(!form.graphicsStarted()); // released at unload
+        QVERIFY(!form.graphicsFailed());
     }
 
     void everyMouseButtonClicks_data() {
