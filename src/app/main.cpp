@@ -11,7 +11,9 @@
 
 namespace {
 
-const char GraphicsFailureText[] = "无法启动 GDIPLUS，程序无法继续执行！";
+void reportGraphicsFailure() {
+    std::fprintf(stderr, "%s\n", window::GraphicsFailureText.toLocal8Bit().constData());
+}
 
 bool environmentSet(const char *name) {
     const char *value = std::getenv(name);
@@ -25,7 +27,7 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext &, const QSt
         std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
         return;
     }
-    std::fprintf(stderr, "%s\n", GraphicsFailureText);
+    reportGraphicsFailure();
     std::_Exit(1);
 }
 
@@ -34,7 +36,7 @@ void startupMessageHandler(QtMsgType type, const QMessageLogContext &, const QSt
 int main(int argc, char *argv[]) {
     if (!environmentSet("QT_QPA_PLATFORM")) {
         if (!environmentSet("DISPLAY") && !environmentSet("WAYLAND_DISPLAY")) {
-            std::fprintf(stderr, "%s\n", GraphicsFailureText);
+            reportGraphicsFailure();
             return 1;
         }
         // Centring, moving and staying on top are denied to Wayland clients; XWayland

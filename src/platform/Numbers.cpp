@@ -50,6 +50,13 @@ std::int32_t checkedAdd(std::int32_t a, std::int32_t b) {
     return result;
 }
 
+std::int32_t checkedSubtract(std::int32_t a, std::int32_t b) {
+    std::int32_t result = 0;
+    if (__builtin_sub_overflow(a, b, &result))
+        throw OverflowError("integer overflow");
+    return result;
+}
+
 std::int32_t checkedMultiply(std::int32_t a, std::int32_t b) {
     std::int32_t result = 0;
     if (__builtin_mul_overflow(a, b, &result))

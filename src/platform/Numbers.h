@@ -20,6 +20,7 @@ std::int32_t roundToInt32(double value);
 
 // Overflow-checked integer arithmetic; throws OverflowError instead of wrapping.
 std::int32_t checkedAdd(std::int32_t a, std::int32_t b);
+std::int32_t checkedSubtract(std::int32_t a, std::int32_t b);
 std::int32_t checkedMultiply(std::int32_t a, std::int32_t b);
 std::int16_t checkedAdd16(std::int16_t a, std::int16_t b);
 std::int16_t checkedMultiply16(std::int16_t a, std::int16_t b);

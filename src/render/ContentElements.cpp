@@ -9,6 +9,7 @@ namespace {
 using drawing::PathTextParams;
 using drawing::ShadeColor;
 using platform::checkedAdd;
+using platform::checkedSubtract;
 
 const QString BackgroundFont = QStringLiteral("Arial");
 
@@ -43,11 +44,7 @@ void fillWith(PathTextParams &p, std::int32_t colour, std::uint8_t alpha = 255) 
 
 // The layout of a small element: its region less one pixel (12 x 12 buttons draw in 11 x 11).
 drawing::LayoutRect inside(const Rect &rc) {
-    return {rc.left, rc.top, checkedAdd(rc.width(), -1), checkedAdd(rc.height(), -1)};
-}
-
-std::int32_t minus(std::int32_t a, std::int32_t b) {
-    return checkedAdd(a, -b);
+    return {rc.left, rc.top, checkedSubtract(rc.width(), 1), checkedSubtract(rc.height(), 1)};
 }
 
 } // namespace
@@ -74,8 +71,8 @@ Background BackgroundOf(const ViewState &view, std::int32_t W, std::int32_t H) {
         drawing::RoundPanelParams &p = b.panel;
         p.sngLeft = 0;
         p.sngTop = 0;
-        p.sngRight = float(minus(W, 1));
-        p.sngBottom = float(minus(H, 1));
+        p.sngRight = float(checkedSubtract(W, 1));
+        p.sngBottom = float(checkedSubtract(H, 1));
         p.lFillStyle = 4;
         p.sngLineWidth = 1.0f;
         p.lHideBorder = 0;
@@ -95,7 +92,7 @@ Background BackgroundOf(const ViewState &view, std::int32_t W, std::int32_t H) {
         return b;
     }
     PathTextParams &p = b.box;
-    p = text(view, {0, 0, minus(W, 1), minus(H, 1)}, QString(), 5, 10,
+    p = text(view, {0, 0, checkedSubtract(W, 1), checkedSubtract(H, 1)}, QString(), 5, 10,
              ShadeColor(view.lThemeLightColor, 0.5f));
     p.strFontName = BackgroundFont;
     p.bBackground = true;
@@ -135,17 +132,18 @@ PathTextParams StatusLine(const ViewState &view, const Rect &rc, const QString &
 }
 
 PathTextParams TitleLine(const ViewState &view, std::int32_t W, const QString &strInfo1) {
-    return text(view, {8, 8, minus(W, 17), 19}, strInfo1, 4, 14, ContrastShade(view, 0.5f));
+    return text(view, {8, 8, checkedSubtract(W, 17), 19}, strInfo1, 4, 14,
+                ContrastShade(view, 0.5f));
 }
 
 std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, std::int32_t H,
                                         bool hasActionButton) {
     const std::int32_t contrast = ContrastShade(view, 0.5f);
-    const drawing::LayoutRect body{25, 55, minus(W, 51), minus(H, 126)};
+    const drawing::LayoutRect body{25, 55, checkedSubtract(W, 51), checkedSubtract(H, 126)};
     const bool known = !view.strPageTitle.trimmed().isEmpty();
     const bool compact = view.Tag.toDouble() == 0;
     if (!hasActionButton)
-        return {text(view, {25, 55, minus(W, 51), minus(H, 111)},
+        return {text(view, {25, 55, checkedSubtract(W, 51), checkedSubtract(H, 111)},
                      QStringLiteral("请重新下载对应版本更新工具"), 5, 16, contrast)};
     if (compact) {
         const QString hint = known ? view.strPageTitle + QStringLiteral("\r\n下载")
@@ -154,7 +152,8 @@ std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, s
         return {text(view, body, hint, 5, 16, contrast)};
     }
     std::vector<PathTextParams> calls;
-    PathTextParams panel = text(view, {20, 50, minus(W, 41), minus(H, 116)}, QString(), 7, 10, 0);
+    PathTextParams panel =
+        text(view, {20, 50, checkedSubtract(W, 41), checkedSubtract(H, 116)}, QString(), 7, 10, 0);
     panel.strFontName = BackgroundFont;
     fillWith(panel, view.lThemeColor, 30);
     calls.push_back(panel);
@@ -184,8 +183,9 @@ std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, s
 
 PathTextParams ActionButton(const ViewState &view, std::int32_t W, std::int32_t H, Look look) {
     const std::int32_t d = isStyle15(view) ? 3 : 0;
-    PathTextParams p = text(view, {minus(W, 160), minus(minus(H, d), 55), 139, 24},
-                            view.strActionCaption, 5, 14, 0xFFFFFF);
+    PathTextParams p =
+        text(view, {checkedSubtract(W, 160), checkedSubtract(checkedSubtract(H, d), 55), 139, 24},
+             view.strActionCaption, 5, 14, 0xFFFFFF);
     const float a = look == Look::Pressed ? -0.15f : look == Look::Hover ? -0.05f : -0.1f;
     fillWith(p, ShadeColor(view.lThemeSpecialColor, a));
     return p;

@@ -1,21 +1,11 @@
 #include "render/Regions.h"
 
 #include "platform/Numbers.h"
-#include <limits>
 
 namespace render {
-namespace {
 
 using platform::checkedAdd;
-
-// a - b with the overflow check of the program's integer arithmetic.
-std::int32_t minus(std::int32_t a, std::int32_t b) {
-    if (b == std::numeric_limits<std::int32_t>::min())
-        throw platform::OverflowError("integer overflow");
-    return checkedAdd(a, -b);
-}
-
-} // namespace
+using platform::checkedSubtract;
 
 Rect RegionRects::of(std::int32_t region) const {
     switch (region) {
@@ -50,25 +40,27 @@ RegionRects LayoutRegions(const LayoutInput &in) {
     RegionRects r;
 
     if (in.hasActionButton) {
-        const std::int32_t bottom = minus(H, d);
-        r.rcActionButton = {minus(W, 160), minus(bottom, 55), minus(W, 20), minus(bottom, 30)};
+        const std::int32_t bottom = checkedSubtract(H, d);
+        r.rcActionButton = {checkedSubtract(W, 160), checkedSubtract(bottom, 55),
+                            checkedSubtract(W, 20), checkedSubtract(bottom, 30)};
     }
     if (in.hasTitle) {
-        r.rcTitleBar = {8, 8, minus(W, 8), 28};
-        r.rcCloseButton = {minus(W, 20), 8, minus(W, 8), 20};
-        r.rcMinimizeButton = {minus(W, 35), 8, minus(W, 23), 20};
-        r.rcExpandButton = {minus(W, 50), 8, minus(W, 38), 20};
+        r.rcTitleBar = {8, 8, checkedSubtract(W, 8), 28};
+        r.rcCloseButton = {checkedSubtract(W, 20), 8, checkedSubtract(W, 8), 20};
+        r.rcMinimizeButton = {checkedSubtract(W, 35), 8, checkedSubtract(W, 23), 20};
+        r.rcExpandButton = {checkedSubtract(W, 50), 8, checkedSubtract(W, 38), 20};
     }
     if (in.hasStatus) {
-        r.rcStatusLine = style15 ? Rect{1, minus(H, 28), minus(W, 2), minus(H, 9)}
-                                 : Rect{0, minus(H, 20), minus(W, 1), minus(H, 1)};
+        r.rcStatusLine =
+            style15 ? Rect{1, checkedSubtract(H, 28), checkedSubtract(W, 2), checkedSubtract(H, 9)}
+                    : Rect{0, checkedSubtract(H, 20), checkedSubtract(W, 1), checkedSubtract(H, 1)};
         // The swatches count from the right end of the status line.
         const std::int32_t S = r.rcStatusLine.right - r.rcStatusLine.left;
         const std::int32_t T = checkedAdd(r.rcStatusLine.top, 5);
-        const std::int32_t B = minus(r.rcStatusLine.bottom, 4);
-        r.rcStyleSwatch15 = {minus(S, 15), T, minus(S, 5), B};
-        r.rcStyleSwatch25 = {minus(S, 27), T, minus(S, 17), B};
-        r.rcStyleSwatch27 = {minus(S, 39), T, minus(S, 29), B};
+        const std::int32_t B = checkedSubtract(r.rcStatusLine.bottom, 4);
+        r.rcStyleSwatch15 = {checkedSubtract(S, 15), T, checkedSubtract(S, 5), B};
+        r.rcStyleSwatch25 = {checkedSubtract(S, 27), T, checkedSubtract(S, 17), B};
+        r.rcStyleSwatch27 = {checkedSubtract(S, 39), T, checkedSubtract(S, 29), B};
     }
     return r;
 }

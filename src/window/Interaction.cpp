@@ -6,12 +6,6 @@
 #include "window/Workflow.h"
 
 namespace window {
-namespace {
-
-constexpr int KeyEscape = 27;
-
-} // namespace
-
 using namespace render;
 
 Interaction::Interaction(WindowState &state, WindowHost &host, Workflow &workflow)
@@ -20,8 +14,8 @@ Interaction::Interaction(WindowState &state, WindowHost &host, Workflow &workflo
     , m_workflow(workflow) {}
 
 std::int32_t Interaction::GetHitRegion(std::int32_t x, std::int32_t y) const {
-    const std::int32_t cx = platform::checkedAdd(x, -m_state.lShadowMargin);
-    const std::int32_t cy = platform::checkedAdd(y, -m_state.lShadowMargin);
+    const std::int32_t cx = platform::checkedSubtract(x, m_state.lShadowMargin);
+    const std::int32_t cy = platform::checkedSubtract(y, m_state.lShadowMargin);
     const RegionRects &r = m_host.regions();
     for (const ScreenRegion region : {srClose, srMinimize, srExpand, srStyle15, srStyle25,
                                       srStyle27, srActionButton, srTitleBar, srStatusLine})

@@ -4,6 +4,9 @@
 
 namespace window {
 
+// The key code of Escape, which ends the program in every state.
+inline constexpr int KeyEscape = 27;
+
 class WindowHost;
 class Workflow;
 struct WindowState;

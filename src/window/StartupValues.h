@@ -23,6 +23,8 @@ inline constexpr std::int32_t lDefaultThemeColor = 0xFFFFFF;
 inline const QString WindowCaption = QStringLiteral("KIV UPDATE");
 inline const QString CaptionCheck = QStringLiteral("检查更新");
 inline const QString AuthorLinkText = QStringLiteral("点击这里访问作者页面");
+// Told when the program cannot draw at all (no display, or no font for Chinese text).
+inline const QString GraphicsFailureText = QStringLiteral("无法启动 GDIPLUS，程序无法继续执行！");
 
 // What the implementer configured at build time.
 struct BuildValues {

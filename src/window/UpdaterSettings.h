@@ -24,14 +24,6 @@ struct UpdaterSettings {
     std::optional<QString> PortalBase;
 };
 
-// The trailer keys, in the order they are read and written.
-inline constexpr const char16_t *SettingsKeys[] = {u"SoftwareName",
-                                                   u"SoftwareID",
-                                                   u"SoftwareThemeStyle",
-                                                   u"SoftwareThemeColor",
-                                                   u"SoftwareThemeSpecialColor",
-                                                   u"PortalBase"};
-
 // Converts the bag's values. Each key is its own step: a value that does not convert keeps
 // the default without affecting the others. Never throws.
 UpdaterSettings settingsFromBag(const platform::PropertyBag &bag);

@@ -27,12 +27,7 @@
 #include "window/Workflow.h"
 
 namespace window {
-namespace {
-
-const QString GraphicsFailureText = QStringLiteral("无法启动 GDIPLUS，程序无法继续执行！");
-constexpr int KeyEscape = 27;
-
-} // namespace
+namespace {} // namespace
 
 using platform::ignoringErrors;
 using platform::pixelsToTwips;
@@ -181,8 +176,8 @@ void frmDown::PresentSurface() {
 
 void frmDown::setCanvasFromClientSize() {
     const std::int32_t margin = m_state.lShadowMargin;
-    m_rcCanvas = {0, 0, platform::checkedAdd(width(), -2 * margin),
-                  platform::checkedAdd(height(), -2 * margin)};
+    m_rcCanvas = {0, 0, platform::checkedSubtract(width(), 2 * margin),
+                  platform::checkedSubtract(height(), 2 * margin)};
 }
 
 void frmDown::centreOnScreen() {

@@ -60,6 +60,9 @@ private slots:
         QCOMPARE(checkedAdd(2147483600, 47), 2147483647);
         QVERIFY_THROWS_EXCEPTION(OverflowError, checkedAdd(2147483600, 48));
         QVERIFY_THROWS_EXCEPTION(OverflowError, checkedAdd(-2147483647, -2));
+        QCOMPARE(checkedSubtract(-2147483600, 48), int(-2147483648LL));
+        QVERIFY_THROWS_EXCEPTION(OverflowError, checkedSubtract(-2147483600, 49));
+        QVERIFY_THROWS_EXCEPTION(OverflowError, checkedSubtract(0, int(-2147483648LL)));
         QCOMPARE(checkedMultiply(255, 65536), 16711680);
         QVERIFY_THROWS_EXCEPTION(OverflowError, checkedMultiply(32768, 65536));
         QCOMPARE(toByte(255), std::uint8_t(255));
