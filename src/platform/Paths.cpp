@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
-#include <QFileInfo>
+#include <sys/stat.h>
+
+#include <QFile>
 
 namespace platform {
 
@@ -47,7 +49,8 @@ PathStem splitExtension(const QString &path) {
 }
 
 bool pathExists(const QString &path) {
-    return !path.isEmpty() && QFileInfo::exists(path);
+    struct stat info {};
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
 } // namespace platform

@@ -39,7 +39,8 @@ struct PathStem {
 };
 PathStem splitExtension(const QString &path);
 
-// Whether the file system knows `path` (a folder counts too); false for the empty path.
+// Whether the file system knows `path` (a folder counts too); false for the empty path. A
+// symbolic link counts as what it is, dangling or not: a name it holds is taken.
 bool pathExists(const QString &path);
 
 } // namespace platform
