@@ -39,12 +39,12 @@ ctlAsyncDownload::ctlAsyncDownload(platform::ReadService &service, QObject *pare
 ctlAsyncDownload::~ctlAsyncDownload() {
     platform::ignoringErrors([this] {
         while (!m_AsyncDownloads.empty())
-            CancelDownload(m_AsyncDownloads.front());
+            cancel(m_AsyncDownloads.front(), platform::KeptBytes::KeepWhenResumable);
         // Reads of addresses no longer pending (a second read of the same address) must not
         // outlive the control either, nor their temporary files.
         const std::vector<StartedRead> rest = std::exchange(m_reads, {});
         for (const StartedRead &read : rest)
-            m_service.CancelAsyncRead(read.propertyName);
+            m_service.CancelAsyncRead(read.propertyName, platform::KeptBytes::KeepWhenResumable);
     });
 }
 
@@ -79,7 +79,11 @@ void ctlAsyncDownload::Download(const QString &Url, const QString &SaveFileName)
     });
 }
 
-void ctlAsyncDownload::CancelDownload(const QString &UrlGiven) {
+void ctlAsyncDownload::CancelDownload(const QString &Url) {
+    cancel(Url, platform::KeptBytes::Remove);
+}
+
+void ctlAsyncDownload::cancel(const QString &UrlGiven, platform::KeptBytes kept) {
     // A copy: the caller's text may live in the list this call changes.
     const QString Url = UrlGiven;
     platform::ignoringErrors([&] {
@@ -96,7 +100,7 @@ void ctlAsyncDownload::CancelDownload(const QString &UrlGiven) {
             }
         }
         for (const QString &name : names)
-            m_service.CancelAsyncRead(name);
+            m_service.CancelAsyncRead(name, kept);
         const qsizetype index = indexOf(Url);
         if (index >= 0)
             m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
@@ -104,10 +108,10 @@ void ctlAsyncDownload::CancelDownload(const QString &UrlGiven) {
     setStatus(5, Url);
 }
 
-void ctlAsyncDownload::CancelAllDownload() {
+void ctlAsyncDownload::CancelAllDownload(platform::KeptBytes kept) {
     // The list is read afresh each time: a handler of Status(5) may change it.
     while (!m_AsyncDownloads.empty())
-        CancelDownload(m_AsyncDownloads.front());
+        cancel(m_AsyncDownloads.front(), kept);
     setStatus(6, QString());
 }
 

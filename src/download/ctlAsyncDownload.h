@@ -55,7 +55,8 @@ public:
     // `service` must outlive the control.
     explicit ctlAsyncDownload(platform::ReadService &service, QObject *parent = nullptr);
     // Cancels every pending download, oldest first, each with `Status(5, URL)`, and stops
-    // every read the control started. The event sink, if any, must still be alive.
+    // every read the control started, keeping the bytes of those a later run can resume (the
+    // window is closing). The event sink, if any, must still be alive.
     ~ctlAsyncDownload() override;
 
     // The host that receives the events (none: events go nowhere). Not owned.
@@ -72,8 +73,9 @@ public:
     // Stops every read of `Url` and forgets it; `Status(5, Url)` even when nothing was
     // pending.
     void CancelDownload(const QString &Url);
-    // Cancels the pending downloads oldest first, then `Status(6, "")`.
-    void CancelAllDownload();
+    // Cancels the pending downloads oldest first, then `Status(6, "")`. Their partial files
+    // go, unless `kept` says to keep those a later run can resume (the window is closing).
+    void CancelAllDownload(platform::KeptBytes kept = platform::KeptBytes::Remove);
 
     bool Overwrite() const { return m_Overwrite; }
     void setOverwrite(bool value) { m_Overwrite = value; }
@@ -100,6 +102,7 @@ private:
         std::shared_ptr<PublishChecks> checks;
     };
 
+    void cancel(const QString &Url, platform::KeptBytes kept);
     void onReadProgress(const platform::AsyncProperty &record);
     void onReadComplete(const platform::AsyncProperty &record);
     bool isOurs(const platform::AsyncProperty &record) const;

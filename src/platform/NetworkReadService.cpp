@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include <QDateTime>
 #include <QFile>
 #include <QNetworkProxyFactory>
 #include <QNetworkReply>
@@ -11,9 +12,12 @@
 #include <QUrl>
 
 #include "platform/Files.h"
+#include "platform/PartialDownloads.h"
 
 namespace platform {
 namespace {
+
+using std::chrono::milliseconds;
 
 // Enough to keep the socket busy, small enough that a 1 GiB package needs little memory.
 constexpr qint64 ChunkSize = qint64(1) << 20;
@@ -48,6 +52,78 @@ QString httpStatusText(const QNetworkReply &reply) {
     return QStringLiteral("HTTP %1 %2").arg(httpStatus(reply)).arg(reason).trimmed();
 }
 
+bool isTransientStatus(int status) {
+    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 ||
+           status == 504;
+}
+
+// Failures of the way, not of the answer: another attempt may well get through. A refused
+// connection or an unknown host is not among them: nobody is there to answer.
+bool isTransientError(QNetworkReply::NetworkError error) {
+    switch (error) {
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::UnknownNetworkError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// What identifies this version of the answer: a strong ETag, else Last-Modified; empty when
+// the server gives neither (a weak ETag cannot vouch for bytes).
+QByteArray validatorOf(const QNetworkReply &reply) {
+    const QByteArray etag = reply.rawHeader("ETag").trimmed();
+    if (!etag.isEmpty() && !etag.startsWith("W/") && !etag.contains(','))
+        return etag;
+    return reply.rawHeader("Last-Modified").trimmed();
+}
+
+struct ContentRange {
+    qint64 first = 0;
+    qint64 last = 0;
+    qint64 total = 0;
+};
+
+// "bytes FIRST-LAST/TOTAL"; nothing for anything else (an unknown total included).
+std::optional<ContentRange> contentRangeOf(const QNetworkReply &reply) {
+    const QByteArray value = reply.rawHeader("Content-Range").trimmed();
+    if (!value.startsWith("bytes "))
+        return std::nullopt;
+    const QByteArray spec = value.mid(6).trimmed();
+    const qsizetype dash = spec.indexOf('-');
+    const qsizetype slash = spec.indexOf('/');
+    if (dash <= 0 || slash <= dash)
+        return std::nullopt;
+    bool ok1 = false, ok2 = false, ok3 = false;
+    ContentRange range{spec.left(dash).toLongLong(&ok1),
+                       spec.mid(dash + 1, slash - dash - 1).toLongLong(&ok2),
+                       spec.mid(slash + 1).toLongLong(&ok3)};
+    if (!ok1 || !ok2 || !ok3 || range.first < 0 || range.last < range.first ||
+        range.total <= range.last)
+        return std::nullopt;
+    return range;
+}
+
+// A wait the server asks for, in seconds or as a date; nothing when it asks for none.
+std::optional<milliseconds> retryAfterOf(const QNetworkReply &reply) {
+    const QByteArray value = reply.rawHeader("Retry-After").trimmed();
+    if (value.isEmpty())
+        return std::nullopt;
+    bool ok = false;
+    const qint64 seconds = value.toLongLong(&ok);
+    if (ok)
+        return seconds < 0 ? std::nullopt : std::optional<milliseconds>(seconds * 1000);
+    const QDateTime when = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
+    if (!when.isValid())
+        return std::nullopt;
+    return milliseconds(std::max<qint64>(0, QDateTime::currentDateTimeUtc().msecsTo(when)));
+}
+
 } // namespace
 
 struct NetworkReadService::Read {
@@ -55,16 +131,50 @@ struct NetworkReadService::Read {
     QObject *service = nullptr;
     AsyncProperty record;
     QNetworkReply *reply = nullptr;
+    // A read to a file writes into the address's partial file, or, when another read holds
+    // that, into a plain temporary file that no later run looks for.
+    std::unique_ptr<PartialDownload> partial;
     std::unique_ptr<QFile> spool;
     QTimer stallTimer;
     qint64 bytesSinceStallCheck = 0;
+    QTimer retryTimer;
     ChunkObserver observer;
+    qint64 observed = 0; // how many of the file's bytes the observer has seen
     bool dataSeen = false;
+    bool connecting = true;
+    bool answerTaken = false; // the current request's answer has been looked at
+
+    // What the server said about the whole answer; empty and 0 while unknown.
+    QByteArray validator;
+    bool rangesAccepted = false;
+    qint64 totalSize = 0;
+    qint64 rangeStart = 0;      // where the answer now arriving starts in the file
+    bool rangesGivenUp = false; // after a 416 or a wrong Content-Range: whole answers only
+    int failuresInARow = 0;
+    qint64 furthest = 0; // the most bytes ever held; progress is never reported below it
+    qint64 furthestAtFailure = 0;
+    bool keepBytes = false;
 
     ~Read() {
         releaseReply();
+        retryTimer.stop();
+        if (partial) {
+            if (keepBytes)
+                partial->keep();
+            else
+                partial->discard();
+        }
         discardSpool();
     }
+
+    QFile *file() { return partial ? &partial->file() : spool.get(); }
+
+    bool resumable() const {
+        return rangesAccepted && !validator.isEmpty() && totalSize > 0 && !rangesGivenUp;
+    }
+
+    // Whether the bytes should stay for a later run once the read ends now.
+    bool worthKeeping() const { return partial && resumable() && record.bytesRead > 0; }
 
     void releaseReply() {
         stallTimer.stop();
@@ -84,6 +194,17 @@ struct NetworkReadService::Read {
         spool->remove();
         spool.reset();
     }
+
+    // Forgets every byte received: the answer comes again from its start.
+    void truncate() {
+        record.value.clear();
+        record.bytesRead = 0;
+        observed = 0;
+        if (QFile *f = file()) {
+            f->resize(0);
+            f->seek(0);
+        }
+    }
 };
 
 NetworkReadService::NetworkReadService(QObject *parent)
@@ -93,7 +214,10 @@ NetworkReadService::NetworkReadService(QObject *parent)
     m_chunk.resize(ChunkSize);
 }
 
-NetworkReadService::~NetworkReadService() = default;
+NetworkReadService::~NetworkReadService() {
+    for (const auto &read : m_reads)
+        read->keepBytes = read->worthKeeping();
+}
 
 NetworkReadService::Read *NetworkReadService::find(quint64 id) const {
     const auto it = std::find_if(m_reads.begin(), m_reads.end(),
@@ -123,19 +247,41 @@ void NetworkReadService::AsyncRead(const QString &target, const QString &propert
     read->observer = observer;
     read->stallTimer.setSingleShot(true);
     connect(&read->stallTimer, &QTimer::timeout, this, [this, id] {
-        fail(id, QStringLiteral("fewer than %1 bytes received in %2 seconds")
-                     .arg(StallMinimumBytes)
-                     .arg(static_cast<double>(m_stallTimeout.count()) / 1000.0));
+        retry(id, QStringLiteral("fewer than %1 bytes received in %2 seconds")
+                      .arg(StallMinimumBytes)
+                      .arg(static_cast<double>(m_stallTimeout.count()) / 1000.0));
     });
+    read->retryTimer.setSingleShot(true);
+    connect(&read->retryTimer, &QTimer::timeout, this, [this, id] { start(id); });
 
     QString problem;
     const QUrl url(target, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
         problem = QStringLiteral("not an http or https address: %1").arg(target);
-    else if (spoolFolder)
-        read->spool = createHiddenTemporaryFile(*spoolFolder, propertyName, problem);
+    } else if (spoolFolder) {
+        QString busy;
+        read->partial = PartialDownload::open(*spoolFolder, target, busy);
+        if (!read->partial)
+            read->spool = createHiddenTemporaryFile(*spoolFolder, propertyName, problem);
+    }
+    if (read->partial) {
+        // Bytes an earlier run kept count only while they belong to the answer the server
+        // still gives; the first request asks for the rest under their validator.
+        const std::optional<PartialSidecar> kept = read->partial->readSidecar();
+        const qint64 size = read->partial->file().size();
+        if (kept && kept->url == target && size > 0 && size < kept->size) {
+            read->validator = kept->validator;
+            read->rangesAccepted = true;
+            read->totalSize = kept->size;
+            read->record.bytesRead = size;
+            read->partial->file().seek(size);
+        } else {
+            read->partial->removeSidecar();
+            read->truncate();
+        }
+    }
     m_reads.push_back(std::move(read));
 
     // Notifications never come from inside this call, so a caller may record the read
@@ -161,19 +307,31 @@ void NetworkReadService::start(quint64 id) {
     // The bytes on disk must be the server's bytes, and Content-Length must count them.
     request.setRawHeader("Accept-Encoding", "identity");
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("update-tool"));
+    if (read->file() && read->record.bytesRead > 0 && read->resumable()) {
+        read->rangeStart = read->record.bytesRead;
+        request.setRawHeader("Range", "bytes=" + QByteArray::number(read->rangeStart) + '-');
+        request.setRawHeader("If-Range", read->validator);
+    } else {
+        read->rangeStart = 0;
+        read->truncate();
+    }
 
     QNetworkReply *reply = m_manager.get(request);
     read->reply = reply;
-    if (read->spool)
+    read->answerTaken = false;
+    if (read->file())
         reply->setReadBufferSize(SpooledReadBuffer);
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, id] { onMetaDataChanged(id); });
     connect(reply, &QNetworkReply::readyRead, this, [this, id] { onReadyRead(id); });
     connect(reply, &QNetworkReply::redirected, this,
             [this, id](const QUrl &to) { onRedirected(id, to); });
     connect(reply, &QNetworkReply::finished, this, [this, id] { onFinished(id); });
+    read->bytesSinceStallCheck = 0;
     read->stallTimer.start(m_stallTimeout);
 
-    notify(id, AsyncStatusCode::Connecting, QStringLiteral("connecting to %1").arg(url.host()));
+    // Retries are the service's own business: the receiver hears of the first attempt only.
+    if (std::exchange(read->connecting, false))
+        notify(id, AsyncStatusCode::Connecting, QStringLiteral("connecting to %1").arg(url.host()));
 }
 
 bool NetworkReadService::notify(quint64 id, std::int32_t code, const QString &text) {
@@ -194,8 +352,9 @@ void NetworkReadService::onMetaDataChanged(quint64 id) {
         return;
     QNetworkReply &reply = *read->reply;
     const int status = httpStatus(reply);
-    // A redirect about to be followed, or an error page: the end of the reply decides.
-    if (status >= 300)
+    // A redirect about to be followed, or an error page: the end of the reply decides. An
+    // answer is taken once: bytes already written from it must not be cut away again.
+    if (status >= 300 || std::exchange(read->answerTaken, true))
         return;
     if (status == 204 || status == 205) {
         fail(id, httpStatusText(reply));
@@ -207,17 +366,87 @@ void NetworkReadService::onMetaDataChanged(quint64 id) {
                      .arg(QString::fromLatin1(reply.rawHeader("Content-Length"))));
         return;
     }
-    read->record.bytesMax = length.value_or(0);
-    if (!read->spool && read->record.bytesMax > m_memoryReadLimit) {
+    if (status == 206) {
+        if (read->rangeStart == 0) {
+            fail(id, QStringLiteral("the server sent part of the answer unasked"));
+            return;
+        }
+        if (!acceptRange(*read)) {
+            startOver(id);
+            return;
+        }
+        if (!showKeptBytes(*read)) {
+            fail(id, QStringLiteral("cannot read %1").arg(read->file()->fileName()));
+            return;
+        }
+    } else {
+        acceptWhole(*read);
+    }
+    if (!read->file() && read->record.bytesMax > m_memoryReadLimit) {
         fail(id, QStringLiteral("the answer of %1 bytes is too large to hold in memory")
                      .arg(read->record.bytesMax));
         return;
     }
     const QString type = reply.header(QNetworkRequest::ContentTypeHeader).toString();
-    if (!type.isEmpty()) {
+    if (!type.isEmpty() && type != read->record.contentType) {
         read->record.contentType = type;
         notify(id, AsyncStatusCode::MimeTypeAvailable, type);
     }
+}
+
+// Whether a 206 continues the file exactly: from where it ends, of the size known, and of the
+// same version.
+bool NetworkReadService::acceptRange(Read &read) {
+    QNetworkReply &reply = *read.reply;
+    const std::optional<ContentRange> range = contentRangeOf(reply);
+    const std::optional<qint64> length = declaredLength(reply);
+    const QByteArray validator = validatorOf(reply);
+    if (!range || range->first != read.rangeStart || range->total != read.totalSize ||
+        range->last != range->total - 1 || (length && *length != range->last - range->first + 1) ||
+        (!validator.isEmpty() && validator != read.validator))
+        return false;
+    read.record.bytesMax = read.totalSize;
+    return true;
+}
+
+// A whole answer: whatever the file held goes, and what the server says now is what a later
+// resume must match.
+void NetworkReadService::acceptWhole(Read &read) {
+    QNetworkReply &reply = *read.reply;
+    if (read.record.bytesRead > 0)
+        read.truncate();
+    read.rangeStart = 0;
+    read.validator = validatorOf(reply);
+    read.rangesAccepted =
+        reply.rawHeader("Accept-Ranges").trimmed().compare("bytes", Qt::CaseInsensitive) == 0;
+    read.totalSize = std::max<qint64>(0, declaredLength(reply).value_or(0));
+    read.record.bytesMax = read.totalSize;
+    if (read.partial) {
+        if (read.resumable())
+            read.partial->writeSidecar({read.record.target, read.validator, read.totalSize});
+        else
+            read.partial->removeSidecar();
+    }
+}
+
+// The observer sees the bytes a resumed read starts with, read back once from the file (an
+// earlier run wrote them). False when they cannot be read.
+bool NetworkReadService::showKeptBytes(Read &read) {
+    if (!read.observer || read.observed >= read.record.bytesRead)
+        return true;
+    QFile &file = *read.file();
+    const qint64 end = read.record.bytesRead;
+    bool ok = file.seek(read.observed);
+    while (ok && read.observed < end) {
+        const qint64 got =
+            file.read(m_chunk.data(), std::min<qint64>(m_chunk.size(), end - read.observed));
+        ok = got > 0;
+        if (ok) {
+            read.observer(read.observed, QByteArrayView(m_chunk.constData(), got));
+            read.observed += got;
+        }
+    }
+    return file.seek(end) && ok;
 }
 
 void NetworkReadService::onRedirected(quint64 id, const QUrl &url) {
@@ -253,6 +482,11 @@ void NetworkReadService::onReadyRead(quint64 id) {
     }
     if (!drain(*read))
         return;
+    // After a start over the bytes count up again from zero: progress waits until they pass
+    // what was already shown.
+    if (read->record.bytesRead <= read->furthest)
+        return;
+    read->furthest = read->record.bytesRead;
     notify(id, AsyncStatusCode::DownloadingData, QStringLiteral("receiving data"));
 }
 
@@ -260,18 +494,21 @@ void NetworkReadService::onReadyRead(quint64 id) {
 bool NetworkReadService::drain(Read &read) {
     QNetworkReply &reply = *read.reply;
     const quint64 id = read.id;
+    QFile *file = read.file();
     while (reply.bytesAvailable() > 0) {
-        if (read.spool) {
+        if (file) {
             const qint64 got = reply.read(m_chunk.data(), m_chunk.size());
             if (got <= 0)
                 break;
-            if (read.spool->write(m_chunk.constData(), got) != got) {
+            if (file->write(m_chunk.constData(), got) != got) {
                 fail(id, QStringLiteral("cannot write %1: %2")
-                             .arg(read.spool->fileName(), read.spool->errorString()));
+                             .arg(file->fileName(), file->errorString()));
                 return false;
             }
-            if (read.observer)
+            if (read.observer && read.observed == read.record.bytesRead) {
                 read.observer(read.record.bytesRead, QByteArrayView(m_chunk.constData(), got));
+                read.observed += got;
+            }
             read.record.bytesRead += got;
         } else {
             if (read.record.value.size() + reply.bytesAvailable() > m_memoryReadLimit) {
@@ -293,12 +530,22 @@ void NetworkReadService::onFinished(quint64 id) {
         return;
     QNetworkReply &reply = *read->reply;
     const int status = httpStatus(reply);
+    if (status == 416 && read->rangeStart > 0) {
+        startOver(id);
+        return;
+    }
     if (status >= 400) {
-        fail(id, httpStatusText(reply));
+        if (isTransientStatus(status))
+            retry(id, httpStatusText(reply), retryAfterOf(reply));
+        else
+            fail(id, httpStatusText(reply));
         return;
     }
     if (reply.error() != QNetworkReply::NoError) {
-        fail(id, reply.errorString());
+        if (isTransientError(reply.error()))
+            retry(id, reply.errorString());
+        else
+            fail(id, reply.errorString());
         return;
     }
     // A redirect that was not followed is no answer either.
@@ -309,23 +556,63 @@ void NetworkReadService::onFinished(quint64 id) {
     if (!drain(*read))
         return;
     const std::optional<qint64> length = declaredLength(reply);
-    if (length && *length != read->record.bytesRead) {
-        fail(id, QStringLiteral("the connection ended after %1 of %2 bytes")
-                     .arg(read->record.bytesRead)
-                     .arg(*length));
+    const qint64 received = read->record.bytesRead - read->rangeStart;
+    if ((length && *length != received) ||
+        (read->rangeStart > 0 && read->record.bytesRead != read->totalSize)) {
+        retry(id, QStringLiteral("the connection ended after %1 of %2 bytes")
+                      .arg(read->record.bytesRead)
+                      .arg(read->rangeStart + length.value_or(received)));
         return;
     }
     if (read->record.bytesRead == 0) {
         fail(id, QStringLiteral("the answer holds no data"));
         return;
     }
-    if (read->spool && !read->spool->flush()) {
-        fail(id, QStringLiteral("cannot write %1: %2")
-                     .arg(read->spool->fileName(), read->spool->errorString()));
+    QFile *file = read->file();
+    if (file && !file->flush()) {
+        fail(id, QStringLiteral("cannot write %1: %2").arg(file->fileName(), file->errorString()));
         return;
     }
     read->releaseReply();
     succeed(id);
+}
+
+// A range answer that does not continue the file (416, or a Content-Range that does not
+// fit): the bytes kept are of no use. The answer is asked for whole, once: from now on no
+// range is asked for.
+void NetworkReadService::startOver(quint64 id) {
+    Read *read = find(id);
+    if (!read)
+        return;
+    read->releaseReply();
+    read->rangesGivenUp = true;
+    read->truncate();
+    if (read->partial)
+        read->partial->removeSidecar();
+    start(id);
+}
+
+void NetworkReadService::retry(quint64 id, const QString &reason,
+                               std::optional<milliseconds> retryAfter) {
+    Read *read = find(id);
+    if (!read)
+        return;
+    read->releaseReply();
+    // An attempt that got further than any before counts as progress, not as another failure
+    // in a row: a link that drops now and then still finishes a long download.
+    if (read->record.bytesRead > read->furthestAtFailure) {
+        read->furthestAtFailure = read->record.bytesRead;
+        read->failuresInARow = 0;
+    }
+    if (read->failuresInARow >= MaximumRetries) {
+        fail(id, reason);
+        return;
+    }
+    const int attempt = read->failuresInARow++;
+    milliseconds wait = std::chrono::seconds(1 << attempt);
+    if (retryAfter && *retryAfter <= MaximumRetryAfter)
+        wait = *retryAfter;
+    read->retryTimer.start(m_retryWait ? m_retryWait(wait) : wait);
 }
 
 void NetworkReadService::succeed(quint64 id) {
@@ -333,12 +620,18 @@ void NetworkReadService::succeed(quint64 id) {
         return;
     std::unique_ptr<Read> read = take(id);
     QString spoolPath;
-    if (read->spool) {
+    QString sidecarPath;
+    if (read->partial) {
+        read->partial->keep();
+        spoolPath = read->partial->path();
+        sidecarPath = read->partial->sidecarPath();
+        read->partial.reset();
+    } else if (read->spool) {
         read->spool->close();
         spoolPath = read->spool->fileName();
-        // From here on the file belongs to the receiver until the notification returns.
         read->spool.reset();
     }
+    // From here on the file belongs to the receiver until the notification returns.
     AsyncProperty record = std::move(read->record);
     read.reset();
     record.outcome = ReadOutcome::Succeeded;
@@ -347,6 +640,8 @@ void NetworkReadService::succeed(quint64 id) {
     emit readComplete(record);
     if (!spoolPath.isEmpty())
         QFile::remove(spoolPath);
+    if (!sidecarPath.isEmpty())
+        QFile::remove(sidecarPath);
 }
 
 void NetworkReadService::fail(quint64 id, const QString &reason) {
@@ -354,6 +649,14 @@ void NetworkReadService::fail(quint64 id, const QString &reason) {
     if (!read)
         return;
     read->releaseReply();
+    read->retryTimer.stop();
+    if (read->partial) {
+        if (read->worthKeeping())
+            read->partial->keep();
+        else
+            read->partial->discard();
+        read->partial.reset();
+    }
     read->discardSpool();
     read->record.value.clear();
     if (!notify(id, AsyncStatusCode::Error, reason))
@@ -366,11 +669,12 @@ void NetworkReadService::fail(quint64 id, const QString &reason) {
     emit readComplete(record);
 }
 
-void NetworkReadService::CancelAsyncRead(const QString &propertyName) {
+void NetworkReadService::CancelAsyncRead(const QString &propertyName, KeptBytes kept) {
     // Taken out first, destroyed after: destroying a read aborts its reply.
     std::vector<std::unique_ptr<Read>> cancelled;
     for (auto it = m_reads.begin(); it != m_reads.end();) {
         if ((*it)->record.propertyName == propertyName) {
+            (*it)->keepBytes = kept == KeptBytes::KeepWhenResumable && (*it)->worthKeeping();
             cancelled.push_back(std::move(*it));
             it = m_reads.erase(it);
         } else {

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <QNetworkAccessManager>
@@ -14,12 +16,29 @@ namespace platform {
 
 // The read service over HTTP and HTTPS. Every read goes to the server (no cache), follows
 // redirects that do not lower security up to `MaximumRedirects`, uses the system's proxy
-// settings and verifies certificates. A read fails on a transport or TLS error, an HTTP
-// status of 400 or above, an answer without content (204, 205, or no body bytes), Content-Length
-// headers that disagree, a body shorter than its Content-Length, a stall (fewer than
-// `StallMinimumBytes` within the stall timeout), more than `MemoryReadLimit` bytes held in
-// memory, or a spool file that cannot be written. A failed read sends status code 0 with the
-// reason, then its completion with `ReadOutcome::Failed`; its temporary file is gone by then.
+// settings and verifies certificates.
+//
+// A transient failure — the connection reset or closed early, a body shorter than its
+// Content-Length, a stall (fewer than `StallMinimumBytes` within the stall timeout), HTTP
+// 408, 429, 500, 502, 503 or 504 — is retried up to `MaximumRetries` times in a row,
+// waiting 1, 2, 4, 8 and 16 s, or what a `Retry-After` of at most 60 s asks; an attempt that
+// brings new bytes starts the count afresh. Where the server accepts byte ranges and gives a
+// validator (a strong ETag, else Last-Modified), a read to a file asks for the rest only
+// (`Range` + `If-Range`), and appends an answer only when its Content-Range starts where
+// the file ends and names the known size; anything else starts over from zero. Progress never
+// goes backwards, and the percent is of the full size.
+//
+// A read to a file writes into a hidden partial file named after the address in the spool
+// folder (see PartialDownloads.h), with a sidecar naming the server's validator and size, so
+// that a later read of the same address resumes from it while the server still reports
+// both. A read that fails for good, or is stopped keeping its bytes, leaves them there
+// only when they can be resumed; otherwise, and on a plain cancel, they are removed.
+//
+// A read fails for good on any other transport or TLS error, an HTTP status of 400 or above
+// not named above, an answer without content (204, 205, or no body bytes), Content-Length
+// headers that disagree, more than `MemoryReadLimit` bytes held in memory, a spool file
+// that cannot be written, or retries spent. A failed read sends status code 0 with the
+// reason, then its completion with `ReadOutcome::Failed`. Retries send no notification.
 class NetworkReadService final : public ReadService {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(NetworkReadService)
@@ -30,19 +49,26 @@ public:
     static constexpr std::chrono::milliseconds DefaultStallTimeout{30'000};
     // A trickle below this many bytes per stall timeout is no download: it would never end.
     static constexpr qint64 StallMinimumBytes = 1024;
+    static constexpr int MaximumRetries = 5;
+    static constexpr std::chrono::seconds MaximumRetryAfter{60};
+
+    // Maps a planned wait before a retry to the one really waited; a seam for tests.
+    using RetryWait = std::function<std::chrono::milliseconds(std::chrono::milliseconds)>;
 
     explicit NetworkReadService(QObject *parent = nullptr);
-    // Stops every running read and removes its temporary file, without notifications.
+    // Stops every running read without notifications; keeps the bytes of those that can be
+    // resumed (the program is closing), removes the others.
     ~NetworkReadService() override;
 
     void AsyncRead(const QString &target, const QString &propertyName,
                    const std::optional<QString> &spoolFolder,
                    const ChunkObserver &observer = {}) override;
-    void CancelAsyncRead(const QString &propertyName) override;
+    void CancelAsyncRead(const QString &propertyName, KeptBytes kept = KeptBytes::Remove) override;
 
-    // Seams for tests: a short stall timeout, a small memory limit.
+    // Seams for tests: a short stall timeout, a small memory limit, short waits.
     void setStallTimeout(std::chrono::milliseconds timeout) { m_stallTimeout = timeout; }
     void setMemoryReadLimit(qint64 bytes) { m_memoryReadLimit = bytes; }
+    void setRetryWait(RetryWait wait) { m_retryWait = std::move(wait); }
 
     int runningReads() const { return static_cast<int>(m_reads.size()); }
 
@@ -55,10 +81,16 @@ private:
     // Sends one progress notification; false when the read was stopped meanwhile.
     bool notify(quint64 id, std::int32_t code, const QString &text);
     void onMetaDataChanged(quint64 id);
+    bool acceptRange(Read &read);
+    void acceptWhole(Read &read);
     void onReadyRead(quint64 id);
     void onRedirected(quint64 id, const QUrl &url);
     void onFinished(quint64 id);
     bool drain(Read &read);
+    bool showKeptBytes(Read &read);
+    void startOver(quint64 id);
+    void retry(quint64 id, const QString &reason,
+               std::optional<std::chrono::milliseconds> retryAfter = std::nullopt);
     void fail(quint64 id, const QString &reason);
     void succeed(quint64 id);
 
@@ -67,6 +99,7 @@ private:
     quint64 m_nextId = 1;
     std::chrono::milliseconds m_stallTimeout = DefaultStallTimeout;
     qint64 m_memoryReadLimit = MemoryReadLimit;
+    RetryWait m_retryWait;
     QByteArray m_chunk;
 };
 

@@ -62,6 +62,11 @@ struct AsyncProperty {
 // before no longer counts. Called on the service's thread; it must not call the service.
 using ChunkObserver = std::function<void(qint64 offset, QByteArrayView bytes)>;
 
+// What stopping a read does with the bytes it has written to a file: remove them, or keep
+// them for a later run when the server can resume the answer (it accepts byte ranges and
+// gave a validator).
+enum class KeptBytes { Remove, KeepWhenResumable };
+
 // The asynchronous read service of the control host. Notifications are delivered on the
 // thread that owns the service (the GUI thread), never from inside `AsyncRead` or
 // `CancelAsyncRead`. A receiver may call back into the service from a notification.
@@ -82,9 +87,11 @@ public:
                            const std::optional<QString> &spoolFolder,
                            const ChunkObserver &observer = {}) = 0;
 
-    // Stops every read running under `propertyName` and removes its temporary file; no
-    // further notification of those reads follows. Unknown names are ignored.
-    virtual void CancelAsyncRead(const QString &propertyName) = 0;
+    // Stops every read running under `propertyName` and removes its temporary file, or keeps
+    // it as `kept` says; no further notification of those reads follows. Unknown names are
+    // ignored.
+    virtual void CancelAsyncRead(const QString &propertyName,
+                                 KeptBytes kept = KeptBytes::Remove) = 0;
 
 signals:
     void readProgress(const platform::AsyncProperty &record);

@@ -142,6 +142,9 @@ void Workflow::packageFinished(const platform::AsyncProperty &X) {
     if (!X.succeeded() || !FileExists(saved)) {
         m_services.messageBoxes->show(TextDownloadFailed, platform::MessageError,
                                       m_state.strTitleText);
+        // The version found is still known: the button offers the download again, which
+        // resumes from the bytes kept.
+        m_state.strActionCaption = CaptionDownload;
         showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
         return;
     }

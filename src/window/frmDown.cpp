@@ -21,6 +21,7 @@
 #include "platform/MessageBoxes.h"
 #include "platform/NetworkReadService.h"
 #include "platform/Numbers.h"
+#include "platform/PartialDownloads.h"
 #include "platform/Twips.h"
 #include "render/Animations.h"
 #include "window/Interaction.h"
@@ -115,6 +116,10 @@ void frmDown::Form_Load() {
         return;
     }
     ignoringErrors([&] { m_settings = readUpdaterSettings(m_services.executablePath); });
+    // What earlier runs kept of downloads and can no longer be of use.
+    ignoringErrors([&] {
+        platform::removeStalePartialDownloads(QFileInfo(m_services.executablePath).absolutePath());
+    });
     static_cast<StartupValues &>(m_state) = deriveStartupValues(m_settings, builtInValues());
     ignoringErrors([&] { m_hook->InstallProgressHook(this); });
     ignoringErrors([&] { setWindowTitle(WindowCaption); });
@@ -226,10 +231,12 @@ void frmDown::Unload() {
 
 void frmDown::Form_Unload() {
     m_unloaded = true;
-    // Pending reads end here, their temporary files with them; the workflow no longer
-    // draws, so the control's cancel events change nothing on screen.
+    // Pending reads end here; their partial files stay only where a later run can resume
+    // them. The workflow no longer draws, so the control's cancel events change nothing on
+    // screen.
     m_workflow->detach();
-    ignoringErrors([&] { ctlAsyncDownload1->CancelAllDownload(); });
+    ignoringErrors(
+        [&] { ctlAsyncDownload1->CancelAllDownload(platform::KeptBytes::KeepWhenResumable); });
     StopGraphics();
 }
 

@@ -19,13 +19,19 @@ public:
     };
     std::vector<Started> started;
     QStringList cancelled;
+    QStringList cancelledKeepingBytes;
 
     void AsyncRead(const QString &target, const QString &propertyName,
                    const std::optional<QString> &spoolFolder,
                    const platform::ChunkObserver &observer = {}) override {
         started.push_back({target, propertyName, spoolFolder, observer});
     }
-    void CancelAsyncRead(const QString &propertyName) override { cancelled << propertyName; }
+    void CancelAsyncRead(const QString &propertyName,
+                         platform::KeptBytes kept = platform::KeptBytes::Remove) override {
+        cancelled << propertyName;
+        if (kept == platform::KeptBytes::KeepWhenResumable)
+            cancelledKeepingBytes << propertyName;
+    }
 
     static platform::AsyncProperty record(const QString &target, const QString &propertyName,
                                           std::int32_t code, const QString &text = QString(),

@@ -341,8 +341,16 @@ void tst_AsyncDownload::cancelAll() {
     QCOMPARE(log.lines, (QStringList{"Status 5 " + urls[0], "Status 5 " + urls[1],
                                      "Status 5 " + urls[2], "Status 6 "}));
     QCOMPARE(service.cancelled, urls);
+    QVERIFY(service.cancelledKeepingBytes.isEmpty()); // a cancel throws the bytes away
     QCOMPARE(control.DownloadsCount(), 0);
     QCOMPARE(control.Status(), 6);
+
+    // Closing the window ends the reads the same way, but keeps what can be resumed.
+    log.lines.clear();
+    control.Download(urls[0]);
+    control.CancelAllDownload(platform::KeptBytes::KeepWhenResumable);
+    QCOMPARE(log.lines, (QStringList{"Status 5 " + urls[0], "Status 6 "}));
+    QCOMPARE(service.cancelledKeepingBytes, QStringList{urls[0]});
 }
 
 // A host may call back into the control from an event; the call runs to its end first.
@@ -397,8 +405,10 @@ void tst_AsyncDownload::destructionCancelsOldestFirst() {
         log.lines.clear();
     }
     QCOMPARE(log.lines, QStringList{"Status 5 " + PackageUrl});
-    // The second page read was no longer pending, but it is stopped too.
+    // The second page read was no longer pending, but it is stopped too; a control that goes
+    // away, as with its window, keeps what a later run can resume.
     QCOMPARE(service.cancelled, (QStringList{QStringLiteral("/srv/dl/pkg.zip"), PageUrl}));
+    QCOMPARE(service.cancelledKeepingBytes, service.cancelled);
 }
 
 void tst_AsyncDownload::designTimeProperties() {

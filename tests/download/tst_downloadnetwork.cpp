@@ -10,6 +10,7 @@
 
 #include "download/ctlAsyncDownload.h"
 #include "platform/NetworkReadService.h"
+#include "platform/PartialDownloads.h"
 #include "support/TestPortal.h"
 
 #include "download/DownloadTestKit.h"
@@ -103,6 +104,68 @@ void routeFailure(TestPortal &portal, const QByteArray &kind, NetworkReadService
     }
 }
 
+constexpr qint64 Cut = 64 * 1024;
+const QByteArray Etag = "\"v1\"";
+const QByteArray Date = "Mon, 07 Dec 2026 10:00:00 GMT";
+
+// A package served with byte ranges under `validator` (an ETag, or the date).
+PortalResponse ranged(const QByteArray &body, const QByteArray &validator = Etag) {
+    return PortalResponse::ok(body, "application/zip").withRanges(validator, validator == Date);
+}
+
+PortalResponse withStatus(int status, const QByteArray &reason) {
+    PortalResponse response = PortalResponse::ok("<html/>", "text/html");
+    response.status = status;
+    response.reason = reason;
+    return response;
+}
+
+// The answers a flaky server gives, one per request, by the scenario's name.
+QList<PortalResponse> flakyAnswers(const QByteArray &scenario, const QByteArray &body,
+                                   const QByteArray &changed) {
+    const PortalResponse whole = ranged(body);
+    if (scenario == "reset once")
+        return {PortalResponse(whole).resettingAfter(Cut), whole};
+    if (scenario == "reset twice")
+        return {PortalResponse(whole).resettingAfter(Cut),
+                PortalResponse(whole).resettingAfter(Cut), whole};
+    if (scenario == "reset every time")
+        return {PortalResponse(whole).resettingAfter(Cut)};
+    if (scenario == "stall, then recovery")
+        return {PortalResponse(whole).stallingAfter(Cut), whole};
+    if (scenario == "no range support")
+        return {PortalResponse::ok(body).resettingAfter(Cut), PortalResponse::ok(body)};
+    if (scenario == "range ignored")
+        return {PortalResponse(whole).resettingAfter(Cut), PortalResponse::ok(body)};
+    if (scenario == "validator changes")
+        return {PortalResponse(whole).resettingAfter(Cut), ranged(changed, "\"v2\"")};
+    if (scenario == "416")
+        return {PortalResponse(whole).resettingAfter(Cut), withStatus(416, "Range Not Satisfiable"),
+                whole};
+    if (scenario == "lying Content-Range") {
+        PortalResponse lying = whole;
+        lying.lyingRange = true;
+        return {PortalResponse(whole).resettingAfter(Cut), lying, whole};
+    }
+    if (scenario == "503 with Retry-After")
+        return {withStatus(503, "Service Unavailable").withHeader("Retry-After", "3"), whole};
+    if (scenario == "Retry-After too long")
+        return {withStatus(503, "Service Unavailable").withHeader("Retry-After", "3600"), whole};
+    if (scenario == "Last-Modified")
+        return {ranged(body, Date).resettingAfter(Cut), ranged(body, Date)};
+    if (scenario == "weak ETag") {
+        const PortalResponse weak = PortalResponse::ok(body)
+                                        .withHeader("Accept-Ranges", "bytes")
+                                        .withHeader("ETag", "W/\"v1\"");
+        return {PortalResponse(weak).resettingAfter(Cut), weak};
+    }
+    return {};
+}
+
+QByteArray rangeFrom(qint64 first) {
+    return "bytes=" + QByteArray::number(first) + '-';
+}
+
 } // namespace
 
 class tst_DownloadNetwork : public QObject {
@@ -126,6 +189,11 @@ private slots:
     void unwritableDestination_data();
     void unwritableDestination();
     void destructionStopsTransfers();
+    void resume_data();
+    void resume();
+    void partialFileAcrossRuns_data();
+    void partialFileAcrossRuns();
+    void cancelDuringARetryWait();
 
 private:
     bool waitForFinished(int count = 1) {
@@ -137,6 +205,8 @@ private:
     std::unique_ptr<ctlAsyncDownload> m_control;
     std::unique_ptr<EventLog> m_log;
     std::unique_ptr<QTemporaryDir> m_dir;
+    // The waits the service planned before its retries; it really waits none of them.
+    std::vector<std::chrono::milliseconds> m_waits;
 };
 
 void tst_DownloadNetwork::init() {
@@ -145,6 +215,11 @@ void tst_DownloadNetwork::init() {
     m_service = std::make_unique<NetworkReadService>();
     // Short enough that a broken test fails rather than hangs.
     m_service->setStallTimeout(std::chrono::milliseconds(WaitMs / 3));
+    m_waits.clear();
+    m_service->setRetryWait([this](std::chrono::milliseconds planned) {
+        m_waits.push_back(planned);
+        return std::chrono::milliseconds(0);
+    });
     m_control = std::make_unique<ctlAsyncDownload>(*m_service);
     m_log = std::make_unique<EventLog>();
     m_control->setEventSink(m_log.get());
@@ -160,7 +235,9 @@ void tst_DownloadNetwork::cleanup() {
     // Whatever a test did, no temporary file may stay behind.
     if (m_dir) {
         for (const QString &name : entriesOf(m_dir->path()))
-            QVERIFY2(!name.endsWith(QLatin1String(".part")), qPrintable(name));
+            QVERIFY2(!name.endsWith(QLatin1String(".part")) &&
+                         !name.endsWith(QLatin1String(".resume")),
+                     qPrintable(name));
     }
     m_dir.reset();
 }
@@ -326,6 +403,21 @@ void tst_DownloadNetwork::failedReads() {
         QVERIFY2(!X.statusText.contains("no data"), qPrintable(X.statusText));
     if (kind.startsWith("4") || kind.startsWith("5"))
         QVERIFY2(X.statusText.startsWith("HTTP " + kind.left(3)), qPrintable(X.statusText));
+    // Failures of the way are tried five times more, waiting longer each time; failures of
+    // the answer once.
+    const bool transient = QList<QByteArray>{"500",   "closed mid-body", "length larger than body",
+                                             "stall", "no answer",       "slow drip"}
+                               .contains(kind);
+    if (transient) {
+        QCOMPARE(m_portal->requestCount("/f"), 6);
+        QCOMPARE(m_waits,
+                 (std::vector<std::chrono::milliseconds>{
+                     std::chrono::seconds(1), std::chrono::seconds(2), std::chrono::seconds(4),
+                     std::chrono::seconds(8), std::chrono::seconds(16)}));
+    } else if (!kind.contains("redirect") && kind != "tls error") {
+        QCOMPARE(m_portal->requestCount("/f"), 1);
+        QVERIFY(m_waits.empty());
+    }
 }
 
 void tst_DownloadNetwork::progress_data() {
@@ -498,6 +590,178 @@ void tst_DownloadNetwork::destructionStopsTransfers() {
     m_service.reset();
     QVERIFY(entriesOf(m_dir->path()).isEmpty());
     QVERIFY(QTest::qWaitFor([&] { return m_portal->abandoned("/slow") == 2; }, WaitMs));
+}
+
+// A read to a file over a link that fails now and then ends with the server's bytes exactly,
+// asking for the rest where the server allows it and for the whole where it does not.
+void tst_DownloadNetwork::resume_data() {
+    QTest::addColumn<QByteArray>("scenario");
+    QTest::addColumn<QByteArrayList>("ranges");   // each request's Range ("" for none)
+    QTest::addColumn<QByteArrayList>("ifRanges"); // and its If-Range
+    QTest::addColumn<QList<int>>("waits");        // seconds planned before each retry
+    QTest::newRow("reset once") << QByteArray("reset once") << QByteArrayList{"", rangeFrom(Cut)}
+                                << QByteArrayList{"", Etag} << QList<int>{1};
+    QTest::newRow("reset twice") << QByteArray("reset twice")
+                                 << QByteArrayList{"", rangeFrom(Cut), rangeFrom(2 * Cut)}
+                                 << QByteArrayList{"", Etag, Etag} << QList<int>{1, 1};
+    // Each attempt brings new bytes: the link drops, but no failure follows another.
+    QTest::newRow("reset every time")
+        << QByteArray("reset every time")
+        << QByteArrayList{"", rangeFrom(Cut), rangeFrom(2 * Cut), rangeFrom(3 * Cut)}
+        << QByteArrayList{"", Etag, Etag, Etag} << QList<int>{1, 1, 1};
+    QTest::newRow("stall, then recovery")
+        << QByteArray("stall, then recovery") << QByteArrayList{"", rangeFrom(Cut)}
+        << QByteArrayList{"", Etag} << QList<int>{1};
+    QTest::newRow("no range support") << QByteArray("no range support") << QByteArrayList{"", ""}
+                                      << QByteArrayList{"", ""} << QList<int>{1};
+    QTest::newRow("range ignored")
+        << QByteArray("range ignored") << QByteArrayList{"", rangeFrom(Cut)}
+        << QByteArrayList{"", Etag} << QList<int>{1};
+    QTest::newRow("validator changes")
+        << QByteArray("validator changes") << QByteArrayList{"", rangeFrom(Cut)}
+        << QByteArrayList{"", Etag} << QList<int>{1};
+    QTest::newRow("416") << QByteArray("416") << QByteArrayList{"", rangeFrom(Cut), ""}
+                         << QByteArrayList{"", Etag, ""} << QList<int>{1};
+    QTest::newRow("lying Content-Range")
+        << QByteArray("lying Content-Range") << QByteArrayList{"", rangeFrom(Cut), ""}
+        << QByteArrayList{"", Etag, ""} << QList<int>{1};
+    QTest::newRow("503 with Retry-After")
+        << QByteArray("503 with Retry-After") << QByteArrayList{"", ""} << QByteArrayList{"", ""}
+        << QList<int>{3};
+    QTest::newRow("Retry-After too long")
+        << QByteArray("Retry-After too long") << QByteArrayList{"", ""} << QByteArrayList{"", ""}
+        << QList<int>{1};
+    QTest::newRow("Last-Modified")
+        << QByteArray("Last-Modified") << QByteArrayList{"", rangeFrom(Cut)}
+        << QByteArrayList{"", Date} << QList<int>{1};
+    QTest::newRow("weak ETag") << QByteArray("weak ETag") << QByteArrayList{"", ""}
+                               << QByteArrayList{"", ""} << QList<int>{1};
+}
+
+void tst_DownloadNetwork::resume() {
+    QFETCH(QByteArray, scenario);
+    QFETCH(QByteArrayList, ranges);
+    QFETCH(QByteArrayList, ifRanges);
+    QFETCH(QList<int>, waits);
+    m_service->setStallTimeout(std::chrono::milliseconds(400));
+    const QByteArray body = zipArchive(packageBytes(3 * Cut + 1000));
+    const QByteArray changed = zipArchive(packageBytes(3 * Cut + 2000).toUpper());
+    const QByteArray path = "/download/d_load.php?d_id=7&down_id=1";
+    m_portal->route(path, flakyAnswers(scenario, body, changed));
+    m_control->addPublishCheck(
+        [](const QString &, const QString &) { return std::make_unique<FollowingCheck>(); });
+    const QString url = m_portal->url(QString::fromLatin1(path));
+    const QString target = m_dir->filePath(QStringLiteral("Demo_2.1.zip"));
+    m_control->Download(url, target);
+    QVERIFY(waitForFinished());
+
+    QVERIFY2(m_log->finished.at(0).succeeded(), qPrintable(m_log->finished.at(0).statusText));
+    QVERIFY(contentsOf(target) == (scenario == "validator changes" ? changed : body));
+    QByteArrayList askedRanges, askedIfRanges;
+    for (const testsupport::PortalRequest &request : m_portal->requests()) {
+        askedRanges << request.headers.value("range");
+        askedIfRanges << request.headers.value("if-range");
+    }
+    QCOMPARE(askedRanges, ranges);
+    QCOMPARE(askedIfRanges, ifRanges);
+    std::vector<std::chrono::milliseconds> planned;
+    for (const int seconds : waits)
+        planned.push_back(std::chrono::seconds(seconds));
+    QCOMPARE(m_waits, planned);
+    // Retries are invisible but for progress, which never goes back and ends at the whole.
+    QVERIFY(std::is_sorted(m_log->percents.begin(), m_log->percents.end()));
+    QCOMPARE(m_log->percents.back(), 100.0F);
+    QCOMPARE(m_log->only("Status 7"), QStringList());
+    QCOMPARE(m_log->only("Status 1").size(), 1);
+    QCOMPARE(entriesOf(m_dir->path()), QStringList{"Demo_2.1.zip"});
+}
+
+// What is left of a read that ends before its end decides what the next run does: it
+// resumes from bytes kept where the server can continue them, and starts over otherwise.
+void tst_DownloadNetwork::partialFileAcrossRuns_data() {
+    QTest::addColumn<QString>("end");
+    QTest::addColumn<bool>("ranges");
+    QTest::addColumn<bool>("kept");
+    QTest::addColumn<bool>("changedMeanwhile");
+    QTest::newRow("window closes") << "window closes" << true << true << false;
+    QTest::newRow("window closes, no ranges") << "window closes" << false << false << false;
+    QTest::newRow("read fails for good") << "fails" << true << true << false;
+    QTest::newRow("read fails for good, no ranges") << "fails" << false << false << false;
+    QTest::newRow("user cancels") << "user cancels" << true << false << false;
+    QTest::newRow("package changed meanwhile") << "window closes" << true << true << true;
+}
+
+void tst_DownloadNetwork::partialFileAcrossRuns() {
+    QFETCH(QString, end);
+    QFETCH(bool, ranges);
+    QFETCH(bool, kept);
+    QFETCH(bool, changedMeanwhile);
+    const QByteArray body = zipArchive(packageBytes(3 * Cut));
+    const QByteArray changed = zipArchive(packageBytes(3 * Cut).toUpper());
+    const QByteArray path = "/pkg";
+    const PortalResponse whole = ranges ? ranged(body) : PortalResponse::ok(body);
+    if (end == u"fails") // a reset, then the package is gone
+        m_portal->route(path,
+                        {PortalResponse(whole).resettingAfter(Cut), PortalResponse::notFound()});
+    else
+        m_portal->route(path, PortalResponse(whole).dripping(4096, 5));
+    const QString url = m_portal->url(QString::fromLatin1(path));
+    const QString target = m_dir->filePath(QStringLiteral("pkg.zip"));
+    m_control->Download(url, target);
+    if (end == u"fails") {
+        QVERIFY(waitForFinished());
+        QVERIFY(!m_log->finished.at(0).succeeded());
+    } else {
+        QVERIFY(QTest::qWaitFor([&] { return m_log->percents.size() >= 3; }, WaitMs));
+        if (end == u"user cancels")
+            m_control->CancelDownload(url);
+        else
+            m_control.reset(); // as closing the window does
+    }
+    QCOMPARE(m_service->runningReads(), 0);
+    const QStringList left = entriesOf(m_dir->path());
+    QCOMPARE(left.size(), kept ? 2 : 0);
+    qint64 keptBytes = 0;
+    for (const QString &name : left) {
+        QVERIFY2(platform::isPartialDownloadName(name), qPrintable(name));
+        if (name.endsWith(u".part"))
+            keptBytes = QFileInfo(m_dir->filePath(name)).size();
+    }
+    QVERIFY(!kept || keptBytes > 0);
+
+    // The next run: a new control over the same folder.
+    const int before = int(m_portal->requests().size());
+    m_portal->route(path, changedMeanwhile ? ranged(changed, "\"v2\"") : whole);
+    m_control = std::make_unique<ctlAsyncDownload>(*m_service);
+    m_log = std::make_unique<EventLog>();
+    m_control->setEventSink(m_log.get());
+    m_control->addPublishCheck(
+        [](const QString &, const QString &) { return std::make_unique<FollowingCheck>(); });
+    m_control->Download(url, target);
+    QVERIFY(waitForFinished());
+    QVERIFY2(m_log->finished.at(0).succeeded(), qPrintable(m_log->finished.at(0).statusText));
+    QVERIFY(contentsOf(target) == (changedMeanwhile ? changed : body));
+    const testsupport::PortalRequest &asked = m_portal->requests().at(before);
+    QCOMPARE(asked.headers.value("range"), kept ? rangeFrom(keptBytes) : QByteArray());
+    QCOMPARE(asked.headers.value("if-range"), kept ? Etag : QByteArray());
+    QCOMPARE(entriesOf(m_dir->path()), QStringList{"pkg.zip"});
+}
+
+void tst_DownloadNetwork::cancelDuringARetryWait() {
+    m_service->setRetryWait([this](std::chrono::milliseconds planned) {
+        m_waits.push_back(planned);
+        return std::chrono::milliseconds(60'000);
+    });
+    m_portal->route("/f", withStatus(503, "Service Unavailable"));
+    const QString url = m_portal->url("/f");
+    m_control->Download(url, m_dir->filePath(QStringLiteral("pkg.zip")));
+    QVERIFY(QTest::qWaitFor([&] { return m_waits.size() == 1; }, WaitMs));
+    m_control->CancelDownload(url);
+    QCOMPARE(m_service->runningReads(), 0);
+    QCOMPARE(m_log->lines.last(), "Status 5 " + url);
+    QTest::qWait(100);
+    QVERIFY(m_log->finished.empty());
+    QVERIFY(entriesOf(m_dir->path()).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_DownloadNetwork)

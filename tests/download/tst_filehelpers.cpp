@@ -4,9 +4,19 @@
 #include <QTest>
 
 #include "download/FileHelpers.h"
+#include "platform/PartialDownloads.h"
 #include "window/FileNames.h"
 
 using namespace download;
+
+namespace {
+
+bool writeFileBytes(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
 
 class tst_FileHelpers : public QObject {
     Q_OBJECT
@@ -20,6 +30,8 @@ private slots:
     void fileExists();
     void renameExists_data();
     void renameExists();
+    void staleParts_data();
+    void staleParts();
 };
 
 void tst_FileHelpers::getFileString_data() {
@@ -145,6 +157,68 @@ void tst_FileHelpers::renameExists() {
     }
     const Clock clock = [] { return QTime(9, 5, 7); };
     QCOMPARE(bRenameExists(path, overwrite, clock), dir.filePath(expected));
+}
+
+// At start the program clears away what earlier runs kept of downloads and is of no more use,
+// and nothing else.
+void tst_FileHelpers::staleParts_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("ageDays");
+    QTest::addColumn<QString>("sidecar"); // "valid", "garbled" or "none"
+    QTest::addColumn<bool>("removed");
+    const QString ours = QStringLiteral(".update-tool-0123456789abcdef0123456789abcdef.part");
+    QTest::newRow("fresh, readable sidecar") << ours << 1 << "valid" << false;
+    QTest::newRow("older than 7 days") << ours << 8 << "valid" << true;
+    QTest::newRow("sidecar unreadable") << ours << 1 << "garbled" << true;
+    QTest::newRow("sidecar missing") << ours << 1 << "none" << true;
+    QTest::newRow("in use by a running read") << "in use" << 8 << "garbled" << false;
+    QTest::newRow("a name almost ours") << ".update-tool-0123.part" << 30 << "none" << false;
+    QTest::newRow("another program's partial") << ".setup.exe.part" << 30 << "none" << false;
+    QTest::newRow("a link with our name") << "link" << 30 << "none" << false;
+}
+
+void tst_FileHelpers::staleParts() {
+    QFETCH(QString, name);
+    QFETCH(int, ageDays);
+    QFETCH(QString, sidecar);
+    QFETCH(bool, removed);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    std::unique_ptr<platform::PartialDownload> running;
+    QString path = dir.filePath(name);
+    if (name == u"in use") {
+        QString error;
+        running = platform::PartialDownload::open(dir.path(), QStringLiteral("http://h/p"), error);
+        QVERIFY2(running, qPrintable(error));
+        path = running->path();
+    } else if (name == u"link") {
+        path = dir.filePath(QStringLiteral(".update-tool-0123456789abcdef0123456789abcdef.part"));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("target")), path));
+    } else {
+        QVERIFY(writeFileBytes(path, "kept bytes"));
+    }
+    QString sidecarPath = path;
+    sidecarPath.replace(QStringLiteral(".part"), QStringLiteral(".resume"));
+    if (sidecar == u"valid")
+        QVERIFY(writeFileBytes(sidecarPath, platform::encodeSidecar({"http://h/p", "\"e\"", 100})));
+    else if (sidecar == u"garbled")
+        QVERIFY(writeFileBytes(sidecarPath, "update-tool partial 1\nurl=http://h/p\n"));
+    if (name != u"link") {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(QDateTime::currentDateTimeUtc().addDays(-ageDays),
+                                 QFileDevice::FileModificationTime));
+    }
+    // An orphan sidecar of another address goes whatever the row.
+    const QString orphan =
+        dir.filePath(QStringLiteral(".update-tool-ffffffffffffffffffffffffffffffff.resume"));
+    QVERIFY(writeFileBytes(orphan, "x"));
+
+    platform::removeStalePartialDownloads(dir.path());
+    QCOMPARE(QFileInfo::exists(path) || QFileInfo(path).isSymLink(), !removed);
+    if (sidecar != u"none")
+        QCOMPARE(QFileInfo::exists(sidecarPath), !removed);
+    QVERIFY(!QFileInfo::exists(orphan));
 }
 
 QTEST_GUILESS_MAIN(tst_FileHelpers)

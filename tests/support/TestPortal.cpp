@@ -4,6 +4,10 @@
 #include <cctype>
 #include <memory>
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -80,6 +84,18 @@ PortalResponse &PortalResponse::withoutContentLength() {
     return *this;
 }
 
+PortalResponse &PortalResponse::resettingAfter(qint64 bytes) {
+    delivery = Delivery::ResetAfter;
+    cut = bytes;
+    return *this;
+}
+
+PortalResponse &PortalResponse::withRanges(const QByteArray &value, bool isDate) {
+    validator = value;
+    validatorIsDate = isDate;
+    return *this;
+}
+
 struct TestPortal::Connection {
     QTcpSocket *socket = nullptr;
     QByteArray received;
@@ -117,7 +133,11 @@ QString TestPortal::url(const QString &pathAndQuery) const {
 }
 
 void TestPortal::route(const QByteArray &pathAndQuery, const PortalResponse &response) {
-    m_routes.insert(pathAndQuery, response);
+    m_routes.insert(pathAndQuery, {response});
+}
+
+void TestPortal::route(const QByteArray &pathAndQuery, const QList<PortalResponse> &responses) {
+    m_routes.insert(pathAndQuery, responses);
 }
 
 int TestPortal::requestCount(const QByteArray &pathAndQuery) const {
@@ -187,14 +207,50 @@ void TestPortal::onReadable(Connection &connection) {
             request.headers.insert(line.left(colon).trimmed().toLower(),
                                    line.mid(colon + 1).trimmed());
     }
+    const int earlier = requestCount(request.target);
     m_requests.push_back(request);
-    respond(connection, request.target);
+    const QList<PortalResponse> responses = m_routes.value(request.target);
+    connection.response = responses.isEmpty()
+                              ? PortalResponse::notFound()
+                              : responses.value(std::min<qsizetype>(earlier, responses.size() - 1));
+    respond(connection, request);
 }
 
-void TestPortal::respond(Connection &connection, const QByteArray &target) {
+// Turns a ranged answer into what a server with byte ranges answers to this request.
+static void applyRange(PortalResponse &response, const PortalRequest &request) {
+    response.withHeader("Accept-Ranges", "bytes");
+    response.withHeader(response.validatorIsDate ? "Last-Modified" : "ETag", response.validator);
+    const QByteArray range = request.headers.value("range");
+    const QByteArray ifRange = request.headers.value("if-range");
+    if (!range.startsWith("bytes=") || !range.endsWith('-') ||
+        (!ifRange.isEmpty() && ifRange != response.validator))
+        return;
+    bool ok = false;
+    const qint64 first = range.mid(6).chopped(1).toLongLong(&ok);
+    if (!ok)
+        return;
+    const qint64 size = response.body.size();
+    if (first >= size) {
+        response = PortalResponse();
+        response.status = 416;
+        response.reason = "Range Not Satisfiable";
+        response.withHeader("Content-Range", "bytes */" + QByteArray::number(size));
+        return;
+    }
+    response.status = 206;
+    response.reason = "Partial Content";
+    const qint64 claimed = first + (response.lyingRange ? 1 : 0);
+    response.withHeader("Content-Range", "bytes " + QByteArray::number(claimed) + '-' +
+                                             QByteArray::number(size - 1) + '/' +
+                                             QByteArray::number(size));
+    response.body = response.body.mid(first);
+}
+
+void TestPortal::respond(Connection &connection, const PortalRequest &request) {
     connection.responding = true;
-    connection.target = target;
-    connection.response = m_routes.value(target, PortalResponse::notFound());
+    connection.target = request.target;
+    if (!connection.response.validator.isEmpty())
+        applyRange(connection.response, request);
     const PortalResponse &response = connection.response;
     if (response.raw) {
         connection.socket->write(*response.raw);
@@ -222,7 +278,8 @@ void TestPortal::sendMore(Connection &connection) {
     const PortalResponse &response = connection.response;
     qint64 limit = response.body.size();
     if (response.delivery == PortalResponse::Delivery::CloseAfter ||
-        response.delivery == PortalResponse::Delivery::StallAfter)
+        response.delivery == PortalResponse::Delivery::StallAfter ||
+        response.delivery == PortalResponse::Delivery::ResetAfter)
         limit = std::min(limit, response.cut);
     if (connection.sent < limit) {
         if (connection.socket->bytesToWrite() > 256 * 1024)
@@ -233,12 +290,35 @@ void TestPortal::sendMore(Connection &connection) {
         const qint64 n = std::min(piece, limit - connection.sent);
         connection.socket->write(response.body.constData() + connection.sent, n);
         connection.sent += n;
+        m_bodyBytes[connection.target] += n;
         return;
     }
     if (response.delivery == PortalResponse::Delivery::StallAfter)
         return;
     if (connection.socket->bytesToWrite() > 0)
         return; // bytesWritten brings us back
+    if (response.delivery == PortalResponse::Delivery::ResetAfter &&
+        connection.sent < response.body.size()) {
+        // Once the client has every byte written, closing with a zero linger sends a reset,
+        // as a broken link or a crashed server would.
+        QTcpSocket *socket = connection.socket;
+        const int fd = int(socket->socketDescriptor());
+        int unsent = 0;
+        if (::ioctl(fd, SIOCOUTQ, &unsent) == 0 && unsent > 0) {
+            QTimer::singleShot(5, this, [this, socket] {
+                if (Connection *c = find(socket))
+                    sendMore(*c);
+            });
+            return;
+        }
+        const linger hard{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        QObject::disconnect(socket, nullptr, this, nullptr);
+        std::erase_if(m_connections, [socket](const auto &c) { return c->socket == socket; });
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
     finish(connection, false);
 }
 

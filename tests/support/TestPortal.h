@@ -25,6 +25,7 @@ struct PortalResponse {
         CloseAfter, // headers and the first `cut` body bytes, then close
         StallAfter, // headers and the first `cut` body bytes, then silence (the socket stays)
         Drip,       // the body in pieces of `dripBytes`, one every `dripIntervalMs`
+        ResetAfter, // headers and the first `cut` body bytes, then a TCP reset
     };
 
     int status = 200;
@@ -43,6 +44,14 @@ struct PortalResponse {
     // framing as written), and the connection stays open: for answers no correct server
     // sends.
     std::optional<QByteArray> raw;
+    // Byte ranges: when `validator` is set the answer says `Accept-Ranges: bytes` and carries
+    // it (as ETag, or as Last-Modified when `validatorIsDate`), and a request with
+    // `Range: bytes=N-` whose If-Range is absent or matches gets 206 and the rest of the body
+    // from N (416 past its end). `lyingRange` makes the Content-Range claim one byte later
+    // than the bytes really sent.
+    QByteArray validator;
+    bool validatorIsDate = false;
+    bool lyingRange = false;
 
     static PortalResponse ok(const QByteArray &body,
                              const QByteArray &contentType = "application/octet-stream");
@@ -57,6 +66,8 @@ struct PortalResponse {
     PortalResponse &dripping(qint64 bytes, int intervalMs);
     PortalResponse &withContentLength(qint64 length);
     PortalResponse &withoutContentLength();
+    PortalResponse &resettingAfter(qint64 bytes);
+    PortalResponse &withRanges(const QByteArray &validator, bool isDate = false);
 };
 
 // One request as the portal saw it. Header names are in lower case.
@@ -82,6 +93,13 @@ public:
     QString url(const QString &pathAndQuery) const;
 
     void route(const QByteArray &pathAndQuery, const PortalResponse &response);
+    // The n-th request of `pathAndQuery` gets the n-th response; the last one answers every
+    // request after it.
+    void route(const QByteArray &pathAndQuery, const QList<PortalResponse> &responses);
+    // Body bytes written for `pathAndQuery` over all its answers.
+    qint64 bodyBytesSent(const QByteArray &pathAndQuery) const {
+        return m_bodyBytes.value(pathAndQuery);
+    }
 
     const std::vector<PortalRequest> &requests() const { return m_requests; }
     int requestCount(const QByteArray &pathAndQuery) const;
@@ -94,14 +112,15 @@ private:
 
     void accept();
     void onReadable(Connection &connection);
-    void respond(Connection &connection, const QByteArray &target);
+    void respond(Connection &connection, const PortalRequest &request);
     void sendMore(Connection &connection);
     // Drops the connection; `byClient` when the client went away first.
     void finish(Connection &connection, bool byClient);
     Connection *find(QTcpSocket *socket);
 
     QTcpServer *m_server;
-    QHash<QByteArray, PortalResponse> m_routes;
+    QHash<QByteArray, QList<PortalResponse>> m_routes;
+    QHash<QByteArray, qint64> m_bodyBytes;
     std::vector<PortalRequest> m_requests;
     QHash<QByteArray, int> m_abandoned;
     std::vector<std::unique_ptr<Connection>> m_connections;

@@ -46,6 +46,11 @@ QByteArray randomBytes(qsizetype size) {
     return bytes;
 }
 
+// What the portal serves as the package: a zip archive, as the publish step demands.
+QByteArray randomPackage(qsizetype size) {
+    return testsupport::zipArchive(randomBytes(size));
+}
+
 bool sameDraw(const Draw &d, const QString &source, const QString &info2, float percent) {
     return d.source == source && d.mouseStatus == 0 && d.info1 == Title && d.info2 == info2 &&
            d.percent == percent && d.perColor == -1;
@@ -119,6 +124,8 @@ struct NetRig {
     NetRig() {
         if (!portal.listen())
             return;
+        service.setRetryWait(
+            [](std::chrono::milliseconds) { return std::chrono::milliseconds(0); });
         rig = std::make_unique<Rig>(service, portal.url(QString::fromLatin1(PagePath)),
                                     portal.url(QString::fromLatin1(PackagePath)));
     }
@@ -163,7 +170,7 @@ private slots:
         NetRig net;
         QVERIFY(net.rig);
         Rig &rig = *net.rig;
-        const QByteArray package = randomBytes(300 * 1024 + 17);
+        const QByteArray package = randomPackage(300 * 1024 + 17);
         net.portal.route(PagePath,
                          PortalResponse::ok(productPage("Demo 2.1"), "text/html; charset=UTF-8"));
         net.portal.route(PackagePath,
@@ -284,7 +291,7 @@ private slots:
         NetRig net;
         QVERIFY(net.rig);
         Rig &rig = *net.rig;
-        const QByteArray package = randomBytes(4096);
+        const QByteArray package = randomPackage(4096);
         net.portal.route(PagePath, PortalResponse::ok(page, contentType));
         net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
 
@@ -315,7 +322,7 @@ private slots:
         Rig &rig = *net.rig;
         for (const QString &name : existing)
             QVERIFY(writeFile(rig.inFolder(name), "old " + name.toUtf8()));
-        const QByteArray package = randomBytes(10000);
+        const QByteArray package = randomPackage(10000);
         net.portal.route(PagePath, PortalResponse::ok(productPage("Demo 2.1"), "text/html"));
         net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
 
@@ -336,7 +343,7 @@ private slots:
         QVERIFY(net.rig);
         Rig &rig = *net.rig;
         rig.control->setClock([] { return QTime(9, 5, 7); });
-        const QByteArray package = randomBytes(10000);
+        const QByteArray package = randomPackage(10000);
         net.portal.route(PagePath, PortalResponse::ok(productPage("Demo 2.1"), "text/html"));
         net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
         QVERIFY(runCheck(rig));
@@ -399,10 +406,11 @@ private slots:
         QCOMPARE(rig.boxes.shown.size(), 1);
     }
 
-    // A download that did not write the package says so; the window stays without an action.
+    // A download that did not write the package says so, and offers to download again: the
+    // next try, from the same card, gets the package.
     void downloadFails_data() {
         QTest::addColumn<PortalResponse>("response");
-        const QByteArray package = randomBytes(64 * 1024);
+        const QByteArray package = randomPackage(64 * 1024);
         const PortalResponse whole = PortalResponse::ok(package, "application/zip");
         QTest::newRow("package 404") << PortalResponse::notFound();
         QTest::newRow("server error") << PortalResponse::serverError();
@@ -424,7 +432,8 @@ private slots:
         QCOMPARE(rig.boxes.shown[0].text, DownloadFailed);
         QCOMPARE(rig.boxes.shown[0].style, int(platform::MessageError));
         QCOMPARE(rig.boxes.shown[0].caption, Title);
-        QCOMPARE(rig.state.strActionCaption, QString());
+        QCOMPARE(rig.state.strActionCaption, CaptionDownload);
+        QCOMPARE(rig.state.Tag, u"0"_qs);
         QCOMPARE(rig.host.strLastInfo2(), AuthorLinkText);
         QCOMPARE(rig.host.sngLastPercent(), 0.0F);
         QVERIFY(!rig.host.calls.contains(u"Unload"_qs));
@@ -432,6 +441,13 @@ private slots:
         // Nothing half-written is left behind, hidden or not.
         QVERIFY2(entriesOf(rig.dir.path()).isEmpty(),
                  qPrintable(entriesOf(rig.dir.path()).join(u' ')));
+
+        const QByteArray package = randomPackage(64 * 1024);
+        net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
+        QVERIFY(rig.clickAction());
+        QVERIFY(QTest::qWaitFor([&] { return rig.boxes.shown.size() >= 2; }, 15000));
+        QVERIFY(rig.boxes.shown[1].text.startsWith(OpenQuestion));
+        QVERIFY(contentsOf(rig.state.strPackagePath) == package);
     }
 
     void cancelDuringCheck_data() {
@@ -641,7 +657,7 @@ private slots:
             net.portal.route(PagePath, page);
             net.portal.route(
                 PackagePath,
-                PortalResponse::ok(randomBytes(100000), "application/zip").stallingAfter(50000));
+                PortalResponse::ok(randomPackage(100000), "application/zip").stallingAfter(50000));
             QVERIFY(runCheck(rig));
             rig.workflow->actionButtonClicked();
             QTRY_VERIFY_WITH_TIMEOUT(rig.host.sngLastPercent() > 0, 15000);

@@ -1,0 +1,204 @@
+#include "platform/PartialDownloads.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include "platform/Files.h"
+
+namespace platform {
+namespace {
+
+const QByteArray SidecarHeader = "update-tool partial 1";
+// A sidecar holds an address and a validator: anything longer is not ours.
+constexpr qint64 SidecarLimit = 16 * 1024;
+
+QString folderPrefix(const QString &folder) {
+    return folder.endsWith(u'/') ? folder : folder + u'/';
+}
+
+QString partialBaseName(const QString &url) {
+    const QByteArray digest =
+        QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
+    return QStringLiteral(".update-tool-") + QString::fromLatin1(digest);
+}
+
+// Opens `path` without following a symbolic link; -1 unless it is a regular file of ours
+// with no other name (a hard link would let the bytes land elsewhere).
+int openOwnRegularFile(const QString &path, int flags) {
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), flags | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
+        info.st_nlink != 1) {
+        ::close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
+
+std::optional<PartialSidecar> readSidecarAt(const QString &path) {
+    const int fd = openOwnRegularFile(path, O_RDONLY);
+    if (fd < 0)
+        return std::nullopt;
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFile::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    const QByteArray text = file.read(SidecarLimit + 1);
+    if (text.size() > SidecarLimit)
+        return std::nullopt;
+    return decodeSidecar(text);
+}
+
+} // namespace
+
+QByteArray encodeSidecar(const PartialSidecar &sidecar) {
+    return SidecarHeader + "\nurl=" + sidecar.url.toUtf8() + "\nvalidator=" + sidecar.validator +
+           "\nsize=" + QByteArray::number(sidecar.size) + '\n';
+}
+
+std::optional<PartialSidecar> decodeSidecar(const QByteArray &text) {
+    const QList<QByteArray> lines = text.split('\n');
+    if (lines.size() != 5 || lines[0] != SidecarHeader || !lines[4].isEmpty() ||
+        !lines[1].startsWith("url=") || !lines[2].startsWith("validator=") ||
+        !lines[3].startsWith("size="))
+        return std::nullopt;
+    PartialSidecar sidecar;
+    sidecar.url = QString::fromUtf8(lines[1].mid(4));
+    sidecar.validator = lines[2].mid(10);
+    bool ok = false;
+    sidecar.size = lines[3].mid(5).toLongLong(&ok);
+    if (!ok || sidecar.size <= 0 || sidecar.url.isEmpty() || sidecar.validator.isEmpty())
+        return std::nullopt;
+    return sidecar;
+}
+
+std::unique_ptr<PartialDownload> PartialDownload::open(const QString &folder, const QString &url,
+                                                       QString &error) {
+    if (folder.isEmpty()) {
+        error = QStringLiteral("no folder to keep the download in");
+        return nullptr;
+    }
+    const QString base = folderPrefix(folder) + partialBaseName(url);
+    const QString path = base + QStringLiteral(".part");
+    const int fd = openOwnRegularFile(path, O_RDWR | O_CREAT);
+    if (fd < 0) {
+        error = QStringLiteral("cannot create a temporary file in %1: %2")
+                    .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return nullptr;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        error = QStringLiteral("%1 is in use by another download").arg(path);
+        return nullptr;
+    }
+    std::unique_ptr<PartialDownload> partial(new PartialDownload);
+    partial->m_file = std::make_unique<QFile>(path);
+    if (!partial->m_file->open(fd, QIODevice::ReadWrite, QFile::AutoCloseHandle)) {
+        ::close(fd);
+        error = QStringLiteral("cannot open %1").arg(path);
+        return nullptr;
+    }
+    partial->m_path = path;
+    partial->m_sidecarPath = base + QStringLiteral(".resume");
+    return partial;
+}
+
+PartialDownload::~PartialDownload() = default;
+
+std::optional<PartialSidecar> PartialDownload::readSidecar() const {
+    return readSidecarAt(m_sidecarPath);
+}
+
+bool PartialDownload::writeSidecar(const PartialSidecar &sidecar) const {
+    QString error;
+    auto file =
+        createHiddenTemporaryFile(QFileInfo(m_path).path(), QStringLiteral("resume"), error);
+    if (!file)
+        return false;
+    const QByteArray text = encodeSidecar(sidecar);
+    const bool written = file->write(text) == text.size() && file->flush();
+    file->close();
+    if (!written || !moveFileReplacing(file->fileName(), m_sidecarPath, error)) {
+        file->remove();
+        return false;
+    }
+    return true;
+}
+
+void PartialDownload::removeSidecar() const {
+    QFile::remove(m_sidecarPath);
+}
+
+void PartialDownload::keep() {
+    m_file->close();
+}
+
+void PartialDownload::discard() {
+    m_file->close();
+    QFile::remove(m_path);
+    removeSidecar();
+}
+
+bool isPartialDownloadName(const QString &name) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^\\.update-tool-[0-9a-f]{32}\\.(part|resume)$"));
+    return pattern.match(name).hasMatch();
+}
+
+int removeStalePartialDownloads(const QString &folder, std::chrono::hours maximumAge,
+                                const QDateTime &now) {
+    const QString prefix = folderPrefix(folder);
+    const QStringList names =
+        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    const qint64 oldest = now.toSecsSinceEpoch() -
+                          std::chrono::duration_cast<std::chrono::seconds>(maximumAge).count();
+    int removed = 0;
+    const auto remove = [&](const QString &path) {
+        if (::unlink(QFile::encodeName(path).constData()) == 0)
+            ++removed;
+    };
+    for (const QString &name : names) {
+        if (!isPartialDownloadName(name))
+            continue;
+        const QString path = prefix + name;
+        if (name.endsWith(QStringLiteral(".resume"))) {
+            const QString partial = path.chopped(7) + QStringLiteral(".part");
+            struct stat info {};
+            if (::lstat(QFile::encodeName(partial).constData(), &info) != 0)
+                remove(path);
+            continue;
+        }
+        const int fd = openOwnRegularFile(path, O_RDONLY);
+        if (fd < 0)
+            continue; // not ours to judge
+        struct stat info {};
+        const bool inUse = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+        const bool old = ::fstat(fd, &info) == 0 && info.st_mtim.tv_sec < oldest;
+        ::close(fd);
+        if (inUse)
+            continue;
+        const QString sidecar = path.chopped(5) + QStringLiteral(".resume");
+        if (old || !readSidecarAt(sidecar)) {
+            remove(path);
+            remove(sidecar);
+        }
+    }
+    return removed;
+}
+
+} // namespace platform
