@@ -71,24 +71,27 @@ class Handler(socketserver.BaseRequestHandler):
             sock.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n"
                          % len(body) + body)
             return
-        first = 0
+        first, end = 0, size
         rng = headers.get("range", "")
-        if rng.startswith("bytes=") and rng.endswith("-") and headers.get("if-range", etag) == etag:
-            first = int(rng[6:-1])
+        if rng.startswith("bytes=") and "-" in rng and headers.get("if-range", etag) == etag:
+            a, _, b = rng[6:].partition("-")
+            first = int(a)
+            end = min(size, int(b) + 1) if b else size
         if first >= size:
             sock.sendall(b"HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */%d\r\n"
                          b"Content-Length: 0\r\nConnection: close\r\n\r\n" % size)
             return
+        partial = first > 0 or end < size
         head = "HTTP/1.1 %s\r\nContent-Type: application/octet-stream\r\nContent-Length: %d\r\n" \
                "Accept-Ranges: bytes\r\nETag: %s\r\nConnection: close\r\n" % (
-                   "206 Partial Content" if first else "200 OK", size - first, etag)
-        if first:
-            head += "Content-Range: bytes %d-%d/%d\r\n" % (first, size - 1, size)
+                   "206 Partial Content" if partial else "200 OK", end - first, etag)
+        if partial:
+            head += "Content-Range: bytes %d-%d/%d\r\n" % (first, end - 1, size)
         sock.sendall((head + "\r\n").encode())
         offset, here = first, 0
         with open(path, "rb") as f:
-            while offset < size:
-                n = min(CHUNK, size - offset, reset_every - here)
+            while offset < end:
+                n = min(CHUNK, end - offset, reset_every - here)
                 try:
                     n = os.sendfile(sock.fileno(), f.fileno(), offset, n)
                 except OSError:
@@ -98,7 +101,7 @@ class Handler(socketserver.BaseRequestHandler):
                 count(n)
                 offset += n
                 here += n
-                if here >= reset_every and offset < size:
+                if here >= reset_every and offset < end:
                     reset(sock)
                     return
 

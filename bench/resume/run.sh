@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Serves a 256 MiB file from a loopback server that resets the connection after every
 # 32 MiB it sends, and downloads it with the download control and with
-# `curl -C - --retry 20 --retry-all-errors`. Prints the bytes the server sent for the
-# control's download as a ratio to the file size, whether the control's copy is complete and
-# exact, and curl's time as a ratio to the control's (above 1: the control was faster).
+# curl. Prints the bytes the server sent for the control's download as a ratio to the file
+# size, whether the control's copy is complete and exact, and curl's time as a ratio to the
+# control's (above 1: the control was faster).
+#
+# `curl -C - --retry 20 --retry-all-errors` cannot finish here: curl takes the offset for
+# `-C -` once, when it starts, and each of its retries throws away what the failed attempt
+# got and asks again from that same offset, so no attempt passes the next reset. curl is
+# therefore run as people do run it on such links: `curl -C -` again until it succeeds,
+# one second apart (the control's first wait), each run resuming from the file's size.
 #   bench/resume/run.sh PATH/TO/bench_download
 set -euo pipefail
 bench=$(realpath "$1")
@@ -53,7 +59,10 @@ completed=0
 cmp -s "$work/package.bin" "$work/control.bin" && completed=1
 
 t0=$(now)
-curl -s -C - --retry 20 --retry-all-errors -o "$work/curl.bin" "$url" || true
+for _ in $(seq 50); do
+    curl -s -f -C - -o "$work/curl.bin" "$url" && break
+    sleep 1
+done
 t1=$(now)
 curl_time=$(elapsed "$t0" "$t1")
 curl_sent=$(sent)
