@@ -1,5 +1,7 @@
 #include "download/PublishStep.h"
 
+#include <exception>
+
 #include <zip.h>
 
 #include <QFileInfo>
@@ -47,7 +49,16 @@ PublishResult publishDownload(const QString &file, const QString &saveFileName, 
     const QTime now = clock();
     QString path = bRenameExists(saveFileName, overwrite, [now] { return now; });
     for (const auto &check : checks) {
-        if (std::optional<QString> problem = check->verify(file))
+        // A check that breaks down has not passed the file; nothing escapes to the caller.
+        std::optional<QString> problem;
+        try {
+            problem = check->verify(file);
+        } catch (const std::exception &error) {
+            problem = QStringLiteral("the package could not be checked: %1").arg(error.what());
+        } catch (...) {
+            problem = QStringLiteral("the package could not be checked");
+        }
+        if (problem)
             return {{}, *problem};
     }
     QString error;

@@ -26,7 +26,8 @@ public:
     // An offset of 0 means the file starts over: forget everything seen before.
     virtual void observe(qint64 /*offset*/, QByteArrayView /*bytes*/) {}
     // Nothing when the finished file at `file` may be published; otherwise the reason, and
-    // the download fails with it.
+    // the download fails with it. An exception from here fails the download too; one from
+    // `observe` is dropped, so the check must then refuse the file here.
     virtual std::optional<QString> verify(const QString &file) = 0;
 };
 

@@ -1,3 +1,5 @@
+#include <stdexcept>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -251,6 +253,7 @@ void tst_AsyncDownload::failedReadWritesNothing_data() {
     QTest::newRow("zip without its directory")
         << false << "pkg.zip" << true << zip.left(zip.indexOf("PK\1\2"));
     QTest::newRow("a check refuses it") << false << "pkg.zip" << true << zip;
+    QTest::newRow("a check breaks down") << false << "pkg.zip" << true << zip;
 }
 
 void tst_AsyncDownload::failedReadWritesNothing() {
@@ -270,10 +273,18 @@ void tst_AsyncDownload::failedReadWritesNothing() {
     struct Refusal final : download::PublishCheck {
         std::optional<QString> verify(const QString &) override { return QStringLiteral("no"); }
     };
+    struct Breakdown final : download::PublishCheck {
+        std::optional<QString> verify(const QString &) override {
+            throw std::runtime_error("no key");
+        }
+    };
     const bool refused = QTest::currentDataTag() == QByteArray("a check refuses it");
     if (refused)
         control.addPublishCheck(
             [](const QString &, const QString &) { return std::make_unique<Refusal>(); });
+    if (QTest::currentDataTag() == QByteArray("a check breaks down"))
+        control.addPublishCheck(
+            [](const QString &, const QString &) { return std::make_unique<Breakdown>(); });
     EventLog log;
     control.setEventSink(&log);
     const QString target = dir.filePath(saveName);
