@@ -19,11 +19,16 @@
 #include <unistd.h>
 
 enum { HEADER_SIZE = 8, ANSWER_SIZE = 4, ERROR_SIZE = 320 };
+/* The updater drops a sender that sends nothing for 2 seconds. A kept connection idle for
+ * nearly that long is replaced before sending, so the updater cannot close it while a
+ * message is on its way (which would leave unknown whether the message was handled). */
+enum { IDLE_REPLACE_MS = 1500 };
 
 struct utp_conn {
     pthread_mutex_t lock;
     int fd; /* -1 while not connected */
     int timeout_ms;
+    long long last_used_ms; /* when the last answer came, or the connection was made */
     char path[sizeof(((struct sockaddr_un *)0)->sun_path)];
     char error[ERROR_SIZE];
 };
@@ -219,6 +224,7 @@ static utp_status connect_now(utp_conn *conn, long long deadline) {
                     "no updater is listening on %s: its listener belongs to another user",
                     conn->path);
     conn->error[0] = '\0';
+    conn->last_used_ms = now_ms();
     return UTP_OK;
 }
 
@@ -271,7 +277,8 @@ static utp_status send_locked(utp_conn *conn, uint32_t kind, const void *data, s
     /* A kept connection may have been closed by the updater: then the message goes out on a
      * fresh one. Once the updater may have received a message, it is never sent twice. */
     int fresh = 0;
-    if (conn->fd >= 0 && connection_gone(conn->fd))
+    if (conn->fd >= 0 &&
+        (now_ms() - conn->last_used_ms > IDLE_REPLACE_MS || connection_gone(conn->fd)))
         disconnect(conn);
     for (;;) {
         if (conn->fd < 0) {
@@ -318,6 +325,7 @@ static utp_status send_locked(utp_conn *conn, uint32_t kind, const void *data, s
         *answer = (int32_t)((uint32_t)reply[0] | (uint32_t)reply[1] << 8 |
                             (uint32_t)reply[2] << 16 | (uint32_t)reply[3] << 24);
     conn->error[0] = '\0';
+    conn->last_used_ms = now_ms();
     return UTP_OK;
 }
 
