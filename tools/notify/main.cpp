@@ -23,7 +23,8 @@ constexpr const char *kUsage =
     "  --kind N       message kind (default 3, progress)\n"
     "  --timeout MS   milliseconds to wait for the connection and for the answer (default "
     "5000)\n"
-    "  TEXT           the message text, sent as the bytes given (the locale's codeset)\n"
+    "  TEXT           the message text, sent as the bytes given (the locale's codeset);\n"
+    "                 put -- before a TEXT that starts with -\n"
     "\n"
     "Exit status: 0 answered, 1 no updater listening, 2 bad usage or message too large,\n"
     "3 no answer.\n";
