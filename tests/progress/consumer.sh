@@ -2,6 +2,7 @@
 # A consumer of the installed client library: installs it into a fresh prefix, builds the
 # example of docs/progress-protocol.md against it through pkg-config (shared and static) and
 # runs both against a stamped updater.   consumer.sh BUILD_DIR DOC STAMP UPDATER
+# $CONSUMER_CFLAGS adds compiler options (a sanitizer build's library needs its sanitizers).
 set -euo pipefail
 build=$1 doc=$2 stamp=$3 updater=$4
 work=$(mktemp -d)
@@ -27,11 +28,11 @@ extra=$(nm -D --defined-only "$prefix/lib/libupdate-tool-progress.so" | awk '$2 
 sed -n '/^```c$/,/^```$/p' "$doc" | sed '1d;$d' >"$work/engine.c"
 [ "$(wc -l <"$work/engine.c")" -le 20 ] || fail "the example is longer than 20 lines"
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
-# shellcheck disable=SC2046
-cc -Wall -Wextra -Werror -o "$work/engine" "$work/engine.c" \
+# shellcheck disable=SC2046,SC2086
+cc -Wall -Wextra -Werror ${CONSUMER_CFLAGS:-} -o "$work/engine" "$work/engine.c" \
     $(pkg-config --cflags --libs update-tool-progress) -Wl,-rpath,"$prefix/lib"
-# shellcheck disable=SC2046
-cc -Wall -Wextra -Werror -o "$work/engine-static" "$work/engine.c" \
+# shellcheck disable=SC2046,SC2086
+cc -Wall -Wextra -Werror ${CONSUMER_CFLAGS:-} -o "$work/engine-static" "$work/engine.c" \
     $(pkg-config --cflags update-tool-progress) "$prefix/lib/libupdate-tool-progress.a"
 ldd "$work/engine" | grep -q "$prefix/lib/libupdate-tool-progress.so" ||
     fail "the example does not load the installed library"
