@@ -1,7 +1,9 @@
 # Warnings for our own targets only; Qt's headers come in as system headers.
 function(update_tool_warnings target)
+    # Options only C++ knows are left out of the C library.
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
-                           -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual
+                           $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor -Wold-style-cast
+                                                    -Woverloaded-virtual>
                            -Wimplicit-fallthrough)
 endfunction()
 

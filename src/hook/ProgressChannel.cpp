@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -16,6 +17,7 @@
 #include <QtEndian>
 
 #include "platform/Events.h"
+#include "progress_path.h"
 
 // Unix only: folder ownership and modes are checked with POSIX calls.
 namespace hook {
@@ -23,31 +25,32 @@ namespace {
 
 // Creates the channel's folder or checks the one that is there. Anyone who could enter it
 // could read the messages or answer in the updater's place, so it must be a real folder
-// (not a link) owned by the user and closed to everybody else.
+// (not a link) owned by the user and closed to everybody else: the senders refuse any other.
 bool prepareFolder(const QString &folder, QString *reason) {
     const QByteArray path = QFile::encodeName(folder);
-    if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+    if (::mkdir(path.constData(), 0700) != 0 && errno == ENOENT) {
+        const QByteArray parent = QFile::encodeName(QFileInfo(folder).absolutePath());
+        if (::mkdir(parent.constData(), 0700) == 0 || errno == EEXIST)
+            ::mkdir(path.constData(), 0700);
+    }
+    struct stat info {};
+    if (::lstat(path.constData(), &info) != 0) {
         *reason = QStringLiteral("cannot create %1: %2")
                       .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    struct stat info {};
-    if (::lstat(path.constData(), &info) != 0) {
-        *reason = QStringLiteral("cannot inspect %1: %2")
-                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    if (!S_ISDIR(info.st_mode)) {
-        *reason = QStringLiteral("%1 is not a folder").arg(folder);
-        return false;
-    }
-    if (info.st_uid != ::geteuid()) {
-        *reason = QStringLiteral("%1 belongs to another user").arg(folder);
-        return false;
-    }
-    if ((info.st_mode & 07777) != 0700 && ::chmod(path.constData(), 0700) != 0) {
+    // Only our own folder is narrowed; chmod would follow a link, and root could change
+    // somebody else's.
+    if (S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 07777) != 0700 &&
+        ::chmod(path.constData(), 0700) != 0) {
         *reason = QStringLiteral("cannot restrict %1 to its owner: %2")
                       .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    char why[512];
+    if (utp_check_channel_folder(QFile::encodeName(folder + QStringLiteral("/progress.sock")), why,
+                                 sizeof why) != 0) {
+        *reason = QString::fromLocal8Bit(why);
         return false;
     }
     return true;
@@ -69,15 +72,17 @@ bool socketAnswers(const QString &socketPath) {
 
 } // namespace
 
-QString channelFolder() {
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (runtime.startsWith('/'))
-        return QFile::decodeName(runtime) + QStringLiteral("/update-tool");
-    return QDir::tempPath() + QStringLiteral("/update-tool-") + QString::number(::geteuid());
+QString channelSocketPath(QString *fallbackNote) {
+    char path[sizeof(sockaddr_un::sun_path)];
+    char why[1024];
+    const std::size_t length = utp_resolve_socket_path(path, sizeof path, why, sizeof why);
+    if (fallbackNote)
+        *fallbackNote = QString::fromLocal8Bit(why);
+    return length == 0 ? QString() : QFile::decodeName(QByteArray(path, qsizetype(length)));
 }
 
-QString channelSocketPath() {
-    return channelFolder() + QStringLiteral("/progress.sock");
+QString channelFolder() {
+    return QFileInfo(channelSocketPath()).absolutePath();
 }
 
 // One sender. Its messages are read with bounded reads and handed on one at a time; the
@@ -205,6 +210,8 @@ bool ProgressChannel::listen(const QString &socketPath) {
     close();
     m_errorString.clear();
     m_socketPath = socketPath;
+    if (socketPath.isEmpty())
+        return fail(QStringLiteral("the channel's socket path is too long"));
 
     const QString folder = QFileInfo(socketPath).absolutePath();
     QString reason;

@@ -26,11 +26,14 @@ inline constexpr qsizetype kAnswerSize = 4;
 // anything of its payload is read.
 inline constexpr quint32 kMessageLimit = 64 * 1024;
 
-// $XDG_RUNTIME_DIR/update-tool, or update-tool-<uid> in the temporary folder when
-// XDG_RUNTIME_DIR is unset or empty.
+// The socket's path, resolved by the same rule as the senders use:
+// $XDG_RUNTIME_DIR/update-tool/progress.sock; when XDG_RUNTIME_DIR is unset or not absolute,
+// update-tool-<uid>/progress.sock in the temporary folder, unless someone else holds that
+// name, and then .cache/update-tool/progress.sock in the home folder (`fallbackNote`, unless
+// null, then says why). Empty when the path is too long for a socket.
+QString channelSocketPath(QString *fallbackNote = nullptr);
+// The folder of channelSocketPath().
 QString channelFolder();
-// The socket in channelFolder().
-QString channelSocketPath();
 
 class ProgressChannel final : public QObject {
     Q_OBJECT
@@ -48,7 +51,8 @@ public:
     Q_DISABLE_COPY_MOVE(ProgressChannel)
 
     // Opens the channel. The socket's folder is created with mode 0700 (an existing one
-    // must be a real folder owned by the user, and is narrowed to 0700); a socket left by
+    // must be a real folder owned by the user, and is narrowed to 0700; a missing parent is
+    // created as well, as .cache may be missing from a home); a socket left by
     // an updater that is gone is replaced, while one that still answers is left to its
     // owner. Returns false with errorString() set when the channel cannot be opened.
     bool listen(const QString &socketPath = channelSocketPath());

@@ -1,6 +1,7 @@
 #include "hook/ProgressHook.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include <QByteArrayView>
 #include <QObject>
@@ -25,8 +26,14 @@ bool ProgressHook::InstallProgressHook(const QObject *hWnd) noexcept {
             return ProgressHookProc(m_hWnd, kCopyDataMessage, 0, &record);
         });
         // A channel that cannot be opened leaves the updater without progress messages,
-        // nothing more; the reason stays readable on the channel.
-        channel->listen();
+        // nothing more; but whoever runs it learns why, as from a channel that had to move.
+        QString note;
+        const QString socketPath = channelSocketPath(&note);
+        if (!note.isEmpty())
+            std::fprintf(stderr, "update-tool: %s\n", qPrintable(note));
+        if (!channel->listen(socketPath))
+            std::fprintf(stderr, "update-tool: no progress messages: %s\n",
+                         qPrintable(channel->errorString()));
         m_channel = std::move(channel);
     });
     return true;

@@ -4,10 +4,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include "support/XvfbSession.h"
+#include "support/ZipArchive.h"
 
 // What the end-to-end tests share: a private X server, a product folder with a stamped copy
 // of the real updater, and the updater running in it.
@@ -61,12 +63,17 @@ inline QImage settledScreenshot(const testsupport::XvfbSession &x, int timeoutMs
     return last;
 }
 
-// Starts the stamped updater and waits until its window is on screen and faded in; the
-// window's id, or 0 when it did not appear.
+// Starts the stamped updater (through `launcher`, a program and its arguments, when given)
+// and waits until its window is on screen and faded in; the window's id, or 0 when it did not
+// appear.
 inline qulonglong startUpdater(QProcess &updater, const testsupport::XvfbSession &x,
-                               const Product &product, const QProcessEnvironment &env) {
+                               const Product &product, const QProcessEnvironment &env,
+                               const QStringList &launcher = {}) {
     updater.setProcessEnvironment(env);
-    updater.start(product.exe, {});
+    if (launcher.isEmpty())
+        updater.start(product.exe, {});
+    else
+        updater.start(launcher.first(), launcher.mid(1) << product.exe);
     if (!updater.waitForStarted())
         return 0;
     const qulonglong window = x.waitForWindow(QStringLiteral("KIV UPDATE"));
@@ -80,6 +87,99 @@ inline void keepShot(const QImage &shot, const QString &name) {
     const QString folder = qEnvironmentVariable("UPDATE_TOOL_E2E_SHOTS");
     if (!folder.isEmpty() && QDir().mkpath(folder))
         shot.save(QDir(folder).filePath(name + QStringLiteral(".png")));
+}
+
+// The demo portal as a process: reads the address it prints when it listens.
+class PortalProcess {
+public:
+    ~PortalProcess() {
+        m_process.terminate();
+        m_process.waitForFinished(5000);
+    }
+    QString start(const QStringList &args) {
+        m_process.start(toolPath(PORTAL_EXE), args);
+        if (!m_process.waitForStarted() || !m_process.waitForReadyRead(10000))
+            return {};
+        const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
+        return line.startsWith(u"listening on ") ? line.mid(13) : QString();
+    }
+
+private:
+    QProcess m_process;
+};
+
+// A complete zip archive around random bytes: an incompressible package that passes the
+// package check.
+inline QByteArray randomPackage(qsizetype payloadSize) {
+    QByteArray payload(payloadSize, Qt::Uninitialized);
+    for (char &c : payload)
+        c = char(QRandomGenerator::global()->bounded(256));
+    return testsupport::zipArchive(payload);
+}
+
+// Writes `package` into the product's folder and serves it from the demo portal with the
+// page title "Demo 2.1" under `id`; the portal's base address, or empty when it failed.
+inline QString servePackage(PortalProcess &portal, const Product &product,
+                            const QByteArray &package, const QString &id,
+                            const QStringList &extra = {}) {
+    const QString packageFile = product.dir.filePath(QStringLiteral("served.bin"));
+    QFile served(packageFile);
+    if (!served.open(QIODevice::WriteOnly) || served.write(package) != package.size())
+        return {};
+    served.close();
+    return portal.start(QStringList{QStringLiteral("--port"), QStringLiteral("0"),
+                                    QStringLiteral("--id"), id, QStringLiteral("--title"),
+                                    QStringLiteral("Demo 2.1"), QStringLiteral("--package"),
+                                    packageFile} +
+                        extra);
+}
+
+// Sends a key to a window once it has the focus.
+inline void pressKey(const testsupport::XvfbSession &x, qulonglong window, const QString &key) {
+    x.run(QStringLiteral("xdotool"),
+          {QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(window),
+           QStringLiteral("key"), QStringLiteral("--window"), QString::number(window), key});
+}
+
+// Answers the question after a download with No; "文件已经下载到当前目录。" comes next, and
+// its OK ends the program. False when the notice did not appear.
+inline bool declineAndClose(const testsupport::XvfbSession &x, qulonglong question) {
+    pressKey(x, question, QStringLiteral("Escape"));
+    QElapsedTimer timer;
+    timer.start();
+    while (x.waitForWindow(QStringLiteral("更新工具"), 100) == question) {
+        if (timer.elapsed() > 10000)
+            return false;
+    }
+    const qulonglong notice = x.waitForWindow(QStringLiteral("更新工具"));
+    if (notice == 0)
+        return false;
+    pressKey(x, notice, QStringLiteral("Return"));
+    return true;
+}
+
+// Clicks 检查更新: the action button's centre in the compact card, 10 pixels in.
+inline void clickCheckForUpdates(const testsupport::XvfbSession &x, qulonglong window) {
+    const QRect frame = x.windowGeometry(window);
+    x.click(frame.x() + 10 + 350, frame.y() + 10 + 157);
+}
+
+// Clicks 检查更新, waits for the expanded card, clicks
+// 开始下载 and waits for the question that ends the download; the question's window id, or 0.
+inline qulonglong checkAndDownload(const testsupport::XvfbSession &x, qulonglong window) {
+    clickCheckForUpdates(x, window);
+    QRect frame;
+    QElapsedTimer timer;
+    timer.start();
+    while (x.windowGeometry(window).size() != QSize(400, 460)) {
+        if (timer.elapsed() > 15000)
+            return 0;
+        QThread::msleep(100);
+    }
+    frame = x.windowGeometry(window);
+    keepShot(settledScreenshot(x).copy(frame), QStringLiteral("update-found"));
+    x.click(frame.x() + 10 + 290, frame.y() + 10 + 397);
+    return x.waitForWindow(QStringLiteral("更新工具"), 20000);
 }
 
 } // namespace e2e

@@ -1,36 +1,11 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTest>
 
 #include "E2eKit.h"
-#include "support/ZipArchive.h"
 
 using testsupport::XvfbSession;
-
-namespace {
-
-// The demo portal as a process: reads the address it prints when it listens.
-class PortalProcess {
-public:
-    ~PortalProcess() {
-        m_process.terminate();
-        m_process.waitForFinished(5000);
-    }
-    QString start(const QStringList &args) {
-        m_process.start(e2e::toolPath(PORTAL_EXE), args);
-        if (!m_process.waitForStarted() || !m_process.waitForReadyRead(10000))
-            return {};
-        const QString line = QString::fromUtf8(m_process.readLine()).trimmed();
-        return line.startsWith(u"listening on ") ? line.mid(13) : QString();
-    }
-
-private:
-    QProcess m_process;
-};
-
-} // namespace
 
 // The whole road of a check and a download with the real updater under a private X server:
 // the demo portal serves the page and the package, xdotool clicks where the layout puts the
@@ -51,17 +26,10 @@ private slots:
         QVERIFY(x.start());
         e2e::Product product;
 
-        QByteArray payload(700 * 1024, Qt::Uninitialized);
-        for (char &c : payload)
-            c = char(QRandomGenerator::global()->bounded(256));
-        const QByteArray package = testsupport::zipArchive(payload);
-        const QString packageFile = product.dir.filePath(QStringLiteral("served.bin"));
-        QFile served(packageFile);
-        QVERIFY(served.open(QIODevice::WriteOnly) && served.write(package) == package.size());
-        served.close();
-        PortalProcess portal;
-        const QString base = portal.start({"--port", "0", "--id", "77", "--title", "Demo 2.1",
-                                           "--package", packageFile, "--page-charset", "GBK"});
+        const QByteArray package = e2e::randomPackage(700 * 1024);
+        e2e::PortalProcess portal;
+        const QString base = e2e::servePackage(portal, product, package, QStringLiteral("77"),
+                                               {"--page-charset", "GBK"});
         QVERIFY(!base.isEmpty());
         QVERIFY(product.stamp({"--name", "E2E", "--id", "77", "--style", "27", "--portal", base}));
 
@@ -81,18 +49,8 @@ private slots:
         QProcess updater;
         const qulonglong window = e2e::startUpdater(updater, x, product, env);
         QVERIFY(window != 0);
-        QRect frame = x.windowGeometry(window);
-        QCOMPARE(frame.size(), QSize(460, 220));
-
-        // 检查更新: the action button's centre in the compact card, 10 pixels in.
-        x.click(frame.x() + 10 + 350, frame.y() + 10 + 157);
-        QTRY_COMPARE_WITH_TIMEOUT(x.windowGeometry(window).size(), QSize(400, 460), 15000);
-        frame = x.windowGeometry(window);
-        e2e::keepShot(e2e::settledScreenshot(x).copy(frame), QStringLiteral("update-found"));
-
-        // 开始下载 in the expanded card.
-        x.click(frame.x() + 10 + 290, frame.y() + 10 + 397);
-        const qulonglong question = x.waitForWindow(QStringLiteral("更新工具"), 20000);
+        QCOMPARE(x.windowGeometry(window).size(), QSize(460, 220));
+        const qulonglong question = e2e::checkAndDownload(x, window);
         QVERIFY(question != 0);
         e2e::keepShot(x.screenshot(), QStringLiteral("update-question"));
         const QString saved = product.dir.filePath(QStringLiteral("Demo_2.1.zip"));
@@ -100,21 +58,10 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), package);
 
-        x.run(QStringLiteral("xdotool"),
-              {QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(question),
-               QStringLiteral("key"), QStringLiteral("--window"), QString::number(question),
-               openIt ? QStringLiteral("Return") : QStringLiteral("Escape")});
-        if (!openIt) {
-            // "文件已经下载到当前目录。" comes next; OK ends the program.
-            QTRY_VERIFY_WITH_TIMEOUT(x.waitForWindow(QStringLiteral("更新工具"), 100) != question,
-                                     10000);
-            const qulonglong notice = x.waitForWindow(QStringLiteral("更新工具"));
-            QVERIFY(notice != 0);
-            x.run(QStringLiteral("xdotool"),
-                  {QStringLiteral("windowfocus"), QStringLiteral("--sync"), QString::number(notice),
-                   QStringLiteral("key"), QStringLiteral("--window"), QString::number(notice),
-                   QStringLiteral("Return")});
-        }
+        if (openIt)
+            e2e::pressKey(x, question, QStringLiteral("Return"));
+        else
+            QVERIFY(e2e::declineAndClose(x, question));
         QVERIFY(updater.waitForFinished(15000));
         QCOMPARE(updater.exitStatus(), QProcess::NormalExit);
         QCOMPARE(updater.exitCode(), 0);

@@ -3,12 +3,16 @@
 #include <atomic>
 #include <clocale>
 #include <cstring>
+#include <fcntl.h>
 #include <future>
 #include <memory>
+#include <poll.h>
+#include <signal.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDeadlineTimer>
@@ -24,7 +28,7 @@
 #include "RecordingWindow.h"
 #include "hook/ProgressChannel.h"
 #include "hook/ProgressHook.h"
-#include "hook/ProgressSender.h"
+#include "update-tool/progress.h"
 
 using namespace hook;
 using namespace std::chrono_literals;
@@ -53,10 +57,40 @@ template <typename T> bool serveUntilReady(const std::future<T> &future, int mil
     return true;
 }
 
+struct SendResult {
+    utp_status outcome = UTP_IO_ERROR;
+    qint32 answer = -1;
+};
+
+SendResult sendCopyData(quint32 dwData, const QByteArray &payload, int timeoutMs,
+                        const QString &path = channelSocketPath()) {
+    SendResult result;
+    result.outcome = utp_notify(QFile::encodeName(path).constData(), dwData, payload.constData(),
+                                static_cast<size_t>(payload.size()), timeoutMs, &result.answer);
+    return result;
+}
+
 std::future<SendResult> sendAsync(quint32 dwData, QByteArray payload, int timeoutMs = 5000) {
     const QString path = channelSocketPath();
     return std::async(std::launch::async,
                       [=] { return sendCopyData(dwData, payload, timeoutMs, path); });
+}
+
+// Whether an updater's channel listening on `path` receives one message that the library
+// sends to the path it resolves itself.
+bool channelReceivesOneMessage(const QString &path = channelSocketPath()) {
+    int delivered = 0;
+    ProgressChannel channel([&](const CopyDataStruct &) { return ++delivered, 0; });
+    if (!channel.listen(path)) {
+        qWarning("%s", qPrintable(channel.errorString()));
+        return false;
+    }
+    const QByteArray payload = progress(0.5);
+    auto sent = std::async(std::launch::async, [payload] {
+        return utp_notify(nullptr, UTP_KIND_PROGRESS, payload.constData(), size_t(payload.size()),
+                          5000, nullptr);
+    });
+    return serveUntilReady(sent) && sent.get() == UTP_OK && delivered == 1;
 }
 
 mode_t modeOf(const QString &path) {
@@ -80,6 +114,99 @@ bool leaveStaleSocket(const QString &path) {
     return bound && QFileInfo::exists(path);
 }
 
+// A listener in a child process, as another local user would run it: it binds `path`, runs
+// as `uid` from then on (the kernel tells a connecting peer the user that called listen),
+// and reports through a pipe each message bytes it receives. Its folder is set up by the test.
+class ForeignListener {
+public:
+    ForeignListener(const QString &path, uid_t uid) {
+        const QByteArray name = QFile::encodeName(path);
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        m_report = fds[0];
+        m_child = ::fork();
+        if (m_child == 0) {
+            // Only system calls from here on: the test process has threads.
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path, name.constData(),
+                        std::min<size_t>(size_t(name.size()), sizeof address.sun_path - 1));
+            if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+                ::setgid(uid) != 0 || ::setuid(uid) != 0 || ::listen(fd, 8) != 0)
+                ::_exit(1);
+            ::write(fds[1], "L", 1);
+            for (;;) {
+                const int connection = ::accept(fd, nullptr, nullptr);
+                if (connection < 0)
+                    continue;
+                char bytes[256];
+                if (::read(connection, bytes, sizeof bytes) > 0) {
+                    ::write(fds[1], "M", 1);
+                    ::write(connection, "\0\0\0\0", 4);
+                }
+                ::close(connection);
+            }
+        }
+        ::close(fds[1]);
+    }
+    ~ForeignListener() {
+        if (m_child > 0) {
+            ::kill(m_child, SIGKILL);
+            ::waitpid(m_child, nullptr, 0);
+        }
+        if (m_report >= 0)
+            ::close(m_report);
+    }
+    Q_DISABLE_COPY_MOVE(ForeignListener)
+
+    bool listening() { return next(5000) == 'L'; }
+    bool received() { return next(200) == 'M'; }
+
+private:
+    char next(int timeoutMs) {
+        pollfd entry{m_report, POLLIN, 0};
+        char byte = 0;
+        if (m_child > 0 && ::poll(&entry, 1, timeoutMs) == 1 && ::read(m_report, &byte, 1) == 1)
+            return byte;
+        return 0;
+    }
+
+    pid_t m_child = -1;
+    int m_report = -1;
+};
+
+// A listener that takes connections but never accepts them, until the kernel's queue of
+// waiting connections is full.
+struct FullListener {
+    int fd = -1;
+    QList<int> waiting;
+    bool fill(const QString &path) {
+        fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray name = QFile::encodeName(path);
+        std::strncpy(address.sun_path, name.constData(), sizeof address.sun_path - 1);
+        if (::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+            ::listen(fd, 0) != 0)
+            return false;
+        for (int i = 0; i < 64; ++i) {
+            const int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            waiting.append(client);
+            if (::connect(client, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+                return errno == EAGAIN;
+        }
+        return false;
+    }
+    ~FullListener() {
+        for (int client : std::as_const(waiting))
+            ::close(client);
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
 } // namespace
 
 class tst_ProgressChannel : public QObject {
@@ -87,16 +214,36 @@ class tst_ProgressChannel : public QObject {
 
     std::unique_ptr<QTemporaryDir> m_runtime;
     QObject m_updater;
+    QByteArray m_home;
+    QByteArray m_temp;
+
+    static void restore(const char *name, const QByteArray &value) {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
 
 private slots:
-    void initTestCase() { QVERIFY(std::setlocale(LC_ALL, "C.UTF-8") != nullptr); }
+    void initTestCase() {
+        QVERIFY(std::setlocale(LC_ALL, "C.UTF-8") != nullptr);
+        m_home = qgetenv("HOME");
+        m_temp = qgetenv("TMPDIR");
+    }
 
     void init() {
         m_runtime = std::make_unique<QTemporaryDir>();
         QVERIFY(m_runtime->isValid());
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime->path()));
+        // Nothing a test does may reach the real home or temporary folder.
+        qputenv("HOME", QFile::encodeName(m_runtime->filePath(QStringLiteral("home"))));
+        qputenv("TMPDIR", QFile::encodeName(m_runtime->filePath(QStringLiteral("tmp"))));
     }
-    void cleanup() { m_runtime.reset(); }
+    void cleanup() {
+        restore("HOME", m_home);
+        restore("TMPDIR", m_temp);
+        m_runtime.reset();
+    }
 
     void payloadExamples_data() { addPayloadExamples(); }
     void payloadExamples() {
@@ -113,7 +260,7 @@ private slots:
         auto sent = sendAsync(dwData, payload);
         QVERIFY(serveUntilReady(sent));
         const SendResult result = sent.get();
-        QCOMPARE(result.outcome, SendOutcome::Answered);
+        QCOMPARE(result.outcome, UTP_OK);
         QCOMPARE(result.answer, 0);
         QVERIFY(matchesExample(window, repaints, status, percent));
     }
@@ -137,7 +284,7 @@ private slots:
             return result;
         });
         QVERIFY(serveUntilReady(sent));
-        QCOMPARE(sent.get().outcome, SendOutcome::Answered);
+        QCOMPARE(sent.get().outcome, UTP_OK);
         QCOMPARE(window.repaints.size(), 1);
         QVERIFY(!answeredBeforeRepaintEnded);
     }
@@ -172,6 +319,82 @@ private slots:
         QCOMPARE(window.repaints[2].lPercentValue, 30.0f);
     }
 
+    // The engine's way: one connection for a whole conversion, a message per step.
+    void keptConnectionCarriesManyMessages() {
+        RecordingWindow window;
+        ProgressHook hook(window.bind());
+        QVERIFY(hook.InstallProgressHook(&m_updater));
+        constexpr int messages = 1000;
+        std::promise<void> sentAll;
+        std::promise<void> mayClose;
+        auto answered = std::async(std::launch::async, [&] {
+            utp_conn *connection = nullptr;
+            int count = 0;
+            if (utp_open(&connection, nullptr, 5000) == UTP_OK) {
+                for (int i = 1; i <= messages; ++i) {
+                    const QByteArray payload = progress(i / double(messages));
+                    count += utp_send(connection, UTP_KIND_PROGRESS, payload.constData(),
+                                      size_t(payload.size()), nullptr) == UTP_OK;
+                }
+            }
+            sentAll.set_value();
+            mayClose.get_future().wait();
+            utp_close(connection);
+            return count;
+        });
+        QVERIFY(serveUntilReady(sentAll.get_future(), 60000));
+        QCOMPARE(hook.channel()->connectionCount(), 1);
+        mayClose.set_value();
+        QVERIFY(serveUntilReady(answered));
+        QCOMPARE(answered.get(), messages);
+        QCOMPARE(window.repaints.size(), messages);
+        QCOMPARE(window.repaints[messages / 2 - 1].lPercentValue, 50.0f);
+    }
+
+    // A kept connection outlives the updater's end of it: the next message goes out on a
+    // fresh connection, once.
+    void keptConnectionReconnects_data() {
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("updater restarted") << true;
+        QTest::newRow("idle connection dropped") << false;
+    }
+    void keptConnectionReconnects() {
+        QFETCH(bool, restart);
+        int delivered = 0;
+        const auto makeChannel = [&] {
+            auto channel = std::make_unique<ProgressChannel>(
+                [&](const CopyDataStruct &) { return ++delivered, 0; });
+            channel->setMessageTimeout(300);
+            return channel;
+        };
+        auto channel = makeChannel();
+        QVERIFY2(channel->listen(), qPrintable(channel->errorString()));
+        utp_conn *connection = nullptr;
+        QCOMPARE(utp_open(&connection, nullptr, 5000), UTP_OK);
+        const std::unique_ptr<utp_conn, void (*)(utp_conn *)> closer(connection, utp_close);
+        const auto sendOne = [connection] {
+            return std::async(std::launch::async, [connection] {
+                const QByteArray payload = progress(0.5);
+                return utp_send(connection, UTP_KIND_PROGRESS, payload.constData(),
+                                size_t(payload.size()), nullptr);
+            });
+        };
+        auto first = sendOne();
+        QVERIFY(serveUntilReady(first));
+        QCOMPARE(first.get(), UTP_OK);
+        if (restart) {
+            channel.reset();
+            channel = makeChannel();
+            QVERIFY2(channel->listen(), qPrintable(channel->errorString()));
+        } else {
+            QTRY_COMPARE_WITH_TIMEOUT(channel->connectionCount(), 0, 5000);
+        }
+        auto second = sendOne();
+        QVERIFY(serveUntilReady(second));
+        QCOMPARE(second.get(), UTP_OK);
+        QCOMPARE(delivered, 2);
+    }
+
     void concurrentSenders() {
         RecordingWindow window;
         ProgressHook hook(window.bind());
@@ -193,8 +416,7 @@ private slots:
                 int answered = 0;
                 for (int m = 0; m < messagesEach; ++m) {
                     const double fraction = (s * messagesEach + m + 1) / 100.0;
-                    if (sendCopyData(3, progress(fraction), 10000, path).outcome ==
-                        SendOutcome::Answered)
+                    if (sendCopyData(3, progress(fraction), 10000, path).outcome == UTP_OK)
                         ++answered;
                 }
                 return answered;
@@ -223,7 +445,7 @@ private slots:
         QVERIFY(hook.InstallProgressHook(&m_updater));
         auto sent = sendAsync(3, progress(0.5));
         QVERIFY(serveUntilReady(sent));
-        QCOMPARE(sent.get().outcome, SendOutcome::Answered);
+        QCOMPARE(sent.get().outcome, UTP_OK);
     }
 
     void staleSocketIsReplaced() {
@@ -231,14 +453,7 @@ private slots:
         QVERIFY(QDir().mkpath(folder));
         QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0700) == 0);
         QVERIFY(leaveStaleSocket(channelSocketPath()));
-
-        int delivered = 0;
-        ProgressChannel channel([&](const CopyDataStruct &) { return ++delivered, 0; });
-        QVERIFY2(channel.listen(), qPrintable(channel.errorString()));
-        auto sent = sendAsync(3, progress(0.5));
-        QVERIFY(serveUntilReady(sent));
-        QCOMPARE(sent.get().outcome, SendOutcome::Answered);
-        QCOMPARE(delivered, 1);
+        QVERIFY(channelReceivesOneMessage());
     }
 
     void liveSocketIsNotStolen() {
@@ -254,7 +469,7 @@ private slots:
 
         auto sent = sendAsync(3, progress(0.5));
         QVERIFY(serveUntilReady(sent));
-        QCOMPARE(sent.get().outcome, SendOutcome::Answered);
+        QCOMPARE(sent.get().outcome, UTP_OK);
         QCOMPARE(first, 1);
         QCOMPARE(second, 0);
 
@@ -264,7 +479,7 @@ private slots:
         QVERIFY2(later->listen(), qPrintable(later->errorString()));
         auto again = sendAsync(3, progress(0.5));
         QVERIFY(serveUntilReady(again));
-        QCOMPARE(again.get().outcome, SendOutcome::Answered);
+        QCOMPARE(again.get().outcome, UTP_OK);
         QCOMPARE(second, 1);
     }
 
@@ -291,53 +506,86 @@ private slots:
         QCOMPARE(modeOf(channelSocketPath()), mode_t(0600));
     }
 
-    void unsafeFolderIsRefused_data() {
+    // What another local user (or a careless mode) could put where the channel belongs. The
+    // sender delivers nothing there and reports that no updater listens; the updater refuses
+    // it too, or, for a name taken in the temporary folder, moves to the home folder.
+    void unsafeChannelIsRefused_data() {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("link to another folder") << "link";
-        QTest::newRow("file in its place") << "file";
+        QTest::addColumn<bool>("updaterListens");
+        QTest::newRow("link to another folder") << "link" << false;
+        QTest::newRow("file in its place") << "file" << false;
+        QTest::newRow("folder open to others") << "open" << false;
+        QTest::newRow("listener of another user") << "foreign listener" << false;
+        QTest::newRow("temporary folder of another user") << "squatted" << true;
     }
-    void unsafeFolderIsRefused() {
+    void unsafeChannelIsRefused() {
         QFETCH(QString, kind);
-        const QString folder = channelFolder();
+        QFETCH(bool, updaterListens);
+        constexpr uid_t otherUser = 65534;
+        const bool asOtherUser = kind == u"foreign listener" || kind == u"squatted";
+        if (asOtherUser && ::geteuid() != 0)
+            QSKIP("acting as another user needs root");
+
         const QString elsewhere = m_runtime->filePath(QStringLiteral("elsewhere"));
         QVERIFY(QDir().mkpath(elsewhere));
-        if (kind == QStringLiteral("link")) {
-            QVERIFY(QFile::link(elsewhere, folder));
-        } else {
-            QFile file(folder);
+        std::unique_ptr<ForeignListener> listener;
+        if (kind == u"squatted") {
+            // Another user was first to take our name in a world-writable temporary folder.
+            qunsetenv("XDG_RUNTIME_DIR");
+            const QByteArray temp = qgetenv("TMPDIR");
+            const QByteArray taken = temp + "/update-tool-" + QByteArray::number(::geteuid());
+            QVERIFY(::chmod(QFile::encodeName(m_runtime->path()).constData(), 0711) == 0);
+            QVERIFY(::mkdir(temp.constData(), 01777) == 0 && ::chmod(temp.constData(), 01777) == 0);
+            QVERIFY(::mkdir(taken.constData(), 0777) == 0 && ::chmod(taken.constData(), 0777) == 0);
+            QVERIFY(::chown(taken.constData(), otherUser, otherUser) == 0);
+            QVERIFY(QDir().mkpath(qEnvironmentVariable("HOME")));
+            listener = std::make_unique<ForeignListener>(
+                QFile::decodeName(taken + "/progress.sock"), otherUser);
+        } else if (kind == u"link") {
+            QVERIFY(QFile::link(elsewhere, channelFolder()));
+        } else if (kind == u"file") {
+            QFile file(channelFolder());
             QVERIFY(file.open(QIODevice::WriteOnly));
+        } else {
+            QVERIFY(QDir().mkpath(channelFolder()));
+            const mode_t mode = kind == u"open" ? 0755 : 0700;
+            QVERIFY(::chmod(QFile::encodeName(channelFolder()).constData(), mode) == 0);
+            listener = std::make_unique<ForeignListener>(channelSocketPath(),
+                                                         kind == u"open" ? ::geteuid() : otherUser);
         }
-        ProgressChannel channel([](const CopyDataStruct &) { return 0; });
-        QVERIFY(!channel.listen());
-        QVERIFY(!channel.errorString().isEmpty());
-        QVERIFY(QDir(elsewhere).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System));
-        QVERIFY(sendCopyData(3, progress(0.5), 1000).outcome != SendOutcome::Answered);
+        if (listener)
+            QVERIFY(listener->listening());
+
+        const QByteArray payload = progress(0.5);
+        QCOMPARE(utp_notify(nullptr, UTP_KIND_PROGRESS, payload.constData(), size_t(payload.size()),
+                            1000, nullptr),
+                 UTP_NO_UPDATER);
+        if (listener)
+            QVERIFY(!listener->received());
+
+        QString note;
+        const QString path = channelSocketPath(&note);
+        if (!updaterListens) {
+            ProgressChannel channel([](const CopyDataStruct &) { return 0; });
+            QVERIFY(!channel.listen(path));
+            QVERIFY(!channel.errorString().isEmpty());
+            QVERIFY(
+                QDir(elsewhere).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System));
+            return;
+        }
+        QVERIFY2(path.startsWith(qEnvironmentVariable("HOME") + u'/'), qPrintable(path));
+        QVERIFY2(note.contains(u"not a folder of this user"), qPrintable(note));
+        QVERIFY(channelReceivesOneMessage(path));
+        QVERIFY(!listener->received());
     }
 
     void fallbackFolderWithoutRuntimeDir() {
         qunsetenv("XDG_RUNTIME_DIR");
-        const QByteArray oldTemp = qgetenv("TMPDIR");
-        qputenv("TMPDIR", QFile::encodeName(m_runtime->path()));
+        qputenv("TMPDIR", QFile::encodeName(m_runtime->path()) + "//");
         const QString expected = m_runtime->path() + QStringLiteral("/update-tool-") +
                                  QString::number(::geteuid()) + QStringLiteral("/progress.sock");
-        const QString path = channelSocketPath();
-        int delivered = 0;
-        {
-            ProgressChannel channel([&](const CopyDataStruct &) { return ++delivered, 0; });
-            const bool listening = channel.listen();
-            if (listening) {
-                auto sent = sendAsync(3, progress(0.5));
-                QVERIFY(serveUntilReady(sent));
-                QCOMPARE(sent.get().outcome, SendOutcome::Answered);
-            }
-            if (oldTemp.isNull())
-                qunsetenv("TMPDIR");
-            else
-                qputenv("TMPDIR", oldTemp);
-            QVERIFY2(listening, qPrintable(channel.errorString()));
-        }
-        QCOMPARE(path, expected);
-        QCOMPARE(delivered, 1);
+        QCOMPARE(channelSocketPath(), expected);
+        QVERIFY(channelReceivesOneMessage());
     }
 
     // A sender that stops mid-message is dropped after the timeout; meanwhile the window
@@ -356,7 +604,7 @@ private slots:
 
         auto sent = sendAsync(3, progress(0.5));
         QVERIFY(serveUntilReady(sent));
-        QCOMPARE(sent.get().outcome, SendOutcome::Answered);
+        QCOMPARE(sent.get().outcome, UTP_OK);
         QCOMPARE(delivered, 1);
 
         QTRY_COMPARE_WITH_TIMEOUT(stalled.state(), QLocalSocket::UnconnectedState, 5000);
@@ -408,9 +656,44 @@ private slots:
         QCOMPARE(window.repaints.size(), accepted ? 1 : 0);
     }
 
-    void senderRefusesOversizePayload() {
-        const SendResult result = sendCopyData(3, QByteArray(kMessageLimit + 1, 'a'), 1000);
-        QCOMPARE(result.outcome, SendOutcome::TooLong);
+    // What a sender is told when the updater cannot take its message.
+    void senderOutcomes_data() {
+        QTest::addColumn<QString>("updater");
+        QTest::addColumn<qsizetype>("size");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("no updater") << "none" << qsizetype(30) << int(UTP_NO_UPDATER);
+        QTest::newRow("no answer") << "silent" << qsizetype(30) << int(UTP_TIMED_OUT);
+        QTest::newRow("queue full") << "full" << qsizetype(30) << int(UTP_TIMED_OUT);
+        QTest::newRow("closed unanswered") << "closing" << qsizetype(30) << int(UTP_IO_ERROR);
+        QTest::newRow("over the cap, not sent")
+            << "silent" << qsizetype(kMessageLimit + 1) << int(UTP_TOO_LARGE);
+    }
+    void senderOutcomes() {
+        QFETCH(QString, updater);
+        QFETCH(qsizetype, size);
+        QFETCH(int, expected);
+        const QString path = channelSocketPath();
+        QVERIFY(QDir().mkpath(channelFolder()));
+        QVERIFY(::chmod(QFile::encodeName(channelFolder()).constData(), 0700) == 0);
+        QLocalServer server;
+        FullListener full;
+        int connections = 0;
+        if (updater == u"full") {
+            QVERIFY(full.fill(path));
+        } else if (updater != u"none") {
+            QVERIFY(server.listen(path));
+            connect(&server, &QLocalServer::newConnection, &server, [&] {
+                QLocalSocket *socket = server.nextPendingConnection();
+                ++connections;
+                if (updater == u"closing")
+                    connect(socket, &QLocalSocket::readyRead, socket, &QLocalSocket::abort);
+            });
+        }
+        auto sent = sendAsync(3, QByteArray(size, 'a'), 300);
+        QVERIFY(serveUntilReady(sent));
+        QCOMPARE(int(sent.get().outcome), expected);
+        if (expected == UTP_TOO_LARGE)
+            QCOMPARE(connections, 0);
     }
 
     void notifyTool_data() {
@@ -446,6 +729,7 @@ private slots:
             QVERIFY(hook.InstallProgressHook(&m_updater));
         } else if (updater == QStringLiteral("silent")) {
             QVERIFY(QDir().mkpath(channelFolder()));
+            QVERIFY(::chmod(QFile::encodeName(channelFolder()).constData(), 0700) == 0);
             QVERIFY(silent.listen(channelSocketPath()));
         }
 

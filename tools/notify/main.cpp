@@ -1,90 +1,114 @@
 // update-tool-notify [--kind N] [--timeout MS] TEXT
 // Sends one progress message to the running updater, as the conversion engine does, and
-// waits for its answer.
+// waits for its answer. Built on the client library alone, so it starts in a moment and
+// needs no Qt.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <string_view>
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
-#include <QStringList>
-
-#include "hook/ProgressPayload.h"
-#include "hook/ProgressSender.h"
-#include "platform/Text.h"
+#include "update-tool/progress.h"
 
 namespace {
 
 enum ExitCode { Answered = 0, NoUpdater = 1, BadUsage = 2, NotAnswered = 3 };
 
-int complain(const QString &message, int code) {
-    std::fprintf(stderr, "update-tool-notify: %s\n", qPrintable(message));
+constexpr const char *kUsage =
+    "Usage: update-tool-notify [--kind N] [--timeout MS] TEXT\n"
+    "Sends one progress message to the running updater and waits for its answer.\n"
+    "Example: update-tool-notify \"Trancel1_ProgressValue?0.5\"\n"
+    "\n"
+    "  --kind N       message kind (default 3, progress)\n"
+    "  --timeout MS   milliseconds to wait for the connection and for the answer (default "
+    "5000)\n"
+    "  TEXT           the message text, sent as the bytes given (the locale's codeset);\n"
+    "                 put -- before a TEXT that starts with -\n"
+    "\n"
+    "Exit status: 0 answered, 1 no updater listening, 2 bad usage or message too large,\n"
+    "3 no answer.\n";
+
+int complain(const char *message, int code) {
+    std::fprintf(stderr, "update-tool-notify: %s\n", message);
     return code;
 }
 
-std::optional<quint32> parseUnsigned(const QString &text) {
-    bool ok = false;
-    const quint32 value = text.toUInt(&ok);
-    return ok ? std::optional<quint32>(value) : std::nullopt;
+std::optional<unsigned long> parseNumber(const char *text, unsigned long maximum) {
+    if (text == nullptr || *text < '0' || *text > '9')
+        return std::nullopt;
+    errno = 0;
+    char *end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value > maximum)
+        return std::nullopt;
+    return value;
 }
 
 } // namespace
 
 int main(int argc, char *argv[]) {
-    QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Sends one progress message to the running updater and waits for its answer.\n"
-        "Example: update-tool-notify \"Trancel1_ProgressValue?0.5\""));
-    parser.addHelpOption();
-    const QCommandLineOption kind(QStringLiteral("kind"),
-                                  QStringLiteral("Message kind (default 3, progress)."),
-                                  QStringLiteral("N"), QString::number(hook::kProgressKind));
-    const QCommandLineOption timeout(QStringLiteral("timeout"),
-                                     QStringLiteral("Milliseconds to wait for the answer "
-                                                    "(default 5000)."),
-                                     QStringLiteral("MS"), QStringLiteral("5000"));
-    parser.addOption(kind);
-    parser.addOption(timeout);
-    parser.addPositionalArgument(QStringLiteral("TEXT"),
-                                 QStringLiteral("The message text, sent in the locale's "
-                                                "codeset."));
-    if (!parser.parse(app.arguments()))
-        return complain(parser.errorText(), BadUsage);
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
-        return Answered;
-    }
-    const QStringList texts = parser.positionalArguments();
-    if (texts.size() != 1)
-        return complain(QStringLiteral("give exactly one TEXT (see --help)"), BadUsage);
-    const auto dwData = parseUnsigned(parser.value(kind));
-    if (!dwData)
-        return complain(QStringLiteral("--kind needs a number from 0 to 4294967295"), BadUsage);
-    const auto timeoutMs = parseUnsigned(parser.value(timeout));
-    if (!timeoutMs || *timeoutMs == 0 || *timeoutMs > 3600000)
-        return complain(QStringLiteral("--timeout needs milliseconds from 1 to 3600000"), BadUsage);
-
-    // The text goes out as the bytes it was given in, which are already in the locale's
-    // codeset; decoding and encoding it again could change bytes Qt reads as UTF-8.
-    QByteArray payload = platform::toLocaleCodeset(texts.first());
-    for (int i = argc - 1; i > 0; --i) {
-        if (QString::fromLocal8Bit(argv[i]) == texts.first()) {
-            payload = QByteArray(argv[i]);
-            break;
+    const char *kindText = "3";
+    const char *timeoutText = "5000";
+    const char *text = nullptr;
+    int texts = 0;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument(argv[i]);
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            text = argv[i];
+            ++texts;
+        } else if (argument == "--") {
+            optionsEnded = true;
+        } else if (argument == "--help" || argument == "-h") {
+            std::fputs(kUsage, stdout);
+            return Answered;
+        } else if (argument == "--kind" || argument == "--timeout") {
+            if (i + 1 >= argc)
+                return complain(argument == "--kind" ? "--kind needs a value"
+                                                     : "--timeout needs a value",
+                                BadUsage);
+            (argument == "--kind" ? kindText : timeoutText) = argv[++i];
+        } else if (argument.starts_with("--kind=")) {
+            kindText = argv[i] + 7;
+        } else if (argument.starts_with("--timeout=")) {
+            timeoutText = argv[i] + 10;
+        } else {
+            std::fprintf(stderr, "update-tool-notify: unknown option %s (see --help)\n", argv[i]);
+            return BadUsage;
         }
     }
-    const hook::SendResult sent =
-        hook::sendCopyData(*dwData, payload, static_cast<int>(*timeoutMs));
-    switch (sent.outcome) {
-    case hook::SendOutcome::Answered:
-        return Answered;
-    case hook::SendOutcome::NoUpdater:
-        return complain(sent.message, NoUpdater);
-    case hook::SendOutcome::TooLong:
-        return complain(sent.message, BadUsage);
-    case hook::SendOutcome::Timeout:
-    case hook::SendOutcome::Failed:
+    if (texts != 1)
+        return complain("give exactly one TEXT (see --help)", BadUsage);
+    const auto kind = parseNumber(kindText, 0xFFFFFFFFul);
+    if (!kind)
+        return complain("--kind needs a number from 0 to 4294967295", BadUsage);
+    const auto timeoutMs = parseNumber(timeoutText, 3600000);
+    if (!timeoutMs || *timeoutMs == 0)
+        return complain("--timeout needs milliseconds from 1 to 3600000", BadUsage);
+
+    // The text goes out as the bytes it was given in, which are already in the locale's
+    // codeset.
+    utp_conn *connection = nullptr;
+    utp_status status = utp_open(&connection, nullptr, static_cast<int>(*timeoutMs));
+    if (status == UTP_OK)
+        status =
+            utp_send(connection, static_cast<uint32_t>(*kind), text, std::strlen(text), nullptr);
+    int code = Answered;
+    switch (status) {
+    case UTP_OK:
+        break;
+    case UTP_NO_UPDATER:
+        code = complain(utp_error(connection), NoUpdater);
+        break;
+    case UTP_TOO_LARGE:
+        code = complain(utp_error(connection), BadUsage);
+        break;
+    case UTP_TIMED_OUT:
+    case UTP_IO_ERROR:
+        code = complain(utp_error(connection), NotAnswered);
         break;
     }
-    return complain(sent.message, NotAnswered);
+    utp_close(connection);
+    return code;
 }
