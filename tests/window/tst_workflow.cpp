@@ -251,9 +251,14 @@ private slots:
             << productPage("Demo-2.1+(x)[y]") << QByteArray("text/html") << u"Demo-2.1+(x)[y]"_qs
             << u"Demo-2.1+(x)[y].zip"_qs;
         QTest::newRow("parent folders") << productPage("../../evil") << QByteArray("text/html")
-                                        << u"../../evil"_qs << u".._.._evil.zip"_qs;
+                                        << u"../../evil"_qs << u"_.._evil.zip"_qs;
         QTest::newRow("backslashes") << productPage("..\\..\\evil") << QByteArray("text/html")
-                                     << u"..\\..\\evil"_qs << u".._.._evil.zip"_qs;
+                                     << u"..\\..\\evil"_qs << u"_.._evil.zip"_qs;
+        QTest::newRow("right-to-left override")
+            << productPage(u"Demo\u202Egnp.exe"_qs.toUtf8())
+            << QByteArray("text/html; charset=utf-8") << u"Demognp.exe"_qs << u"Demognp.exe.zip"_qs;
+        QTest::newRow("dots that would hide the file")
+            << productPage(". .") << QByteArray("text/html") << u". ."_qs << u"_..zip"_qs;
         QTest::newRow("absolute path") << productPage("/etc/passwd") << QByteArray("text/html")
                                        << u"/etc/passwd"_qs << u"_etc_passwd.zip"_qs;
         QTest::newRow("drive and wildcards") << productPage("C:\\x*?|<y") << QByteArray("text/html")
