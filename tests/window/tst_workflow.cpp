@@ -73,7 +73,15 @@ struct Rig {
     std::unique_ptr<Interaction> interaction;
     qsizetype drawsAtUnload = -1;
 
-    Rig(platform::ReadService &service, const QString &pageUrl, const QString &packageUrl) {
+    QString programFolder = dir.path();
+
+    // `subfolder`: the program's folder below the scratch folder, created here.
+    Rig(platform::ReadService &service, const QString &pageUrl, const QString &packageUrl,
+        const QString &subfolder = {}) {
+        if (!subfolder.isEmpty()) {
+            programFolder = dir.filePath(subfolder);
+            QDir().mkpath(programFolder);
+        }
         state.strPageUrl = pageUrl;
         state.strPackageUrl = packageUrl;
         state.strTitleText = Title;
@@ -82,7 +90,8 @@ struct Rig {
         host.setLast(Title, AuthorLinkText, 0);
         control = std::make_unique<download::ctlAsyncDownload>(service);
         workflow = std::make_unique<Workflow>(
-            state, host, Workflow::Services{control.get(), &boxes, &shell, dir.path(), AuthorPage});
+            state, host,
+            Workflow::Services{control.get(), &boxes, &shell, programFolder, AuthorPage});
         control->setEventSink(workflow.get());
         interaction = std::make_unique<Interaction>(state, host, *workflow);
         // As the window does: after unload the workflow draws no more.
@@ -116,11 +125,11 @@ struct NetRig {
     platform::NetworkReadService service;
     std::unique_ptr<Rig> rig;
 
-    NetRig() {
+    explicit NetRig(const QString &subfolder = {}) {
         if (!portal.listen())
             return;
         rig = std::make_unique<Rig>(service, portal.url(QString::fromLatin1(PagePath)),
-                                    portal.url(QString::fromLatin1(PackagePath)));
+                                    portal.url(QString::fromLatin1(PackagePath)), subfolder);
     }
     ~NetRig() { rig.reset(); }
 };
@@ -282,6 +291,44 @@ private slots:
                                 "content=\"text/html; charset=gb2312\">")
             << QByteArray("text/html") << chinese << u"演示_2.1.zip"_qs;
     }
+
+    // The program's folder is used as the system names it: a "\" in it is part of a name.
+    void programFolders_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("sibling");
+        QTest::newRow("ends in a backslash, sibling without it") << "prod\\"
+                                                                 << "prod";
+        QTest::newRow("ends in a backslash, alone") << "prod\\"
+                                                    << "";
+        QTest::newRow("backslash inside") << "a\\b"
+                                          << "a";
+    }
+    void programFolders() {
+        QFETCH(QString, folder);
+        QFETCH(QString, sibling);
+        NetRig net(folder);
+        QVERIFY(net.rig);
+        Rig &rig = *net.rig;
+        if (!sibling.isEmpty())
+            QVERIFY(QDir(rig.dir.path()).mkdir(sibling));
+        const QByteArray package = randomBytes(4096);
+        net.portal.route(PagePath, PortalResponse::ok(productPage("Demo 2.1"), "text/html"));
+        net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
+        QVERIFY(runCheck(rig));
+        const QString path = rig.programFolder + u"/Demo_2.1.zip"_qs;
+        QCOMPARE(rig.state.strPackagePath, path);
+        QVERIFY(runDownload(rig));
+        QCOMPARE(rig.boxes.shown.value(0).text, OpenQuestion + u"\r\n\r\nDemo_2.1.zip"_qs);
+        QCOMPARE(contentsOf(path), package);
+        QStringList expected{folder};
+        if (!sibling.isEmpty())
+            expected << sibling;
+        expected.sort();
+        QCOMPARE(entriesOf(rig.dir.path()), expected);
+        if (!sibling.isEmpty())
+            QVERIFY(entriesOf(rig.dir.filePath(sibling)).isEmpty());
+    }
+
     void pageTitles() {
         QFETCH(QByteArray, page);
         QFETCH(QByteArray, contentType);
