@@ -1,10 +1,15 @@
+#include <sys/stat.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include "platform/Application.h"
+#include "platform/PropertyBag.h"
+#include "platform/SettingsTrailer.h"
 #include "window/StartupValues.h"
 #include "window/UpdaterSettings.h"
 
@@ -23,6 +28,23 @@ Run stamp(const QStringList &args) {
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
+}
+
+// A copy whose 1 MiB trailer holds entries 12 bytes apart, each claiming a 65 535-unit
+// name: read as overlapping entries, it decodes to gigabytes.
+QString overlappingTrailer(const QString &file) {
+    QByteArray contents(platform::MaxPropertyBagContents, '\0');
+    contents.replace(0, 4, QByteArray("\x93\xB2\x00\x00", 4));
+    qToLittleEndian<qint32>(qint32(contents.size()), contents.data() + 4);
+    for (qsizetype at = 8; at + 12 <= contents.size(); at += 12) {
+        qToLittleEndian<quint16>(8, contents.data() + at);
+        qToLittleEndian<quint16>(0xFFFF, contents.data() + at + 2);
+        qToLittleEndian<qint32>(12, contents.data() + at + 8);
+    }
+    QFile out(file);
+    out.open(QIODevice::WriteOnly);
+    out.write(QByteArray(100, 'x') + platform::makeTrailer(contents, 100));
+    return file;
 }
 
 } // namespace
@@ -122,7 +144,19 @@ private slots:
             << QStringList{"write", path("no-such-file"), out, "--name", "A", "--id", "1"};
         QTest::newRow("output folder missing")
             << QStringList{"write", in, path("no-dir/out"), "--name", "A", "--id", "1"};
+        QFile(path("empty")).open(QIODevice::WriteOnly);
+        QTest::newRow("empty input")
+            << QStringList{"write", path("empty"), out, "--name", "A", "--id", "1"};
+        QVERIFY(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600) == 0);
+        QTest::newRow("FIFO input")
+            << QStringList{"write", path("fifo"), out, "--name", "A", "--id", "1"};
+        QTest::newRow("endless device input")
+            << QStringList{"write", "/dev/zero", out, "--name", "A", "--id", "1"};
+        QTest::newRow("folder input")
+            << QStringList{"write", m_dir.path(), out, "--name", "A", "--id", "1"};
         QTest::newRow("show without trailer") << QStringList{"show", in};
+        QTest::newRow("show a trailer of overlapping entries")
+            << QStringList{"show", overlappingTrailer(path("overlapping"))};
         QTest::newRow("show missing file") << QStringList{"show", path("no-such-file")};
     }
     void rejectsBadInput() {

@@ -1,5 +1,9 @@
 #include "StampCommand.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -76,27 +80,56 @@ QString displayValue(const platform::PropertyValue &value) {
     return QString::number(std::get<std::int32_t>(value));
 }
 
+// The updater is a few MiB; an input far beyond that is not a copy of it.
+constexpr qint64 MaxInputSize = qint64(256) << 20;
+
+// Reads a regular, non-empty file of at most MaxInputSize bytes. The kind and size are
+// checked on the opened file itself (opened without blocking, so a FIFO cannot stall us), and
+// no more than the size it had then is read, so a file that grows meanwhile is not followed.
+std::optional<QByteArray> readStampInput(const QString &path, QString *error) {
+    const auto fail = [&](const QString &reason) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, reason);
+        return std::nullopt;
+    };
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(file.errorString());
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISREG(info.st_mode))
+        return fail(QStringLiteral("not a regular file"));
+    if (info.st_size == 0)
+        return fail(QStringLiteral("the file is empty"));
+    if (info.st_size > MaxInputSize)
+        return fail(QStringLiteral("larger than %1 MiB").arg(MaxInputSize >> 20));
+    QByteArray bytes = file.read(info.st_size);
+    if (file.error() != QFileDevice::NoError)
+        return fail(file.errorString());
+    if (bytes.size() != info.st_size)
+        return fail(QStringLiteral("the file changed while it was read"));
+    return bytes;
+}
+
 // Reads the whole input and returns it without a trailer of ours at its end, so that
 // stamping a stamped copy replaces its settings instead of stacking a second trailer.
 std::optional<QByteArray> readWithoutTrailer(const QString &path, QString *error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    auto bytes = readStampInput(path, error);
+    if (!bytes)
         return std::nullopt;
-    }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    QBuffer buffer(&bytes);
+    QBuffer buffer(&*bytes);
     buffer.open(QIODevice::ReadOnly);
     const auto location = platform::locateTrailer(buffer);
     if (location && location->endsTheFile) {
         const QByteArray contents =
-            bytes.mid(location->start + 12, static_cast<qsizetype>(location->contentsSize));
+            bytes->mid(location->start + 12, static_cast<qsizetype>(location->contentsSize));
         if (platform::PropertyBag::fromContents(contents))
-            bytes.truncate(static_cast<qsizetype>(location->start));
+            bytes->truncate(static_cast<qsizetype>(location->start));
     }
     return bytes;
 }
@@ -188,9 +221,6 @@ Result write(const QStringList &args) {
     auto bytes = readWithoutTrailer(in, &error);
     if (!bytes)
         return failure(error);
-    // The position field is a signed 32-bit number.
-    if (bytes->size() >= std::numeric_limits<qint32>::max() - 1)
-        return failure(QStringLiteral("%1 is too large to carry a settings trailer").arg(in));
     bytes->append(platform::makeTrailer(bag.contents(), bytes->size()));
     if (!writeAtomically(out, *bytes, QFileInfo(in).permissions(), &error))
         return failure(error);
@@ -211,6 +241,8 @@ Result show(const QStringList &args) {
     for (const QString &key : Keys)
         if (const auto value = bag->read(key))
             result.output += key + u'=' + displayValue(*value) + u'\n';
+    if (result.output.isEmpty())
+        return failure(QStringLiteral("%1 carries no settings").arg(path));
     return result;
 }
 
