@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 
 #include "platform/Text.h"
+#include "signing/Minisign.h"
 
 namespace window {
 namespace {
@@ -95,6 +96,33 @@ std::optional<QString> pageTitle(const QString &pageText) {
     if (trimmed.isEmpty() || trimmed.count(u'.') == trimmed.size())
         return std::nullopt;
     return title;
+}
+
+std::optional<QByteArray> packageSignature(const QString &pageText) {
+    static const QRegularExpression meta(QStringLiteral(R"(<meta\b[^>]*>)"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression named(
+        QStringLiteral(R"(\bname\s*=\s*["']?package-signature["'\s/>])"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression content(
+        QStringLiteral(R"(\bcontent\s*=\s*(["']?)([^"'\s>]*)\1)"),
+        QRegularExpression::CaseInsensitiveOption);
+    constexpr qsizetype MaxEncodedSize = (signing::MaxSignatureFileSize + 2) / 3 * 4;
+    for (auto it = meta.globalMatch(pageText); it.hasNext();) {
+        const QString tag = it.next().captured(0);
+        if (!named.match(tag).hasMatch())
+            continue;
+        const QString encoded = content.match(tag).captured(2);
+        if (encoded.isEmpty() || encoded.size() > MaxEncodedSize)
+            return std::nullopt;
+        auto decoded = QByteArray::fromBase64Encoding(encoded.toLatin1(),
+                                                      QByteArray::Base64Encoding |
+                                                          QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded)
+            return std::nullopt;
+        return std::move(decoded.decoded);
+    }
+    return std::nullopt;
 }
 
 QString packageFileName(const QString &title) {

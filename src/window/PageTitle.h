@@ -26,6 +26,11 @@ QString decodePage(const QByteArray &page, const QByteArray &contentType);
 // only of dots.
 std::optional<QString> pageTitle(const QString &pageText);
 
+// The package signature a page announces with <meta name="package-signature"
+// content="BASE64">: the decoded bytes of the whole .minisig file. Nothing when the page
+// carries none, or one that is not strict base64 or longer than a signature file can be.
+std::optional<QByteArray> packageSignature(const QString &pageText);
+
 // The package's file name for a title: the invisible characters and leading dots are
 // removed (so the name shows what it is and is never hidden), blanks become "_", and so does
 // every character that cannot stand in a file name on common systems (separators, NUL and

@@ -107,13 +107,14 @@ void Workflow::Finished(const platform::AsyncProperty &X, std::int32_t) {
 }
 
 void Workflow::pageFinished(const platform::AsyncProperty &X) {
-    const std::optional<QString> title =
-        X.succeeded() ? pageTitle(decodePage(X.value, X.contentType.toLatin1())) : std::nullopt;
+    const QString page = X.succeeded() ? decodePage(X.value, X.contentType.toLatin1()) : QString();
+    const std::optional<QString> title = X.succeeded() ? pageTitle(page) : std::nullopt;
     if (!title) {
         checkFailed();
         return;
     }
     m_state.strPageTitle = *title;
+    m_state.packageSignature = packageSignature(page);
     m_state.strPackagePath =
         UniqueFileName(PathWithBackslash(m_services.programFolder) + packageFileName(*title));
     m_state.strActionCaption = CaptionDownload;

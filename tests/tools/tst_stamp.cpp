@@ -10,6 +10,7 @@
 #include "platform/Application.h"
 #include "platform/PropertyBag.h"
 #include "platform/SettingsTrailer.h"
+#include "support/MinisignKit.h"
 #include "window/StartupValues.h"
 #include "window/UpdaterSettings.h"
 
@@ -116,6 +117,50 @@ private slots:
                      .exitCode,
                  0);
         QCOMPARE(QFileInfo(out).permissions(), QFileInfo(in).permissions());
+    }
+
+    // The vendor's minisign key, as a .pub file or as its base64 line; anything else is a
+    // usage error.
+    void publicKey_data() {
+        QTest::addColumn<bool>("asFile");
+        QTest::addColumn<QByteArray>("damage"); // replaces the key line when not empty
+        QTest::newRow(".pub file") << true << QByteArray();
+        QTest::newRow("base64 line") << false << QByteArray();
+        QTest::newRow("damaged line") << false << QByteArray("RWQ-not-a-key");
+        QTest::newRow("damaged file") << true << QByteArray("untrusted comment: x\nRWQ=");
+    }
+    void publicKey() {
+        QFETCH(bool, asFile);
+        QFETCH(QByteArray, damage);
+        const QString stem = path("vendor");
+        QVERIFY2(testsupport::makeMinisignKey(stem), "the minisign tool is needed");
+        const QByteArray line = testsupport::readAll(stem + u".pub"_qs).split('\n').value(1);
+        QString argument = QString::fromLatin1(damage.isEmpty() ? line : damage);
+        if (asFile) {
+            argument = stem + u".pub"_qs;
+            if (!damage.isEmpty()) {
+                QFile pub(argument);
+                QVERIFY(pub.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                pub.write(damage);
+            }
+        }
+        const QString copy = path("signed-copy");
+        QFile::remove(copy);
+        const Run w = stamp(
+            {"write", UPDATER_EXE, copy, "--name", "Demo", "--id", "7", "--public-key", argument});
+        if (!damage.isEmpty()) {
+            QCOMPARE(w.exitCode, 2);
+            QCOMPARE(w.err.count(u'\n'), 1);
+            QVERIFY2(w.err.contains(u"--public-key"), qPrintable(w.err));
+            QVERIFY(!QFileInfo::exists(copy));
+            return;
+        }
+        QCOMPARE(w.exitCode, 0);
+        QCOMPARE(stamp({"show", copy}).out,
+                 u"SoftwareName=Demo\nSoftwareID=7\nPackagePublicKey="_qs +
+                     QString::fromLatin1(line) + u"\n"_qs);
+        QCOMPARE(window::readUpdaterSettings(copy).PackagePublicKey,
+                 std::optional<QString>(QString::fromLatin1(line)));
     }
 
     void rejectsBadInput_data() {

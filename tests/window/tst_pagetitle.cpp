@@ -84,6 +84,33 @@ private slots:
             QTEST(*title, "title");
     }
 
+    void packageSignature_data() {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QByteArray>("signature"); // empty: none
+        const QByteArray file = "untrusted comment: x\nRUQ=\ntrusted comment: y\nAA==\n";
+        const QString encoded = QString::fromLatin1(file.toBase64());
+        QTest::newRow("double quotes")
+            << "<head><meta name=\"package-signature\" content=\"" + encoded + "\"></head>" << file;
+        QTest::newRow("content first, single quotes, upper case")
+            << "<META CONTENT='" + encoded + "' NAME='package-signature' />" << file;
+        QTest::newRow("none") << "<meta name=\"description\" content=\"" + encoded + "\">"
+                              << QByteArray();
+        QTest::newRow("longer name is another name")
+            << "<meta name=\"package-signature-old\" content=\"" + encoded + "\">" << QByteArray();
+        QTest::newRow("not base64")
+            << "<meta name=\"package-signature\" content=\"@@@@\">" << QByteArray();
+        QTest::newRow("empty") << "<meta name=\"package-signature\" content=\"\">" << QByteArray();
+        QTest::newRow("larger than a signature file")
+            << "<meta name=\"package-signature\" content=\"" + QString(5468, u'A') + "\">"
+            << QByteArray();
+    }
+    void packageSignature() {
+        QFETCH(QString, page);
+        QFETCH(QByteArray, signature);
+        const auto found = window::packageSignature(page);
+        QCOMPARE(found.value_or(QByteArray()), signature);
+    }
+
     void packageFileName_data() {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("name");

@@ -18,13 +18,14 @@
 
 #include "platform/PropertyBag.h"
 #include "platform/SettingsTrailer.h"
+#include "signing/Minisign.h"
 
 namespace stamp {
 namespace {
 
 const QString Usage = QStringLiteral(
     "usage: update-tool-stamp write IN OUT --name NAME --id N [--style N] [--color C] "
-    "[--special-color C] [--portal URL] | update-tool-stamp show EXE");
+    "[--special-color C] [--portal URL] [--public-key KEY|FILE.pub] | update-tool-stamp show EXE");
 
 // The keys a copy may carry, in the order they are written and shown.
 const QStringList Keys{QStringLiteral("SoftwareName"),
@@ -32,7 +33,8 @@ const QStringList Keys{QStringLiteral("SoftwareName"),
                        QStringLiteral("SoftwareThemeStyle"),
                        QStringLiteral("SoftwareThemeColor"),
                        QStringLiteral("SoftwareThemeSpecialColor"),
-                       QStringLiteral("PortalBase")};
+                       QStringLiteral("PortalBase"),
+                       QStringLiteral("PackagePublicKey")};
 
 Result failure(const QString &message) {
     return {1, {}, message};
@@ -72,6 +74,26 @@ std::optional<QString> portalArgument(QString text) {
         url.host().isEmpty() || url.hasQuery() || url.hasFragment())
         return std::nullopt;
     return text;
+}
+
+// A minisign public key: its base64 line, or the path of a .pub file holding it.
+std::optional<QString> publicKeyArgument(const QString &text, QString *problem) {
+    QByteArray keyText = text.toUtf8();
+    if (QFileInfo(text).isFile()) {
+        QFile file(text);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *problem = QStringLiteral("cannot read %1: %2").arg(text, file.errorString());
+            return std::nullopt;
+        }
+        keyText = file.read(signing::MaxPublicKeyFileSize + 1);
+    }
+    const auto key = signing::parsePublicKey(keyText);
+    if (const auto *error = std::get_if<signing::FormatError>(&key)) {
+        *problem = QStringLiteral("--public-key takes a minisign public key or .pub file, but %1")
+                       .arg(QLatin1String(signing::describe(*error)));
+        return std::nullopt;
+    }
+    return QString::fromLatin1(std::get<signing::PublicKey>(key).toBase64());
 }
 
 QString displayValue(const platform::PropertyValue &value) {
@@ -171,6 +193,7 @@ Result write(const QStringList &args) {
     std::optional<qint64> id;
     std::optional<qint64> values[3]; // style, colour, special colour
     std::optional<QString> portal;
+    std::optional<QString> publicKey;
 
     for (qsizetype i = 2; i < args.size(); i += 2) {
         const QString &option = args[i];
@@ -202,6 +225,11 @@ Result write(const QStringList &args) {
                 return usageError(
                     QStringLiteral("--portal takes an http:// or https:// address, not '%1'")
                         .arg(value));
+        } else if (option == u"--public-key") {
+            QString problem;
+            publicKey = publicKeyArgument(value, &problem);
+            if (!publicKey)
+                return usageError(problem);
         } else {
             return usageError(QStringLiteral("unknown option '%1'").arg(option));
         }
@@ -216,6 +244,8 @@ Result write(const QStringList &args) {
             bag.write(Keys[2 + k], QString::number(*values[k]));
     if (portal)
         bag.write(Keys[5], *portal);
+    if (publicKey)
+        bag.write(Keys[6], *publicKey);
 
     QString error;
     auto bytes = readWithoutTrailer(in, &error);
