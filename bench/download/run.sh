@@ -89,9 +89,9 @@ for i in $(seq "$runs"); do
 
     # Timed from outside, like curl, so that both include starting the process.
     t0=$(now)
-    out=$("$bench" "$url" "$work/out/control.zip")
+    out=$("$bench" "$url" "$work/out/control.bin")
     t1=$(now)
-    rm -f "$work/out/control.zip"
+    rm -f "$work/out/control.bin"
     bytes=$(sed -n 's/^bytes=//p' <<<"$out")
     if [ "$bytes" != "$expected" ]; then
         echo "bench: the control saved $bytes of $expected bytes" >&2

@@ -31,8 +31,14 @@ bool bFileExists(const QString &FileName, bool /*useUnicode*/) {
 QString bRenameExists(const QString &inFile, bool Overwrite, const Clock &clock) {
     if (Overwrite || !bFileExists(inFile, false))
         return inFile;
+    return stampedFileName(inFile, clock());
+}
+
+QString stampedFileName(const QString &inFile, const QTime &time, int number) {
     const platform::PathStem parts = platform::splitExtension(inFile);
-    QString renamed = parts.stem + QStringLiteral(", ") + platform::timeStampHHMMSS(clock());
+    QString renamed = parts.stem + QStringLiteral(", ") + platform::timeStampHHMMSS(time);
+    if (number > 1)
+        renamed += QStringLiteral(" (%1)").arg(number);
     if (parts.extension)
         renamed += QLatin1Char('.') + *parts.extension;
     return renamed;

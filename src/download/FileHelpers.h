@@ -38,4 +38,8 @@ bool bFileExists(const QString &FileName, bool useUnicode = false);
 QString bRenameExists(const QString &inFile, bool Overwrite = false,
                       const Clock &clock = systemClock);
 
+// `inFile` with ", HHMMSS" before its extension as `bRenameExists` stamps it, and for a
+// `number` above 1 also " (NUMBER)": the further names tried when the stamped one is taken.
+QString stampedFileName(const QString &inFile, const QTime &time, int number = 1);
+
 } // namespace download

@@ -58,11 +58,25 @@ void ctlAsyncDownload::Download(const QString &Url, const QString &SaveFileName)
         // completion tells the two apart by comparing it with the target.
         const QString propertyName = SaveFileName.isEmpty() ? Url : SaveFileName;
         const bool toFile = propertyName != Url;
+        auto checks = std::make_shared<PublishChecks>();
+        platform::ChunkObserver observer;
+        if (toFile) {
+            for (const PublishCheckFactory &factory : m_checkFactories) {
+                if (auto check = factory(Url, SaveFileName))
+                    checks->push_back(std::move(check));
+            }
+            if (!checks->empty())
+                observer = [checks](qint64 offset, QByteArrayView bytes) {
+                    for (const auto &check : *checks)
+                        check->observe(offset, bytes);
+                };
+        }
         // Known before the service sees it, so that its notifications are never taken for
         // strangers.
-        m_reads.push_back({Url, propertyName});
+        m_reads.push_back({Url, propertyName, checks});
         m_service.AsyncRead(Url, propertyName,
-                            toFile ? std::optional<QString>(folderOf(SaveFileName)) : std::nullopt);
+                            toFile ? std::optional<QString>(folderOf(SaveFileName)) : std::nullopt,
+                            observer);
         if (indexOf(Url) < 0)
             m_AsyncDownloads.push_back(Url);
     });
@@ -204,11 +218,12 @@ void ctlAsyncDownload::onReadComplete(const AsyncProperty &record) {
     });
     if (started == m_reads.end())
         return;
+    const std::shared_ptr<PublishChecks> checks = started->checks;
     m_reads.erase(started);
 
     AsyncProperty X = record;
     if (X.propertyName != X.target)
-        saveFile(X);
+        saveFile(X, *checks);
     const qsizetype index = indexOf(X.target);
     if (index >= 0)
         m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
@@ -220,8 +235,8 @@ void ctlAsyncDownload::onReadComplete(const AsyncProperty &record) {
 }
 
 // Publishes a finished download at its save path, or marks the record failed: whatever the
-// host is told, a file is there exactly when the read succeeded.
-void ctlAsyncDownload::saveFile(AsyncProperty &X) {
+// host is told, a file is there exactly when the read succeeded and passed its checks.
+void ctlAsyncDownload::saveFile(AsyncProperty &X, const PublishChecks &checks) {
     const auto failWith = [&X](const QString &reason) {
         X.outcome = platform::ReadOutcome::Failed;
         X.statusText = reason;
@@ -251,13 +266,17 @@ void ctlAsyncDownload::saveFile(AsyncProperty &X) {
             return;
         }
         file->close();
+        for (const auto &check : checks)
+            check->observe(0, X.value);
     }
-    const QString Path = bRenameExists(X.propertyName, m_Overwrite);
-    if (!platform::moveFileReplacing(source, Path, error)) {
+    const PublishResult published =
+        publishDownload(source, X.propertyName, m_Overwrite, m_clock, checks);
+    if (published.path.isEmpty()) {
         QFile::remove(source);
-        failWith(error);
+        failWith(published.error);
         return;
     }
+    const QString Path = published.path;
     X.spoolFile.clear();
     if (m_sink)
         platform::ignoringErrors([&] { m_sink->FileSaved(Path, X.target); });

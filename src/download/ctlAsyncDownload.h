@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include <QObject>
 #include <QString>
 
 #include "download/FileHelpers.h"
+#include "download/PublishStep.h"
 #include "platform/ReadService.h"
 
 namespace platform {
@@ -40,8 +42,10 @@ public:
 // The invisible download control: downloads addresses through a read service, keeps the
 // list of pending downloads, writes finished downloads to their save files and reports every
 // step by events. A download with a save file streams into a hidden temporary file in the
-// save folder that is moved to its final name in one step at completion, so a partial file
-// never appears at the save path and memory stays small. No operation reports an error to
+// save folder; at completion the publish step checks it (a ".zip" must be a complete
+// archive, and any check added with `addPublishCheck` must pass) and moves it to a free name
+// in one step that never replaces a file that appeared meanwhile, so neither a partial nor a
+// damaged file appears at the save path, and memory stays small. No operation reports an error to
 // its caller or throws: outcomes are told by events and by `Status`.
 class ctlAsyncDownload final : public QObject {
     Q_OBJECT
@@ -57,6 +61,11 @@ public:
     // The host that receives the events (none: events go nowhere). Not owned.
     void setEventSink(ctlAsyncDownloadEvents *sink) { m_sink = sink; }
     void setClock(Clock clock) { m_clock = std::move(clock); }
+    // Adds a check that every later download to a file must pass before it is published;
+    // checks run in the order they were added, after the zip check.
+    void addPublishCheck(PublishCheckFactory factory) {
+        m_checkFactories.push_back(std::move(factory));
+    }
 
     // Starts downloading `Url`: into memory without `SaveFileName`, else into that file.
     void Download(const QString &Url, const QString &SaveFileName = QString());
@@ -87,18 +96,21 @@ private:
     struct StartedRead {
         QString url;
         QString propertyName;
+        // The checks of a download to a file; shared with the service's observer.
+        std::shared_ptr<PublishChecks> checks;
     };
 
     void onReadProgress(const platform::AsyncProperty &record);
     void onReadComplete(const platform::AsyncProperty &record);
     bool isOurs(const platform::AsyncProperty &record) const;
-    void saveFile(platform::AsyncProperty &X);
+    void saveFile(platform::AsyncProperty &X, const PublishChecks &checks);
     qsizetype indexOf(const QString &Url) const;
     void setStatus(std::int32_t value, const QString &Info);
 
     platform::ReadService &m_service;
     ctlAsyncDownloadEvents *m_sink = nullptr;
     Clock m_clock = systemClock;
+    std::vector<PublishCheckFactory> m_checkFactories{zipArchiveCheck};
 
     // Pending downloads, oldest first; one per address, letter case ignored.
     std::vector<QString> m_AsyncDownloads;

@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -45,6 +48,39 @@ bool moveFileReplacing(const QString &from, const QString &to, QString &error) {
         return true;
     error = QStringLiteral("cannot move the download to %1: %2")
                 .arg(to, QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+}
+
+MoveResult moveFileWithoutReplacing(const QString &from, const QString &to, QString &error) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray destination = QFile::encodeName(to);
+    int result = ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, destination.constData(),
+                             RENAME_NOREPLACE);
+    if (result != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+        // The file system cannot rename without replacing; a hard link cannot replace either.
+        result = ::link(source.constData(), destination.constData());
+        if (result == 0)
+            ::unlink(source.constData());
+    }
+    if (result == 0)
+        return MoveResult::Moved;
+    if (errno == EEXIST)
+        return MoveResult::NameTaken;
+    error = QStringLiteral("cannot move the download to %1: %2")
+                .arg(to, QString::fromLocal8Bit(std::strerror(errno)));
+    return MoveResult::Failed;
+}
+
+bool syncToDisk(const QString &path, QString &error) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0 && ::fsync(fd) == 0) {
+        ::close(fd);
+        return true;
+    }
+    error = QStringLiteral("cannot flush %1 to disk: %2")
+                .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    if (fd >= 0)
+        ::close(fd);
     return false;
 }
 

@@ -23,4 +23,17 @@ std::unique_ptr<QFile> createHiddenTemporaryFile(const QString &folder, const QS
 // then stays where it was. (POSIX rename; a Windows build uses MoveFileEx.)
 bool moveFileReplacing(const QString &from, const QString &to, QString &error);
 
+enum class MoveResult { Moved, NameTaken, Failed };
+
+// Moves `from` to `to` in one step only while nothing at all is at `to` — not even a
+// dangling symbolic link; otherwise `NameTaken` and nothing changes, so a file that appears
+// at the name meanwhile is never overwritten. `Failed`, with the reason in `error`, when the
+// move is impossible for another reason. Uses renameat2(RENAME_NOREPLACE), and link + unlink
+// on file systems without it (both refuse an existing name).
+MoveResult moveFileWithoutReplacing(const QString &from, const QString &to, QString &error);
+
+// Flushes a file's data, or a folder's entries, to the disk (fsync). False, with the reason
+// in `error`, when that fails.
+bool syncToDisk(const QString &path, QString &error);
+
 } // namespace platform

@@ -23,6 +23,25 @@ int httpStatus(const QNetworkReply &reply) {
     return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
+// The length the answer declares: nothing when it declares none, and -1 when its
+// Content-Length headers are not one number (several that disagree, or garbage) — such an
+// answer cannot be told apart from a cut one.
+std::optional<qint64> declaredLength(const QNetworkReply &reply) {
+    if (!reply.hasRawHeader("Content-Length"))
+        return std::nullopt;
+    // Qt joins repeated headers with ", ".
+    std::optional<qint64> length;
+    for (const QByteArray &part : reply.rawHeader("Content-Length").split(',')) {
+        bool ok = false;
+        const QByteArray digits = part.trimmed();
+        const qint64 value = digits.toLongLong(&ok);
+        if (!ok || value < 0 || digits.startsWith('+') || (length && *length != value))
+            return -1;
+        length = value;
+    }
+    return length;
+}
+
 QString httpStatusText(const QNetworkReply &reply) {
     const QString reason = QString::fromLatin1(
         reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
@@ -38,6 +57,8 @@ struct NetworkReadService::Read {
     QNetworkReply *reply = nullptr;
     std::unique_ptr<QFile> spool;
     QTimer stallTimer;
+    qint64 bytesSinceStallCheck = 0;
+    ChunkObserver observer;
     bool dataSeen = false;
 
     ~Read() {
@@ -91,16 +112,19 @@ std::unique_ptr<NetworkReadService::Read> NetworkReadService::take(quint64 id) {
 }
 
 void NetworkReadService::AsyncRead(const QString &target, const QString &propertyName,
-                                   const std::optional<QString> &spoolFolder) {
+                                   const std::optional<QString> &spoolFolder,
+                                   const ChunkObserver &observer) {
     auto read = std::make_unique<Read>();
     const quint64 id = m_nextId++;
     read->id = id;
     read->service = this;
     read->record.target = target;
     read->record.propertyName = propertyName;
+    read->observer = observer;
     read->stallTimer.setSingleShot(true);
     connect(&read->stallTimer, &QTimer::timeout, this, [this, id] {
-        fail(id, QStringLiteral("no data received for %1 seconds")
+        fail(id, QStringLiteral("fewer than %1 bytes received in %2 seconds")
+                     .arg(StallMinimumBytes)
                      .arg(static_cast<double>(m_stallTimeout.count()) / 1000.0));
     });
 
@@ -168,14 +192,22 @@ void NetworkReadService::onMetaDataChanged(quint64 id) {
     Read *read = find(id);
     if (!read || !read->reply)
         return;
-    read->stallTimer.start(m_stallTimeout);
     QNetworkReply &reply = *read->reply;
     const int status = httpStatus(reply);
     // A redirect about to be followed, or an error page: the end of the reply decides.
     if (status >= 300)
         return;
-    const QVariant length = reply.header(QNetworkRequest::ContentLengthHeader);
-    read->record.bytesMax = length.isValid() ? std::max<qint64>(0, length.toLongLong()) : 0;
+    if (status == 204 || status == 205) {
+        fail(id, httpStatusText(reply));
+        return;
+    }
+    const std::optional<qint64> length = declaredLength(reply);
+    if (length == -1) {
+        fail(id, QStringLiteral("the answer declares conflicting lengths: %1")
+                     .arg(QString::fromLatin1(reply.rawHeader("Content-Length"))));
+        return;
+    }
+    read->record.bytesMax = length.value_or(0);
     if (!read->spool && read->record.bytesMax > m_memoryReadLimit) {
         fail(id, QStringLiteral("the answer of %1 bytes is too large to hold in memory")
                      .arg(read->record.bytesMax));
@@ -192,6 +224,8 @@ void NetworkReadService::onRedirected(quint64 id, const QUrl &url) {
     Read *read = find(id);
     if (!read)
         return;
+    // A new request begins: it gets a stall period of its own.
+    read->bytesSinceStallCheck = 0;
     read->stallTimer.start(m_stallTimeout);
     notify(id, AsyncStatusCode::Redirecting, url.toString());
 }
@@ -200,7 +234,13 @@ void NetworkReadService::onReadyRead(quint64 id) {
     Read *read = find(id);
     if (!read || !read->reply)
         return;
-    read->stallTimer.start(m_stallTimeout);
+    // The stall period starts again only once enough bytes arrived in it: a slow drip of a
+    // few bytes keeps no read alive.
+    read->bytesSinceStallCheck += read->reply->bytesAvailable();
+    if (read->bytesSinceStallCheck >= StallMinimumBytes) {
+        read->bytesSinceStallCheck = 0;
+        read->stallTimer.start(m_stallTimeout);
+    }
     if (httpStatus(*read->reply) >= 300) {
         read->reply->skip(read->reply->bytesAvailable()); // an error page is no download
         return;
@@ -230,6 +270,8 @@ bool NetworkReadService::drain(Read &read) {
                              .arg(read.spool->fileName(), read.spool->errorString()));
                 return false;
             }
+            if (read.observer)
+                read.observer(read.record.bytesRead, QByteArrayView(m_chunk.constData(), got));
             read.record.bytesRead += got;
         } else {
             if (read.record.value.size() + reply.bytesAvailable() > m_memoryReadLimit) {
@@ -266,11 +308,15 @@ void NetworkReadService::onFinished(quint64 id) {
     }
     if (!drain(*read))
         return;
-    const QVariant length = reply.header(QNetworkRequest::ContentLengthHeader);
-    if (length.isValid() && length.toLongLong() != read->record.bytesRead) {
+    const std::optional<qint64> length = declaredLength(reply);
+    if (length && *length != read->record.bytesRead) {
         fail(id, QStringLiteral("the connection ended after %1 of %2 bytes")
                      .arg(read->record.bytesRead)
-                     .arg(length.toLongLong()));
+                     .arg(*length));
+        return;
+    }
+    if (read->record.bytesRead == 0) {
+        fail(id, QStringLiteral("the answer holds no data"));
         return;
     }
     if (read->spool && !read->spool->flush()) {

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
-#include <QFileInfo>
+#include <sys/stat.h>
+
+#include <QFile>
 
 namespace platform {
 
@@ -58,7 +60,8 @@ QString systemFileNameOf(const QString &path) {
 }
 
 bool pathExists(const QString &path) {
-    return !path.isEmpty() && QFileInfo::exists(path);
+    struct stat info {};
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
 } // namespace platform

@@ -47,7 +47,8 @@ QString systemFolderOf(const QString &path);
 // The file name of such a path: everything after its last "/".
 QString systemFileNameOf(const QString &path);
 
-// Whether the file system knows `path` (a folder counts too); false for the empty path.
+// Whether the file system knows `path` (a folder counts too); false for the empty path. A
+// symbolic link counts as what it is, dangling or not: a name it holds is taken.
 bool pathExists(const QString &path);
 
 } // namespace platform

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QObject>
 #include <QString>
 
@@ -55,6 +57,11 @@ struct AsyncProperty {
     bool succeeded() const { return outcome == ReadOutcome::Succeeded; }
 };
 
+// Sees the bytes of a read to a file in the order they are written to it: `bytes` start at
+// `offset` in the file. An offset of 0 means the file starts over, so whatever was seen
+// before no longer counts. Called on the service's thread; it must not call the service.
+using ChunkObserver = std::function<void(qint64 offset, QByteArrayView bytes)>;
+
 // The asynchronous read service of the control host. Notifications are delivered on the
 // thread that owns the service (the GUI thread), never from inside `AsyncRead` or
 // `CancelAsyncRead`. A receiver may call back into the service from a notification.
@@ -70,8 +77,10 @@ public:
     // a folder in which no file can be created (the empty text included) fails the read. Several
     // reads may run at once, also under the same name. Each read sends any number of progress
     // notifications and then exactly one completion notification, unless it is cancelled first.
+    // `observer`, if any, sees the bytes of a read to a file as they are written.
     virtual void AsyncRead(const QString &target, const QString &propertyName,
-                           const std::optional<QString> &spoolFolder) = 0;
+                           const std::optional<QString> &spoolFolder,
+                           const ChunkObserver &observer = {}) = 0;
 
     // Stops every read running under `propertyName` and removes its temporary file; no
     // further notification of those reads follows. Unknown names are ignored.

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include "download/ctlAsyncDownload.h"
+#include "support/ZipArchive.h"
 
 // What the download tests share: an event recorder and a look at scratch folders.
 
@@ -22,10 +23,34 @@ inline bool writeFile(const QString &path, const QByteArray &bytes) {
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// Every entry of `folder`, hidden ones included, by name.
+// A publish check that follows the bytes as they are written and refuses the file unless
+// what it saw is exactly what the file holds, every chunk at the offset where the last one
+// ended (or at 0, starting over).
+struct FollowingCheck final : download::PublishCheck {
+    QByteArray seen;
+    QString problem;
+    int startsOver = 0;
+    void observe(qint64 offset, QByteArrayView bytes) override {
+        if (offset == 0) {
+            seen.clear();
+            ++startsOver;
+        }
+        if (offset != seen.size())
+            problem = QStringLiteral("a chunk at %1 after %2 bytes").arg(offset).arg(seen.size());
+        seen.append(bytes.data(), bytes.size());
+    }
+    std::optional<QString> verify(const QString &file) override {
+        QFile in(file);
+        if (problem.isEmpty() && (!in.open(QIODevice::ReadOnly) || in.readAll() != seen))
+            problem = QStringLiteral("the file is not what was written");
+        return problem.isEmpty() ? std::nullopt : std::optional<QString>(problem);
+    }
+};
+
+// Every entry of `folder`, hidden ones and dangling links included, by name.
 inline QStringList entriesOf(const QString &folder) {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
-                                  QDir::Name);
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // Records the control's events as short lines, in order, so that a test can compare whole

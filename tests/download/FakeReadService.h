@@ -15,13 +15,15 @@ public:
         QString target;
         QString propertyName;
         std::optional<QString> spoolFolder;
+        platform::ChunkObserver observer;
     };
     std::vector<Started> started;
     QStringList cancelled;
 
     void AsyncRead(const QString &target, const QString &propertyName,
-                   const std::optional<QString> &spoolFolder) override {
-        started.push_back({target, propertyName, spoolFolder});
+                   const std::optional<QString> &spoolFolder,
+                   const platform::ChunkObserver &observer = {}) override {
+        started.push_back({target, propertyName, spoolFolder, observer});
     }
     void CancelAsyncRead(const QString &propertyName) override { cancelled << propertyName; }
 

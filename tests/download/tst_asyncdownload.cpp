@@ -11,6 +11,7 @@
 
 using download::ctlAsyncDownload;
 using platform::ReadOutcome;
+using testsupport::zipArchive;
 namespace Code = platform::AsyncStatusCode;
 
 namespace {
@@ -161,34 +162,54 @@ void tst_AsyncDownload::pageIntoMemory() {
 }
 
 // A service that hands over the bytes in memory: the control still publishes them in one
-// step and never leaves a temporary file.
+// step and never leaves a temporary file. Whatever is at a name already, or appears there
+// before the move, stays as it is.
 void tst_AsyncDownload::saveFile_data() {
-    QTest::addColumn<bool>("existing");
+    QTest::addColumn<QString>("before"); // what is at the save path first
     QTest::addColumn<bool>("overwrite");
-    QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("savedAs");
-    QTest::newRow("new file") << false << false << QByteArray("PK\3\4new") << "pkg.zip";
-    QTest::newRow("existing, stamped")
-        << true << false << QByteArray("PK\3\4new") << "pkg, 101530.zip";
-    QTest::newRow("existing, overwritten") << true << true << QByteArray("PK") << "pkg.zip";
-    QTest::newRow("empty body") << false << false << QByteArray() << "pkg.zip";
+    QTest::newRow("new file") << "" << false << "pkg.zip";
+    QTest::newRow("existing, stamped") << "file" << false << "pkg, 101530.zip";
+    QTest::newRow("existing, overwritten") << "file" << true << "pkg.zip";
+    QTest::newRow("dangling symlink, stamped") << "dangling symlink" << false << "pkg, 101530.zip";
+    QTest::newRow("stamped name taken too") << "file and stamped" << false << "pkg, 101530 (2).zip";
+    QTest::newRow("a file appears before the move") << "appears" << false << "pkg, 101530.zip";
 }
 
 void tst_AsyncDownload::saveFile() {
-    QFETCH(bool, existing);
+    QFETCH(QString, before);
     QFETCH(bool, overwrite);
-    QFETCH(QByteArray, body);
     QFETCH(QString, savedAs);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString target = dir.filePath(QStringLiteral("pkg.zip"));
+    const QString stamped = dir.filePath(QStringLiteral("pkg, 101530.zip"));
     const QByteArray old("an older and longer package");
-    if (existing)
+    if (before.startsWith(u"file"))
         QVERIFY(writeFile(target, old));
+    if (before == u"file and stamped")
+        QVERIFY(writeFile(stamped, old));
+    if (before == u"dangling symlink")
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("nowhere")), target));
+    const QByteArray body = zipArchive("the new package");
     FakeReadService service;
     ctlAsyncDownload control(service);
     control.setClock([] { return QTime(10, 15, 30); });
     control.setOverwrite(overwrite);
+    // Another program takes the chosen name while the checks run.
+    struct Intruder final : download::PublishCheck {
+        QString path;
+        std::optional<QString> verify(const QString &) override {
+            writeFile(path, "another program's file");
+            return std::nullopt;
+        }
+    };
+    if (before == u"appears")
+        control.addPublishCheck([&](const QString &, const QString &) {
+            auto check = std::make_unique<Intruder>();
+            check->path = target;
+            return check;
+        });
     EventLog log;
     control.setEventSink(&log);
     control.Download(PackageUrl, target);
@@ -198,11 +219,19 @@ void tst_AsyncDownload::saveFile() {
     QCOMPARE(log.lines, (QStringList{"FileSaved " + path + " " + PackageUrl, "Status 0 done",
                                      "Finished ok 0 " + PackageUrl}));
     QCOMPARE(contentsOf(path), body);
-    if (existing && !overwrite)
+    if (before.startsWith(u"file") && !overwrite)
         QCOMPARE(contentsOf(target), old);
-    QStringList expected{QStringLiteral("pkg.zip")};
-    if (savedAs != expected[0])
-        expected.prepend(savedAs);
+    if (before == u"file and stamped")
+        QCOMPARE(contentsOf(stamped), old);
+    if (before == u"appears")
+        QCOMPARE(contentsOf(target), QByteArray("another program's file"));
+    if (before == u"dangling symlink")
+        QCOMPARE(QFileInfo(target).symLinkTarget(), dir.filePath(QStringLiteral("nowhere")));
+    QStringList expected{QStringLiteral("pkg.zip"), savedAs};
+    if (before == u"file and stamped")
+        expected << QStringLiteral("pkg, 101530.zip");
+    expected.sort();
+    expected.removeDuplicates();
     QCOMPARE(entriesOf(dir.path()), expected);
 }
 
@@ -210,16 +239,25 @@ void tst_AsyncDownload::failedReadWritesNothing_data() {
     QTest::addColumn<bool>("existing");
     QTest::addColumn<QString>("saveName"); // relative to the scratch folder
     QTest::addColumn<bool>("succeeded");
-    QTest::newRow("failed read") << false << "pkg.zip" << false;
-    QTest::newRow("failed read, existing file") << true << "pkg.zip" << false;
-    QTest::newRow("folder missing") << false << "missing/pkg.zip" << true;
-    QTest::newRow("target is a folder") << false << "sub" << true;
+    QTest::addColumn<QByteArray>("body");
+    const QByteArray zip = zipArchive("a package");
+    QTest::newRow("failed read") << false << "pkg.zip" << false << QByteArray();
+    QTest::newRow("failed read, existing file") << true << "pkg.zip" << false << QByteArray();
+    QTest::newRow("folder missing") << false << "missing/pkg.zip" << true << zip;
+    QTest::newRow("target is a folder") << false << "sub" << true << zip;
+    QTest::newRow("empty zip") << false << "pkg.zip" << true << QByteArray();
+    QTest::newRow("not a zip") << true << "pkg.zip" << true << QByteArray("PK\3\4 not really");
+    QTest::newRow("zip cut short") << false << "pkg.ZIP" << true << zip.left(zip.size() - 1);
+    QTest::newRow("zip without its directory")
+        << false << "pkg.zip" << true << zip.left(zip.indexOf("PK\1\2"));
+    QTest::newRow("a check refuses it") << false << "pkg.zip" << true << zip;
 }
 
 void tst_AsyncDownload::failedReadWritesNothing() {
     QFETCH(bool, existing);
     QFETCH(QString, saveName);
     QFETCH(bool, succeeded);
+    QFETCH(QByteArray, body);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
@@ -229,18 +267,26 @@ void tst_AsyncDownload::failedReadWritesNothing() {
     FakeReadService service;
     ctlAsyncDownload control(service);
     control.setOverwrite(true);
+    struct Refusal final : download::PublishCheck {
+        std::optional<QString> verify(const QString &) override { return QStringLiteral("no"); }
+    };
+    const bool refused = QTest::currentDataTag() == QByteArray("a check refuses it");
+    if (refused)
+        control.addPublishCheck(
+            [](const QString &, const QString &) { return std::make_unique<Refusal>(); });
     EventLog log;
     control.setEventSink(&log);
     const QString target = dir.filePath(saveName);
     control.Download(PackageUrl, target);
     service.complete(FakeReadService::record(PackageUrl, target, Code::Error, "broken"),
-                     succeeded ? ReadOutcome::Succeeded : ReadOutcome::Failed,
-                     succeeded ? QByteArray("bytes") : QByteArray());
+                     succeeded ? ReadOutcome::Succeeded : ReadOutcome::Failed, body);
     QVERIFY(log.only("FileSaved").isEmpty());
     QCOMPARE(log.only("Finished"), QStringList{"Finished failed 0 " + PackageUrl});
     QCOMPARE(log.only("Status").size(), 1);
     QVERIFY(log.only("Status").at(0).startsWith("Status 0 "));
     QVERIFY(!log.finished.at(0).statusText.isEmpty());
+    if (refused)
+        QCOMPARE(log.finished.at(0).statusText, QStringLiteral("no"));
     QCOMPARE(entriesOf(dir.path()), before);
     if (existing)
         QCOMPARE(contentsOf(target), QByteArray("keep me"));

@@ -18,6 +18,7 @@ using download::ctlAsyncDownload;
 using platform::NetworkReadService;
 using testsupport::PortalResponse;
 using testsupport::TestPortal;
+using testsupport::zipArchive;
 
 namespace {
 
@@ -28,6 +29,18 @@ QByteArray packageBytes(qsizetype size) {
     for (qsizetype i = 0; i < size; ++i)
         bytes[i] = char((i * 131 + i / 251) & 0xff);
     return bytes;
+}
+
+// A chunked answer carrying `body` in two chunks, the second announced as `secondSize`
+// (its true size in hex when empty). The connection stays open, as a server's would.
+QByteArray chunked(const QByteArray &body, QByteArray secondSize = {}) {
+    const qsizetype half = body.size() / 2;
+    if (secondSize.isEmpty())
+        secondSize = QByteArray::number(body.size() - half, 16);
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nTransfer-Encoding: "
+           "chunked\r\n\r\n" +
+           QByteArray::number(half, 16) + "\r\n" + body.left(half) + "\r\n" + secondSize + "\r\n" +
+           body.mid(half) + "\r\n0\r\n\r\n";
 }
 
 // The scripted failures, by name, so that data rows can name them.
@@ -56,6 +69,31 @@ void routeFailure(TestPortal &portal, const QByteArray &kind, NetworkReadService
     } else if (kind == "no answer") {
         portal.route("/f", PortalResponse::ok(body).stallingAfter(0));
         service.setStallTimeout(std::chrono::milliseconds(400));
+    } else if (kind == "slow drip") {
+        // 100 bytes per 100 ms: steady, but far below the least a download must make.
+        portal.route("/f", PortalResponse::ok(body).dripping(100, 100));
+        service.setStallTimeout(std::chrono::milliseconds(600));
+    } else if (kind == "empty 200") {
+        portal.route("/f", PortalResponse::ok(QByteArray()));
+    } else if (kind == "204") {
+        PortalResponse response = PortalResponse::ok(QByteArray()).withoutContentLength();
+        response.status = 204;
+        response.reason = "No Content";
+        portal.route("/f", response);
+    } else if (kind == "conflicting lengths") {
+        portal.route("/f", PortalResponse::ok(body.left(100))
+                               .withHeader("Content-Length", "100")
+                               .withContentLength(200004));
+    } else if (kind.startsWith("chunk size")) {
+        // A body of two 16-byte chunks, one of them framed wrong.
+        const QByteArray size = kind == "chunk size zz"   ? "zz"
+                                : kind == "chunk size -1" ? "-1"
+                                                          : "11"; // one too large
+        portal.route("/f",
+                     PortalResponse::verbatim("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
+                                              "Connection: close\r\n\r\n10\r\n" +
+                                              body.left(16) + "\r\n" + size + "\r\n" +
+                                              body.mid(16, 16) + "\r\n0\r\n\r\n"));
     } else if (kind == "over memory limit") {
         portal.route("/f", PortalResponse::ok(body).withoutContentLength());
         service.setMemoryReadLimit(1024);
@@ -169,18 +207,25 @@ void tst_DownloadNetwork::packageToFile_data() {
     QTest::addColumn<bool>("existing");
     QTest::addColumn<bool>("overwrite");
     QTest::addColumn<QString>("savedAs");
-    QTest::newRow("new") << false << false << "Demo_2.1.zip";
-    QTest::newRow("existing, stamped") << true << false << "Demo_2.1, 101530.zip";
-    QTest::newRow("existing, overwritten") << true << true << "Demo_2.1.zip";
+    QTest::addColumn<bool>("chunked");
+    QTest::newRow("new") << false << false << "Demo_2.1.zip" << false;
+    QTest::newRow("existing, stamped") << true << false << "Demo_2.1, 101530.zip" << false;
+    QTest::newRow("existing, overwritten") << true << true << "Demo_2.1.zip" << false;
+    QTest::newRow("chunked") << false << false << "Demo_2.1.zip" << true;
 }
 
 void tst_DownloadNetwork::packageToFile() {
     QFETCH(bool, existing);
     QFETCH(bool, overwrite);
     QFETCH(QString, savedAs);
-    const QByteArray body = packageBytes(3 * 1024 * 1024 + 17);
+    QFETCH(bool, chunked);
+    const QByteArray body = zipArchive(packageBytes(3 * 1024 * 1024 + 17));
     m_portal->route("/download/d_load.php?d_id=7&down_id=1",
-                    PortalResponse::ok(body, "application/zip"));
+                    chunked ? PortalResponse::verbatim(::chunked(body))
+                            : PortalResponse::ok(body, "application/zip"));
+    // A check that follows the bytes sees each once, in order.
+    m_control->addPublishCheck(
+        [](const QString &, const QString &) { return std::make_unique<FollowingCheck>(); });
     const QString url = m_portal->url(QStringLiteral("/download/d_load.php?d_id=7&down_id=1"));
     const QString target = m_dir->filePath(QStringLiteral("Demo_2.1.zip"));
     const QByteArray old(5 * 1024 * 1024, 'o'); // longer than the new package
@@ -221,7 +266,7 @@ void tst_DownloadNetwork::packageToFile() {
 }
 
 void tst_DownloadNetwork::redirectIsFollowed() {
-    const QByteArray body = packageBytes(1000);
+    const QByteArray body = zipArchive(packageBytes(1000));
     m_portal->route("/old", PortalResponse::redirect(m_portal->url("/new").toLatin1(), 301));
     m_portal->route("/new", PortalResponse::ok(body));
     const QString url = m_portal->url(QStringLiteral("/old"));
@@ -237,12 +282,14 @@ void tst_DownloadNetwork::redirectIsFollowed() {
 void tst_DownloadNetwork::failedReads_data() {
     QTest::addColumn<QByteArray>("kind");
     QTest::addColumn<bool>("toFile");
-    for (const char *kind :
-         {"404", "500", "closed mid-body", "length larger than body", "redirect loop",
-          "eleventh redirect", "stall", "no answer", "tls error"}) {
+    for (const char *kind : {"404", "500", "closed mid-body", "length larger than body",
+                             "redirect loop", "eleventh redirect", "stall", "no answer",
+                             "tls error", "slow drip", "empty 200", "204", "conflicting lengths"}) {
         QTest::addRow("%s, memory", kind) << QByteArray(kind) << false;
         QTest::addRow("%s, file", kind) << QByteArray(kind) << true;
     }
+    for (const char *kind : {"chunk size zz", "chunk size -1"})
+        QTest::addRow("%s, file", kind) << QByteArray(kind) << true;
     QTest::newRow("over memory limit") << QByteArray("over memory limit") << false;
     QTest::newRow("declared over memory limit")
         << QByteArray("declared over memory limit") << false;
@@ -268,7 +315,9 @@ void tst_DownloadNetwork::failedReads() {
     QVERIFY(!X.statusText.isEmpty());
     QVERIFY(m_log->only("FileSaved").isEmpty());
     const QStringList statuses = m_log->only("Status");
-    QCOMPARE(statuses.at(statuses.size() - 2), "Status 7 " + X.statusText);
+    // A read that fails says so twice; bytes that the publish step refuses, once.
+    if (!kind.startsWith("chunk"))
+        QCOMPARE(statuses.at(statuses.size() - 2), "Status 7 " + X.statusText);
     QCOMPARE(statuses.last(), "Status 0 " + X.statusText);
     QCOMPARE(m_log->lines.last(), "Finished failed 0 " + url);
     QCOMPARE(entriesOf(m_dir->path()), QStringList{"pkg.zip"});

@@ -104,6 +104,11 @@ void tst_FileHelpers::fileExists() {
         QVERIFY(bFileExists(dir.path(), unicode));
         QVERIFY(!bFileExists(dir.filePath(QStringLiteral("b.zip")), unicode));
     }
+    // A dangling link holds its name: a file moved there would replace it.
+    const QString link = dir.filePath(QStringLiteral("link.zip"));
+    QVERIFY(QFile::link(dir.filePath(QStringLiteral("nowhere")), link));
+    QVERIFY(bFileExists(link));
+    QVERIFY(window::FileExists(link));
 }
 
 void tst_FileHelpers::renameExists_data() {

@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include "E2eKit.h"
+#include "support/ZipArchive.h"
 
 using testsupport::XvfbSession;
 
@@ -50,9 +51,10 @@ private slots:
         QVERIFY(x.start());
         e2e::Product product;
 
-        QByteArray package(700 * 1024, Qt::Uninitialized);
-        for (char &c : package)
+        QByteArray payload(700 * 1024, Qt::Uninitialized);
+        for (char &c : payload)
             c = char(QRandomGenerator::global()->bounded(256));
+        const QByteArray package = testsupport::zipArchive(payload);
         const QString packageFile = product.dir.filePath(QStringLiteral("served.bin"));
         QFile served(packageFile);
         QVERIFY(served.open(QIODevice::WriteOnly) && served.write(package) == package.size());

@@ -40,6 +40,12 @@ PortalResponse PortalResponse::redirect(const QByteArray &location, int status) 
     return response;
 }
 
+PortalResponse PortalResponse::verbatim(const QByteArray &bytes) {
+    PortalResponse response;
+    response.raw = bytes;
+    return response;
+}
+
 PortalResponse &PortalResponse::withHeader(const QByteArray &name, const QByteArray &value) {
     headers.append({name, value});
     return *this;
@@ -190,6 +196,10 @@ void TestPortal::respond(Connection &connection, const QByteArray &target) {
     connection.target = target;
     connection.response = m_routes.value(target, PortalResponse::notFound());
     const PortalResponse &response = connection.response;
+    if (response.raw) {
+        connection.socket->write(*response.raw);
+        return; // the connection stays open: the client alone decides where the answer ends
+    }
 
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + response.reason +
                       "\r\nConnection: close\r\n";

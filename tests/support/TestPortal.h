@@ -39,12 +39,17 @@ struct PortalResponse {
     // is false (the body then ends when the connection closes).
     std::optional<qint64> contentLength;
     bool sendLength = true;
+    // When set, these bytes go out instead of a composed answer (status line, headers and
+    // framing as written), and the connection stays open: for answers no correct server
+    // sends.
+    std::optional<QByteArray> raw;
 
     static PortalResponse ok(const QByteArray &body,
                              const QByteArray &contentType = "application/octet-stream");
     static PortalResponse notFound();
     static PortalResponse serverError();
     static PortalResponse redirect(const QByteArray &location, int status = 302);
+    static PortalResponse verbatim(const QByteArray &bytes);
 
     PortalResponse &withHeader(const QByteArray &name, const QByteArray &value);
     PortalResponse &closingAfter(qint64 bytes);

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QByteArrayView>
+#include <QString>
+
+#include "download/FileHelpers.h"
+
+// The last step of a download to a file: the finished temporary file passes every check of
+// its download, is flushed to disk and is moved to a free name beside the save path without
+// ever replacing anything that appeared there meanwhile.
+namespace download {
+
+// One check of one download's bytes before they are published. A check may follow the
+// bytes as they are written (to hash them without reading the file again) and decides on the
+// finished file.
+class PublishCheck {
+public:
+    virtual ~PublishCheck() = default;
+
+    // The bytes of the temporary file in the order they are written, starting at `offset`.
+    // An offset of 0 means the file starts over: forget everything seen before.
+    virtual void observe(qint64 /*offset*/, QByteArrayView /*bytes*/) {}
+    // Nothing when the finished file at `file` may be published; otherwise the reason, and
+    // the download fails with it.
+    virtual std::optional<QString> verify(const QString &file) = 0;
+};
+
+using PublishChecks = std::vector<std::unique_ptr<PublishCheck>>;
+
+// Makes the check of one download of `url` saved as `saveFileName`; nullptr when the check
+// does not apply to it.
+using PublishCheckFactory =
+    std::function<std::unique_ptr<PublishCheck>(const QString &url, const QString &saveFileName)>;
+
+// The check for packages saved as ".zip" (letter case ignored): the archive must open with
+// libzip's consistency checks and hold at least one entry. Transport damage (a cut, a
+// corrupt directory) fails here for every copy, signed or not.
+std::unique_ptr<PublishCheck> zipArchiveCheck(const QString &url, const QString &saveFileName);
+
+struct PublishResult {
+    QString path;  // where the file was published; empty on failure
+    QString error; // why nothing was published
+};
+
+// Chooses `bRenameExists(saveFileName, overwrite, clock)` as the name, runs `checks` on the
+// finished `file` in order, stopping at the first failure, flushes it to disk, and moves it
+// to that name; when another file took the name meanwhile, to the next free name
+// ("NAME, HHMMSS (2).EXT", …). With
+// `overwrite` an existing file at the save path is replaced instead. The folder is flushed
+// after the move, so the published name survives a power cut. On failure `file` stays
+// where it was and nothing is published.
+PublishResult publishDownload(const QString &file, const QString &saveFileName, bool overwrite,
+                              const Clock &clock, const PublishChecks &checks);
+
+} // namespace download
