@@ -117,9 +117,17 @@ PackageVerifier::~PackageVerifier() = default;
 PackageVerifier::PackageVerifier(PackageVerifier &&) noexcept = default;
 PackageVerifier &PackageVerifier::operator=(PackageVerifier &&) noexcept = default;
 
-void PackageVerifier::update(QByteArrayView bytes) {
+void PackageVerifier::update(qint64 offset, QByteArrayView bytes) {
+    if (offset == 0)
+        restart();
     if (!m_streamed)
         return;
+    // A piece that does not follow on (a resumed or rewritten file) leaves a gap the digest
+    // cannot cover: the file is read at the end instead.
+    if (offset != m_streamedBytes) {
+        m_streamed.reset();
+        return;
+    }
     m_streamed->update(bytes);
     m_streamedBytes += bytes.size();
 }
@@ -146,7 +154,7 @@ Verdict PackageVerifier::verifyFile(const QString &path) {
     }
     // The digest of the bytes as they arrived stands for the file only when it covers all
     // of it; otherwise (nothing streamed, or a download that resumed) the file is read.
-    if (m_streamed && m_streamedBytes > 0 && m_streamedBytes == size) {
+    if (m_streamed && m_streamedBytes == size) {
         const Blake2b512Digest digest = m_streamed->finish();
         restart();
         return verifyHashed(m_key, m_signature, digest);

@@ -51,10 +51,10 @@ Verdict verifyHashed(const PublicKey &key, const Signature &signature,
                      const Blake2b512Digest &digest);
 Verdict verifyWholeFile(const PublicKey &key, const Signature &signature, QByteArrayView bytes);
 
-// Checks one package. Bytes given to `update` as they arrive are hashed at once, so that a
-// large "ED"-signed package needs no second read at the end; `verifyFile` uses that digest
-// when it covers exactly the file's size, and reads the file (in pieces for "ED", whole for
-// "Ed") otherwise.
+// Checks one package. Bytes given to `update` as they are written are hashed at once, so
+// that a large "ED"-signed package needs no second read at the end; `verifyFile` uses that
+// digest when the pieces ran without a gap from the start to exactly the file's size, and
+// reads the file (in pieces for "ED", whole for "Ed") otherwise.
 class PackageVerifier {
 public:
     PackageVerifier(PublicKey key, Signature signature);
@@ -62,15 +62,16 @@ public:
     PackageVerifier(PackageVerifier &&) noexcept;
     PackageVerifier &operator=(PackageVerifier &&) noexcept;
 
-    void update(QByteArrayView bytes);
-    // Forgets the bytes given so far (a download that starts again from the beginning).
-    void restart();
+    // `bytes` as written at `offset` of the file; offset 0 starts the file over.
+    void update(qint64 offset, QByteArrayView bytes);
     Verdict verifyFile(const QString &path);
 
 private:
+    void restart();
+
     PublicKey m_key;
     Signature m_signature;
-    std::unique_ptr<Blake2b512> m_streamed; // only for "ED"
+    std::unique_ptr<Blake2b512> m_streamed; // "ED" only, and only while the pieces join up
     qint64 m_streamedBytes = 0;
 };
 

@@ -194,24 +194,49 @@ private slots:
         QCOMPARE(fromFile.verifyFile(file), verdict);
         PackageVerifier streamed(std::get<PublicKey>(parsedKey), std::get<Signature>(parsed));
         for (qsizetype at = 0; at < package.size(); at += 7001)
-            streamed.update(
-                QByteArrayView(package).sliced(at, qMin<qsizetype>(7001, package.size() - at)));
+            streamed.update(at, QByteArrayView(package).sliced(at).first(
+                                    qMin<qsizetype>(7001, package.size() - at)));
         QCOMPARE(streamed.verifyFile(file), verdict);
     }
 
-    // The streamed digest stands for the file only when it covers all of it; bytes from an
-    // abandoned attempt are forgotten on restart.
-    void streamedBytesMustMatchTheFile() {
-        const auto key = std::get<PublicKey>(parsePublicKey(m_keyA));
-        const auto signature = std::get<Signature>(parseSignature(m_hashed));
-        PackageVerifier verifier(key, signature);
-        verifier.update("bytes of an abandoned attempt");
-        verifier.restart();
-        verifier.update(m_package);
+    // The streamed digest stands for the file only when its pieces join up from the start to
+    // the file's size; otherwise the file itself is read.
+    void streamedPiecesMustCoverTheFile_data() {
+        QTest::addColumn<QList<qint64>>("offsets"); // each piece is 100 bytes of the package
+        QTest::addColumn<bool>("hashedAsWritten");
+        QTest::newRow("an abandoned attempt, then the whole file")
+            << QList<qint64>{0, 100, -1} << true;
+        QTest::newRow("a gap (resumed elsewhere)") << QList<qint64>{0, 200} << false;
+        QTest::newRow("only the start") << QList<qint64>{0} << false;
+        QTest::newRow("nothing") << QList<qint64>{} << false;
+    }
+    void streamedPiecesMustCoverTheFile() {
+        QFETCH(QList<qint64>, offsets);
+        QFETCH(bool, hashedAsWritten);
+        PackageVerifier verifier(std::get<PublicKey>(parsePublicKey(m_keyA)),
+                                 std::get<Signature>(parseSignature(m_hashed)));
+        for (const qint64 offset : offsets) {
+            if (offset < 0) // the whole package, written anew
+                verifier.update(0, m_package);
+            else
+                verifier.update(offset, QByteArrayView(m_package).sliced(offset, 100));
+        }
+        // Either way the verdict is right for the file as written. A digest taken as written
+        // is used without reading the file again (the file is the download's own, written
+        // from exactly those pieces): a file changed behind its back shows which way was taken.
         QCOMPARE(verifier.verifyFile(path("package.zip")), Verdict::Valid);
-        PackageVerifier partial(key, signature);
-        partial.update(m_package.left(100)); // then resumed: the file holds all of it
-        QCOMPARE(partial.verifyFile(path("package.zip")), Verdict::Valid);
+        QFile changed(path("changed.zip"));
+        QVERIFY(changed.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        changed.write(flipped(m_package, 7));
+        changed.close();
+        PackageVerifier again(std::get<PublicKey>(parsePublicKey(m_keyA)),
+                              std::get<Signature>(parseSignature(m_hashed)));
+        for (const qint64 offset : offsets)
+            again.update(offset < 0 ? 0 : offset,
+                         offset < 0 ? QByteArrayView(m_package)
+                                    : QByteArrayView(m_package).sliced(offset, 100));
+        QCOMPARE(again.verifyFile(path("changed.zip")),
+                 hashedAsWritten ? Verdict::Valid : Verdict::BadSignature);
     }
 
     void wholeFileSignaturesHaveASizeLimit() {
