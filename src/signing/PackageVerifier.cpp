@@ -2,6 +2,11 @@
 
 #include <sodium.h>
 
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
 #include <QFile>
 
 namespace signing {
@@ -63,6 +68,71 @@ Blake2b512Digest Blake2b512::finish() {
     Blake2b512Digest digest{};
     crypto_generichash_final(&m_state->state, digest.data(), digest.size());
     return digest;
+}
+
+struct BackgroundBlake2b512::Queue {
+    // Bounds the copies waiting for the hashing thread when it falls behind.
+    static constexpr qsizetype MaxQueuedBytes = qsizetype(16) << 20;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<QByteArray> pieces;
+    qsizetype queuedBytes = 0;
+    bool closing = false;
+    Blake2b512 hasher;
+    std::thread worker;
+
+    void hashUntilClosed() {
+        std::unique_lock lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return closing || !pieces.empty(); });
+            if (pieces.empty())
+                return; // closing, and everything given is hashed
+            QByteArray piece = std::move(pieces.front());
+            pieces.pop_front();
+            lock.unlock();
+            hasher.update(piece);
+            lock.lock();
+            queuedBytes -= piece.size();
+            changed.notify_all();
+        }
+    }
+    void close(bool dropQueued) {
+        {
+            std::lock_guard lock(mutex);
+            closing = true;
+            if (dropQueued)
+                pieces.clear();
+        }
+        changed.notify_all();
+        if (worker.joinable())
+            worker.join();
+    }
+};
+
+BackgroundBlake2b512::BackgroundBlake2b512()
+    : m_queue(std::make_unique<Queue>()) {
+    m_queue->worker = std::thread([queue = m_queue.get()] { queue->hashUntilClosed(); });
+}
+
+BackgroundBlake2b512::~BackgroundBlake2b512() {
+    m_queue->close(true);
+}
+
+void BackgroundBlake2b512::update(QByteArrayView bytes) {
+    if (bytes.isEmpty())
+        return;
+    std::unique_lock lock(m_queue->mutex);
+    m_queue->changed.wait(lock, [this] { return m_queue->queuedBytes < Queue::MaxQueuedBytes; });
+    m_queue->pieces.push_back(bytes.toByteArray());
+    m_queue->queuedBytes += bytes.size();
+    lock.unlock();
+    m_queue->changed.notify_all();
+}
+
+Blake2b512Digest BackgroundBlake2b512::finish() {
+    m_queue->close(false);
+    return m_queue->hasher.finish();
 }
 
 const char *describe(Verdict verdict) {
@@ -136,7 +206,7 @@ void PackageVerifier::restart() {
     m_streamedBytes = 0;
     m_streamed.reset();
     if (m_signature.algorithm == SignatureAlgorithm::HashedFile)
-        m_streamed = std::make_unique<Blake2b512>();
+        m_streamed = std::make_unique<BackgroundBlake2b512>();
 }
 
 Verdict PackageVerifier::verifyFile(const QString &path) {

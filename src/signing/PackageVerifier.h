@@ -34,6 +34,26 @@ private:
     std::unique_ptr<State> m_state;
 };
 
+// BLAKE2b-512 on a thread of its own, so that hashing a download overlaps with receiving
+// it: `update` copies the bytes into a queue (waiting only when more than a few MiB are
+// still unhashed) and returns. Used from one thread.
+class BackgroundBlake2b512 {
+public:
+    BackgroundBlake2b512();
+    // Stops the thread; whatever is still queued is dropped.
+    ~BackgroundBlake2b512();
+    BackgroundBlake2b512(const BackgroundBlake2b512 &) = delete;
+    BackgroundBlake2b512 &operator=(const BackgroundBlake2b512 &) = delete;
+
+    void update(QByteArrayView bytes);
+    // Waits until everything given is hashed; the hasher must not be used afterwards.
+    Blake2b512Digest finish();
+
+private:
+    struct Queue;
+    std::unique_ptr<Queue> m_queue;
+};
+
 enum class Verdict {
     Valid,
     OtherKey,             // the signature names another key id
@@ -71,7 +91,7 @@ private:
 
     PublicKey m_key;
     Signature m_signature;
-    std::unique_ptr<Blake2b512> m_streamed; // "ED" only, and only while the pieces join up
+    std::unique_ptr<BackgroundBlake2b512> m_streamed; // "ED" only, while the pieces join up
     qint64 m_streamedBytes = 0;
 };
 
