@@ -6,6 +6,7 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include <QFile>
 
@@ -73,6 +74,7 @@ Blake2b512Digest Blake2b512::finish() {
 struct BackgroundBlake2b512::Queue {
     // Bounds the copies waiting for the hashing thread when it falls behind.
     static constexpr qsizetype MaxQueuedBytes = qsizetype(16) << 20;
+    static constexpr qsizetype BatchSize = qsizetype(1) << 20;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -81,6 +83,7 @@ struct BackgroundBlake2b512::Queue {
     bool closing = false;
     Blake2b512 hasher;
     std::thread worker;
+    QByteArray batch; // the caller's bytes not yet handed over
 
     void hashUntilClosed() {
         std::unique_lock lock(mutex);
@@ -96,6 +99,15 @@ struct BackgroundBlake2b512::Queue {
             queuedBytes -= piece.size();
             changed.notify_all();
         }
+    }
+    // Queues `piece` for the hashing thread, waiting while too much is still unhashed.
+    void hand(QByteArray piece) {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] { return queuedBytes < MaxQueuedBytes; });
+        queuedBytes += piece.size();
+        pieces.push_back(std::move(piece));
+        lock.unlock();
+        changed.notify_all();
     }
     void close(bool dropQueued) {
         {
@@ -120,17 +132,17 @@ BackgroundBlake2b512::~BackgroundBlake2b512() {
 }
 
 void BackgroundBlake2b512::update(QByteArrayView bytes) {
-    if (bytes.isEmpty())
-        return;
-    std::unique_lock lock(m_queue->mutex);
-    m_queue->changed.wait(lock, [this] { return m_queue->queuedBytes < Queue::MaxQueuedBytes; });
-    m_queue->pieces.push_back(bytes.toByteArray());
-    m_queue->queuedBytes += bytes.size();
-    lock.unlock();
-    m_queue->changed.notify_all();
+    // Pieces are gathered into batches of about 1 MiB: waking the hashing thread for every
+    // few KiB the network delivers would cost more than the hashing.
+    QByteArray &batch = m_queue->batch;
+    batch.append(bytes);
+    if (batch.size() >= Queue::BatchSize)
+        m_queue->hand(std::exchange(batch, QByteArray()));
 }
 
 Blake2b512Digest BackgroundBlake2b512::finish() {
+    if (!m_queue->batch.isEmpty())
+        m_queue->hand(std::exchange(m_queue->batch, QByteArray()));
     m_queue->close(false);
     return m_queue->hasher.finish();
 }
