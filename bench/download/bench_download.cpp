@@ -1,6 +1,8 @@
 // Downloads one address to one file through the download control and the real read service,
 // as the updater does, and prints how long it took and the process's peak memory:
-//   bench_download URL SAVE_PATH
+//   bench_download URL SAVE_PATH [KEY.pub FILE.minisig]
+// With a minisign public key and signature the file is published only after the signature
+// check a copy stamped with that key runs.
 // prints "seconds=S", "bytes=N", "peak_rss_kib=K"; exit status 0 only for a saved file.
 
 #include <cstdio>
@@ -8,10 +10,12 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 
 #include "download/ctlAsyncDownload.h"
 #include "platform/NetworkReadService.h"
+#include "window/PackageSignatureCheck.h"
 
 namespace {
 
@@ -30,12 +34,28 @@ struct Sink final : download::ctlAsyncDownloadEvents {
 int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = QCoreApplication::arguments();
-    if (args.size() != 3) {
-        std::fprintf(stderr, "usage: bench_download URL SAVE_PATH\n");
+    if (args.size() != 3 && args.size() != 5) {
+        std::fprintf(stderr, "usage: bench_download URL SAVE_PATH [KEY.pub FILE.minisig]\n");
         return 2;
     }
     platform::NetworkReadService service;
     download::ctlAsyncDownload control(service);
+    if (args.size() == 5) {
+        QFile key(args[3]);
+        QFile signature(args[4]);
+        if (!key.open(QIODevice::ReadOnly) || !signature.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "bench_download: cannot read the key or the signature\n");
+            return 2;
+        }
+        const QString keyText = QString::fromLatin1(key.readAll());
+        const QByteArray signatureFile = signature.readAll();
+        control.addPublishCheck(
+            [=](const QString &, const QString &) {
+                return window::packageSignatureCheck(keyText, signatureFile,
+                                                     std::make_shared<bool>(false));
+            },
+            download::ctlAsyncDownload::CheckPlace::First);
+    }
     Sink sink;
     control.setEventSink(&sink);
     control.setOverwrite(true);

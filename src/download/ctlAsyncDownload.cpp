@@ -8,6 +8,7 @@
 #include "platform/Events.h"
 #include "platform/Files.h"
 #include "platform/Numbers.h"
+#include "platform/Paths.h"
 #include "platform/PropertyBag.h"
 #include "platform/Text.h"
 
@@ -18,8 +19,10 @@ bool sameUrl(const QString &a, const QString &b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+// The save path is a path of this system (the host builds it from its own folder), so it is
+// never cut at a "\", which may be part of a folder's name.
 QString folderOf(const QString &saveFileName) {
-    return bGetFileString(saveFileName, QStringLiteral("\\"), 2);
+    return platform::systemFolderOf(saveFileName);
 }
 
 } // namespace

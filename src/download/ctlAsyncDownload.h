@@ -63,9 +63,14 @@ public:
     void setEventSink(ctlAsyncDownloadEvents *sink) { m_sink = sink; }
     void setClock(Clock clock) { m_clock = std::move(clock); }
     // Adds a check that every later download to a file must pass before it is published;
-    // checks run in the order they were added, after the zip check.
-    void addPublishCheck(PublishCheckFactory factory) {
-        m_checkFactories.push_back(std::move(factory));
+    // checks run in the order they were added, after the zip check. A check added `First`
+    // runs before all others: a signature check, so that nothing looks inside a package
+    // before its origin is proven.
+    enum class CheckPlace { Last, First };
+    void addPublishCheck(PublishCheckFactory factory, CheckPlace place = CheckPlace::Last) {
+        m_checkFactories.insert(place == CheckPlace::First ? m_checkFactories.begin()
+                                                           : m_checkFactories.end(),
+                                std::move(factory));
     }
 
     // Starts downloading `Url`: into memory without `SaveFileName`, else into that file.

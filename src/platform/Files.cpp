@@ -20,10 +20,10 @@ std::unique_ptr<QFile> createHiddenTemporaryFile(const QString &folder, const QS
         error = QStringLiteral("no folder to create a temporary file in");
         return nullptr;
     }
-    QString base = cutPath(nameHint, QStringLiteral("\\"), 1).value_or(QString());
+    QString base = systemFileNameOf(nameHint);
     if (base.isEmpty() || base.size() > 64)
         base = QStringLiteral("download");
-    const QString prefix = isPathSeparator(folder.back()) ? folder : folder + QLatin1Char('/');
+    const QString prefix = folder.endsWith(u'/') ? folder : folder + QLatin1Char('/');
     QString reason;
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QString name =

@@ -48,6 +48,17 @@ PathStem splitExtension(const QString &path) {
     return {path.left(dot), path.mid(dot + 1)};
 }
 
+QString systemFolderOf(const QString &path) {
+    const qsizetype slash = path.lastIndexOf(u'/');
+    if (slash < 0)
+        return {};
+    return slash == 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+QString systemFileNameOf(const QString &path) {
+    return path.mid(path.lastIndexOf(u'/') + 1);
+}
+
 bool pathExists(const QString &path) {
     struct stat info {};
     return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0;

@@ -39,6 +39,14 @@ struct PathStem {
 };
 PathStem splitExtension(const QString &path);
 
+// The folder of a path the system gave us or that we built ourselves, cut at its last "/"
+// only: "\" is an ordinary character of such names. "/" for a name in the root folder, the
+// empty text for a path without a "/".
+QString systemFolderOf(const QString &path);
+
+// The file name of such a path: everything after its last "/".
+QString systemFileNameOf(const QString &path);
+
 // Whether the file system knows `path` (a folder counts too); false for the empty path. A
 // symbolic link counts as what it is, dangling or not: a name it holds is taken.
 bool pathExists(const QString &path);

@@ -1,7 +1,6 @@
 #include "platform/PropertyBag.h"
 
 #include <cstring>
-#include <set>
 
 #include <QtEndian>
 
@@ -62,38 +61,42 @@ std::optional<PropertyBag> PropertyBag::fromContents(QByteArrayView contents) {
     if (contents.size() < HeaderSize || std::memcmp(contents.data(), ContentsMark, 4) != 0)
         return std::nullopt;
     const auto total = whole.read<qint32>(4);
-    if (!total || *total < HeaderSize || *total > contents.size())
+    if (!total || *total < HeaderSize || *total > contents.size() ||
+        *total > MaxPropertyBagContents)
         return std::nullopt;
 
-    const Cursor block(contents.first(*total));
     PropertyBag bag;
-    std::set<qsizetype> visited;
     qsizetype entry = HeaderSize;
-    // Each entry takes at least 16 bytes, so a well-formed ring is at most this long; the
-    // visited set stops rings that loop back into themselves early.
-    while (block.fits(entry, EntryHeaderSize) && visited.insert(entry).second) {
-        const auto type = *block.read<quint16>(entry);
-        const auto nameLength = *block.read<quint16>(entry + 2);
-        const auto next = *block.read<qint32>(entry + 8);
-        const auto name = block.utf16(entry + EntryHeaderSize, nameLength);
+    // Entries never overlap: an entry's name and value must end before the entry its offset
+    // leads to, and only a forward step continues the walk. The last entry (its offset leads
+    // back, or out of the block) may use the rest of the block. So every decoded byte comes
+    // from its own place in the block and the decoded total never exceeds the block.
+    const QByteArrayView block = contents.first(*total);
+    const Cursor header(block);
+    while (header.fits(entry, EntryHeaderSize)) {
+        const auto type = *header.read<quint16>(entry);
+        const auto nameLength = *header.read<quint16>(entry + 2);
+        const qint64 nextEntry = qint64(entry) + *header.read<qint32>(entry + 8);
+        const bool goesOn = nextEntry > entry && nextEntry < *total;
+        const Cursor room(block.first(goesOn ? static_cast<qsizetype>(nextEntry) : block.size()));
+        const auto name = room.utf16(entry + EntryHeaderSize, nameLength);
         if (!name)
             break;
         const qsizetype valueAt = entry + EntryHeaderSize + 2 * qsizetype(nameLength);
         if (type == PropertyTypeText) {
-            const auto length = block.read<qint32>(valueAt);
-            const auto text = length ? block.utf16(valueAt + 4, *length) : std::nullopt;
+            const auto length = room.read<qint32>(valueAt);
+            const auto text = length ? room.utf16(valueAt + 4, *length) : std::nullopt;
             if (!text)
                 break;
             bag.m_properties.push_back({*name, *text});
         } else if (type == PropertyTypeLong) {
-            const auto value = block.read<qint32>(valueAt);
+            const auto value = room.read<qint32>(valueAt);
             if (!value)
                 break;
             bag.m_properties.push_back({*name, *value});
         }
         // Other value types are stepped over: the ring says where the next entry starts.
-        const qint64 nextEntry = qint64(entry) + next;
-        if (nextEntry == HeaderSize || nextEntry < HeaderSize || nextEntry >= *total)
+        if (!goesOn)
             break;
         entry = static_cast<qsizetype>(nextEntry);
     }

@@ -28,9 +28,11 @@ public:
 
     PropertyBag() = default;
 
-    // Parses untrusted bytes. Nothing when the mark or the total size is wrong. Damaged
-    // entries are never read past the block: the walk along the ring stops at the first
-    // entry that does not fit, and the keys not reached by then are simply absent.
+    // Parses untrusted bytes. Nothing when the mark or the total size is wrong, or the block
+    // is larger than MaxPropertyBagContents. Damaged entries are never read past the block:
+    // the walk along the ring stops at the first entry whose name or value would run past
+    // the block or into the entry after it (entries never overlap), and the keys not
+    // reached by then are simply absent. The decoded text is at most the block's size.
     static std::optional<PropertyBag> fromContents(QByteArrayView contents);
 
     // The value stored under `name` (letter case ignored); nothing when absent.
@@ -52,6 +54,9 @@ public:
 private:
     std::vector<Property> m_properties;
 };
+
+// A bag holds a handful of short texts; a block near this size is damage, not data.
+inline constexpr qsizetype MaxPropertyBagContents = 1 << 20;
 
 // Value types of the format.
 inline constexpr std::uint16_t PropertyTypeLong = 3;

@@ -4,6 +4,8 @@
 
 #include <QByteArray>
 
+#include "platform/PropertyBag.h"
+
 class QIODevice;
 
 // The settings trailer a packaging step appends to an executable:
@@ -15,8 +17,7 @@ class QIODevice;
 namespace platform {
 
 inline constexpr quint16 ByteArrayVariantType = 0x2011;
-// A trailer holds a handful of short texts; anything near this size is damage, not data.
-inline constexpr qint64 MaxTrailerContents = 1 << 20;
+inline constexpr qint64 MaxTrailerContents = MaxPropertyBagContents;
 
 // Where a trailer lies in a file of `fileSize` bytes.
 struct TrailerLocation {

@@ -24,7 +24,9 @@ QString GetFileString(const QString &strPath, const QString &strDelim, std::int3
 QString PathWithBackslash(const QString &path) {
     if (platform::trimBlanks(path).isEmpty())
         return {};
-    if (path.endsWith(u'/') || path.endsWith(u'\\'))
+    // The folder comes from the operating system, where "\" is an ordinary character of a
+    // name: a folder called "prod\" still needs its separator.
+    if (path.endsWith(u'/'))
         return path;
     return path + u'/';
 }

@@ -18,7 +18,8 @@ namespace window {
 // When the delimiter does not occur, styles 0 to 3 give strPath itself.
 QString GetFileString(const QString &strPath, const QString &strDelim, std::int32_t StrStyle);
 
-// The empty text for a blank path; otherwise the path with one separator at its end.
+// The empty text for a blank path; otherwise the path with one "/" at its end. The path is a
+// folder as the system names it: a "\" at its end is part of the folder's name.
 QString PathWithBackslash(const QString &path);
 
 // Whether the file system knows the path (a folder counts); false for the empty path.

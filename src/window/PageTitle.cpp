@@ -3,6 +3,7 @@
 #include <QRegularExpression>
 
 #include "platform/Text.h"
+#include "signing/Minisign.h"
 
 namespace window {
 namespace {
@@ -13,8 +14,8 @@ constexpr qsizetype MetaScanBytes = 2048;
 
 bool unsafeInFileName(QChar c) {
     const char16_t u = c.unicode();
-    return u < 0x20 || u == 0x7F || u == u'/' || u == u'\\' || u == u'<' || u == u'>' ||
-           u == u':' || u == u'"' || u == u'|' || u == u'?' || u == u'*';
+    return c.category() == QChar::Other_Control || u == u'/' || u == u'\\' || u == u'<' ||
+           u == u'>' || u == u':' || u == u'"' || u == u'|' || u == u'?' || u == u'*';
 }
 
 QByteArray charsetParameter(QByteArrayView contentType) {
@@ -23,6 +24,30 @@ QByteArray charsetParameter(QByteArrayView contentType) {
         QRegularExpression::CaseInsensitiveOption);
     const auto match = charset.match(QString::fromLatin1(contentType));
     return match.hasMatch() ? match.captured(1).toLatin1() : QByteArray();
+}
+
+// Characters that change how the text around them is shown or are not shown at all:
+// format characters (bidi controls, zero-width joiners, the byte-order mark, tag characters)
+// and the line and paragraph separators. In a file name they let one name pose as another.
+bool invisibleOrReordering(char32_t c) {
+    return QChar::category(c) == QChar::Other_Format || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+QString withoutInvisibleCharacters(QStringView text) {
+    QString kept;
+    kept.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        qsizetype units = 1;
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            units = 2;
+        }
+        if (!invisibleOrReordering(c))
+            kept.append(text.mid(i, units));
+        i += units - 1;
+    }
+    return kept;
 }
 
 } // namespace
@@ -65,16 +90,50 @@ QString decodePage(const QByteArray &page, const QByteArray &contentType) {
 std::optional<QString> pageTitle(const QString &pageText) {
     QString text = pageText;
     text.remove(u'"');
-    const QString title = GetTextBetween(text, QStringLiteral("h1 title="), QStringLiteral(">"));
+    const QString title = withoutInvisibleCharacters(
+        GetTextBetween(text, QStringLiteral("h1 title="), QStringLiteral(">")));
     const QString trimmed = title.trimmed();
     if (trimmed.isEmpty() || trimmed.count(u'.') == trimmed.size())
         return std::nullopt;
     return title;
 }
 
+std::optional<QByteArray> packageSignature(const QString &pageText) {
+    static const QRegularExpression meta(QStringLiteral(R"(<meta\b[^>]*>)"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression named(
+        QStringLiteral(R"(\bname\s*=\s*["']?package-signature["'\s/>])"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression content(
+        QStringLiteral(R"(\bcontent\s*=\s*(["']?)([^"'\s>]*)\1)"),
+        QRegularExpression::CaseInsensitiveOption);
+    constexpr qsizetype MaxEncodedSize = (signing::MaxSignatureFileSize + 2) / 3 * 4;
+    for (auto it = meta.globalMatch(pageText); it.hasNext();) {
+        const QString tag = it.next().captured(0);
+        if (!named.match(tag).hasMatch())
+            continue;
+        const QString encoded = content.match(tag).captured(2);
+        if (encoded.isEmpty() || encoded.size() > MaxEncodedSize)
+            return std::nullopt;
+        auto decoded = QByteArray::fromBase64Encoding(encoded.toLatin1(),
+                                                      QByteArray::Base64Encoding |
+                                                          QByteArray::AbortOnBase64DecodingErrors);
+        if (!decoded)
+            return std::nullopt;
+        return std::move(decoded.decoded);
+    }
+    return std::nullopt;
+}
+
 QString packageFileName(const QString &title) {
+    QString name = withoutInvisibleCharacters(title);
+    // A leading dot would hide the package from the user's file manager.
+    while (name.startsWith(u'.'))
+        name.remove(0, 1);
+    if (name.isEmpty())
+        name = QStringLiteral("_");
     // Every character takes at least one byte, so this cut loses nothing that could fit.
-    QString name = title.left(MaxTitleBytes);
+    name.truncate(MaxTitleBytes);
     if (!name.isEmpty() && name.back().isHighSurrogate())
         name.chop(1);
     for (QChar &c : name)

@@ -76,6 +76,7 @@ StartupValues deriveStartupValues(const UpdaterSettings &settings, const BuildVa
     });
     v.lShadowMargin = 10;
     v.lHoverRegion = -1;
+    v.strPackagePublicKey = settings.PackagePublicKey;
     v.strActionCaption =
         !v.strPageUrl.isEmpty() && !v.strPackageUrl.isEmpty() ? CaptionCheck : QString();
     return v;

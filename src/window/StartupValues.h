@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include <QString>
 
@@ -49,6 +50,9 @@ struct StartupValues {
     std::int32_t lShadowMargin = 10;
     std::int32_t lHoverRegion = -1;
     QString strActionCaption;
+    // The vendor's minisign public key when the copy carries one: then only a package signed
+    // with it is published.
+    std::optional<QString> strPackagePublicKey;
 };
 
 // The page address ends "/content/<id>.html", the package address

@@ -53,6 +53,7 @@ UpdaterSettings settingsFromBag(const platform::PropertyBag &bag) {
     readInto(u"SoftwareThemeSpecialColor",
              [&](const PropertyValue &v) { s.SoftwareThemeSpecialColor = numericInteger(v); });
     readInto(u"PortalBase", [&](const PropertyValue &v) { s.PortalBase = asText(v); });
+    readInto(u"PackagePublicKey", [&](const PropertyValue &v) { s.PackagePublicKey = asText(v); });
     return s;
 }
 

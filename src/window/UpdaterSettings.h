@@ -22,6 +22,9 @@ struct UpdaterSettings {
     // Overrides the built-in portal base for this copy (demo and tests point it at a
     // portal on 127.0.0.1). Absent in ordinary trailers.
     std::optional<QString> PortalBase;
+    // The vendor's minisign public key (base64 line): a copy that carries one publishes only
+    // packages signed with it. Absent in ordinary trailers.
+    std::optional<QString> PackagePublicKey;
 };
 
 // Converts the bag's values. Each key is its own step: a value that does not convert keeps

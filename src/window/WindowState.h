@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
+#include <QByteArray>
 #include <QString>
 
 #include "window/StartupValues.h"
@@ -18,6 +20,8 @@ struct WindowState : StartupValues {
     QString Tag = QStringLiteral("0"); // "0" compact view, "1" expanded view
     QString strPageTitle;
     QString strPackagePath;
+    // The package signature the product page announced (the .minisig file's bytes).
+    std::optional<QByteArray> packageSignature;
     std::int32_t lLastPercent = 0;
     std::int32_t lPressedRegion = 0;
 };

@@ -7,6 +7,7 @@
 #include "platform/Numbers.h"
 #include "platform/Shell.h"
 #include "window/FileNames.h"
+#include "window/PackageSignatureCheck.h"
 #include "window/PageTitle.h"
 #include "window/WindowState.h"
 
@@ -18,13 +19,27 @@ const QString TextDownloadFailed = QStringLiteral("文件下载失败！");
 const QString TextOpenQuestion =
     QStringLiteral("文件已经完成下载。软件必须解压后才能正常使用，是否用系统默认程序打开软件包？");
 const QString TextSavedHere = QStringLiteral("文件已经下载到当前目录。");
+const QString TextSignatureFailed = QStringLiteral("软件包签名校验失败，文件已删除。");
 
 } // namespace
 
 Workflow::Workflow(WindowState &state, WindowHost &host, const Services &services)
     : m_state(state)
     , m_host(host)
-    , m_services(services) {}
+    , m_services(services) {
+    // A copy that carries its vendor's key publishes only a package signed with it. The
+    // check is made when the package download starts, from the key and the signature the
+    // page announced then.
+    if (m_services.control)
+        m_services.control->addPublishCheck(
+            [this](const QString &url, const QString &) -> std::unique_ptr<download::PublishCheck> {
+                if (url != m_state.strPackageUrl || !m_state.strPackagePublicKey)
+                    return nullptr;
+                return packageSignatureCheck(*m_state.strPackagePublicKey, m_state.packageSignature,
+                                             m_signatureRejected);
+            },
+            download::ctlAsyncDownload::CheckPlace::First);
+}
 
 void Workflow::actionButtonClicked() {
     const QString caption = m_state.strActionCaption;
@@ -52,6 +67,7 @@ void Workflow::StartDownload() {
         m_host.switchViewSize();
     }
     m_savedPackage.clear();
+    *m_signatureRejected = false;
     m_services.control->Download(m_state.strPackageUrl, m_state.strPackagePath);
 }
 
@@ -107,13 +123,14 @@ void Workflow::Finished(const platform::AsyncProperty &X, std::int32_t) {
 }
 
 void Workflow::pageFinished(const platform::AsyncProperty &X) {
-    const std::optional<QString> title =
-        X.succeeded() ? pageTitle(decodePage(X.value, X.contentType.toLatin1())) : std::nullopt;
+    const QString page = X.succeeded() ? decodePage(X.value, X.contentType.toLatin1()) : QString();
+    const std::optional<QString> title = X.succeeded() ? pageTitle(page) : std::nullopt;
     if (!title) {
         checkFailed();
         return;
     }
     m_state.strPageTitle = *title;
+    m_state.packageSignature = packageSignature(page);
     m_state.strPackagePath =
         UniqueFileName(PathWithBackslash(m_services.programFolder) + packageFileName(*title));
     m_state.strActionCaption = CaptionDownload;
@@ -140,8 +157,10 @@ void Workflow::packageFinished(const platform::AsyncProperty &X) {
     // Only a file the control really wrote counts, wherever it had to put it.
     const QString saved = m_savedPackage.isEmpty() ? m_state.strPackagePath : m_savedPackage;
     if (!X.succeeded() || !FileExists(saved)) {
-        m_services.messageBoxes->show(TextDownloadFailed, platform::MessageError,
-                                      m_state.strTitleText);
+        // The publish step has already removed a package it refused.
+        m_services.messageBoxes->show(*m_signatureRejected ? TextSignatureFailed
+                                                           : TextDownloadFailed,
+                                      platform::MessageError, m_state.strTitleText);
         // The version found is still known: the button offers the download again, which
         // resumes from the bytes kept.
         m_state.strActionCaption = CaptionDownload;

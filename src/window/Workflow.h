@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include <QByteArray>
 #include <QString>
@@ -64,6 +65,8 @@ private:
     WindowHost &m_host;
     Services m_services;
     QString m_savedPackage; // where the control really wrote the package
+    // Set by the signature check when it refuses the package being downloaded.
+    std::shared_ptr<bool> m_signatureRejected = std::make_shared<bool>(false);
     bool m_detached = false;
 };
 

@@ -76,7 +76,8 @@ inline qulonglong startUpdater(QProcess &updater, const testsupport::XvfbSession
         updater.start(launcher.first(), launcher.mid(1) << product.exe);
     if (!updater.waitForStarted())
         return 0;
-    const qulonglong window = x.waitForWindow(QStringLiteral("KIV UPDATE"));
+    // Generous: a loaded CI machine may take long to start a Qt program under Xvfb.
+    const qulonglong window = x.waitForWindow(QStringLiteral("KIV UPDATE"), 30000);
     if (window != 0)
         settledScreenshot(x);
     return window;

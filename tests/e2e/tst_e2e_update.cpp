@@ -4,8 +4,21 @@
 #include <QTest>
 
 #include "E2eKit.h"
+#include "support/MinisignKit.h"
 
 using testsupport::XvfbSession;
+
+namespace {
+
+enum class Signing {
+    None,       // a copy without a key
+    Signed,     // a copy with the vendor's key, the page announces the package's signature
+    OtherBytes, // the same, but the portal serves other bytes than were signed
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(Signing)
 
 // The whole road of a check and a download with the real updater under a private X server:
 // the demo portal serves the page and the package, xdotool clicks where the layout puts the
@@ -15,11 +28,16 @@ class tst_E2eUpdate : public QObject {
 private slots:
     void checkDownloadAndAnswer_data() {
         QTest::addColumn<bool>("openIt");
-        QTest::newRow("yes opens the package") << true;
-        QTest::newRow("no tells where it is") << false;
+        QTest::addColumn<Signing>("signing");
+        QTest::newRow("yes opens the package") << true << Signing::None;
+        QTest::newRow("no tells where it is") << false << Signing::None;
+        QTest::newRow("signed copy, signed package") << true << Signing::Signed;
+        QTest::newRow("signed copy, bytes differ from the signed ones")
+            << true << Signing::OtherBytes;
     }
     void checkDownloadAndAnswer() {
         QFETCH(bool, openIt);
+        QFETCH(Signing, signing);
         if (!XvfbSession::toolsAvailable())
             QSKIP("Xvfb, xdotool or imagemagick is not installed");
         XvfbSession x;
@@ -27,11 +45,32 @@ private slots:
         e2e::Product product;
 
         const QByteArray package = e2e::randomPackage(700 * 1024);
+        const QString packageFile = product.dir.filePath(QStringLiteral("served.bin"));
+        QFile served(packageFile);
+        QVERIFY(served.open(QIODevice::WriteOnly) && served.write(package) == package.size());
+        served.close();
+        QStringList portalArgs{"--port",         "0",        "--id",      "77",
+                               "--title",        "Demo 2.1", "--package", packageFile,
+                               "--page-charset", "GBK"};
+        QStringList stampArgs{"--name", "E2E", "--id", "77", "--style", "27"};
+        if (signing != Signing::None) {
+            // The vendor's key pair and signature, made by the real minisign tool.
+            const QString vendor = product.dir.filePath(QStringLiteral("vendor"));
+            const QString signature = product.dir.filePath(QStringLiteral("served.minisig"));
+            QVERIFY(testsupport::makeMinisignKey(vendor));
+            QVERIFY(testsupport::minisignFile(packageFile, vendor, signature));
+            portalArgs << "--signature" << signature;
+            stampArgs << "--public-key" << vendor + QStringLiteral(".pub");
+            if (signing == Signing::OtherBytes) {
+                QVERIFY(served.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                QVERIFY(served.write(testsupport::zipArchive("not what was signed")) > 0);
+                served.close();
+            }
+        }
         e2e::PortalProcess portal;
-        const QString base = e2e::servePackage(portal, product, package, QStringLiteral("77"),
-                                               {"--page-charset", "GBK"});
+        const QString base = portal.start(portalArgs);
         QVERIFY(!base.isEmpty());
-        QVERIFY(product.stamp({"--name", "E2E", "--id", "77", "--style", "27", "--portal", base}));
+        QVERIFY(product.stamp(stampArgs << "--portal" << base));
 
         // The desktop's opener, replaced by one that writes down what it was asked to open.
         const QString bin = product.dir.filePath(QStringLiteral("bin"));
@@ -52,6 +91,25 @@ private slots:
         QCOMPARE(x.windowGeometry(window).size(), QSize(460, 220));
         const qulonglong question = e2e::checkAndDownload(x, window);
         QVERIFY(question != 0);
+        if (signing == Signing::OtherBytes) {
+            // "软件包签名校验失败，文件已删除。" with OK; the window stays, and nothing was
+            // published or left behind.
+            e2e::keepShot(x.screenshot(), QStringLiteral("update-signature-failed"));
+            QCOMPARE(QDir(product.dir.path()).entryList({QStringLiteral("*.zip")}), QStringList());
+            x.run(QStringLiteral("xdotool"),
+                  {QStringLiteral("windowfocus"), QStringLiteral("--sync"),
+                   QString::number(question), QStringLiteral("key"), QStringLiteral("--window"),
+                   QString::number(question), QStringLiteral("Return")});
+            QTRY_VERIFY_WITH_TIMEOUT(x.waitForWindow(QStringLiteral("更新工具"), 100) == 0, 10000);
+            QCOMPARE(updater.state(), QProcess::Running);
+            QCOMPARE(x.windowGeometry(window).size(), QSize(460, 220));
+            const QStringList left = QDir(product.dir.path()).entryList(QDir::Files | QDir::Hidden);
+            QCOMPARE(left.filter(u".zip"_qs), QStringList());
+            QCOMPARE(left.filter(u".part"_qs), QStringList());
+            updater.terminate();
+            QVERIFY(updater.waitForFinished(10000));
+            return;
+        }
         e2e::keepShot(x.screenshot(), QStringLiteral("update-question"));
         const QString saved = product.dir.filePath(QStringLiteral("Demo_2.1.zip"));
         QFile file(saved);

@@ -1,8 +1,10 @@
 // Feeds arbitrary page bytes and Content-Type values through the decoding, the title
-// extraction and the file-name derivation that a finished check runs.
+// extraction, the announced signature and the file-name derivation that a finished check
+// runs.
 #include <cstddef>
 #include <cstdint>
 
+#include "signing/Minisign.h"
 #include "window/PageTitle.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
@@ -14,8 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const QString text = window::decodePage(bytes, contentType);
     if (const auto title = window::pageTitle(text)) {
         const QString name = window::packageFileName(*title);
-        if (name.contains(u'/') || name.contains(u'\\') || name.contains(QChar(0)))
+        if (name.contains(u'/') || name.contains(u'\\') || name.contains(QChar(0)) ||
+            name.startsWith(u'.'))
             __builtin_trap();
+        for (QChar c : name)
+            if (c.category() == QChar::Other_Format || c == QChar(0x2028) || c == QChar(0x2029))
+                __builtin_trap();
     }
+    if (const auto signature = window::packageSignature(text))
+        if (signature->size() > signing::MaxSignatureFileSize)
+            __builtin_trap();
     return 0;
 }

@@ -138,6 +138,37 @@ private slots:
         QByteArray negativeValue = good;
         putLe32(negativeValue, 8 + 12 + 24, -2);
         QTest::newRow("negative value length") << negativeValue << true << QStringList();
+        QByteArray overlapping = good;
+        putLe32(overlapping, 8 + 8, 12); // the second entry would start inside the first's name
+        QTest::newRow("next entry inside this one") << overlapping << true << QStringList();
+        QByteArray nameIntoNext = good;
+        nameIntoNext[8 + 56 + 2] = 20; // "softwareid" is 10 units; 20 run into the third entry
+        QTest::newRow("name running into the next entry")
+            << nameIntoNext << true << QStringList{"SoftwareName"};
+        QByteArray valueIntoNext = good;
+        putLe32(valueIntoNext, 8 + 12 + 24, 20); // "Convert1" is 8 units
+        QTest::newRow("value running into the next entry")
+            << valueIntoNext << true << QStringList();
+        QByteArray backwards = good;
+        putLe32(backwards, 8 + 56 + 48 + 8, -48); // the third entry leads back to the second
+        QTest::newRow("step back into an earlier entry")
+            << backwards << true << QStringList{"SoftwareName", "SoftwareID", "SoftwareThemeStyle"};
+        // A block of the largest size, all of it entries 12 bytes apart that each claim a name
+        // of 65 535 units: read as overlapping entries, it would decode to gigabytes.
+        QByteArray bomb(MaxPropertyBagContents, '\0');
+        bomb.replace(0, 4, good.left(4));
+        putLe32(bomb, 4, bomb.size());
+        for (qsizetype at = 8; at + 12 <= bomb.size(); at += 12) {
+            bomb[at] = 8;
+            bomb[at + 2] = '\xFF';
+            bomb[at + 3] = '\xFF';
+            putLe32(bomb, at + 8, 12);
+        }
+        QTest::newRow("overlapping entries with the longest names")
+            << bomb << true << QStringList();
+        QByteArray oversized = good + QByteArray(MaxPropertyBagContents, '\0');
+        putLe32(oversized, 4, oversized.size());
+        QTest::newRow("block over the size limit") << oversized << false << QStringList();
         QTest::newRow("intact") << good << true << all;
     }
     void damagedContents() {

@@ -87,6 +87,11 @@ class tst_Portal : public QObject {
     QTemporaryDir m_dir;
     QByteArray m_package;
     QString m_packagePath;
+    QString m_signaturePath;
+    // A signature file in the right form (the portal only announces it; it checks nothing).
+    const QByteArray m_signature =
+        "untrusted comment: test\n" + ("ED" + QByteArray(72, '\7')).toBase64() +
+        "\ntrusted comment: file:demo.zip\n" + QByteArray(64, '\5').toBase64() + "\n";
 
 private slots:
     void initTestCase() {
@@ -96,6 +101,9 @@ private slots:
         QFile file(m_packagePath);
         QVERIFY(file.open(QIODevice::WriteOnly));
         QCOMPARE(file.write(m_package), m_package.size());
+        m_signaturePath = m_dir.filePath(QStringLiteral("demo.zip.minisig"));
+        QFile signature(m_signaturePath);
+        QVERIFY(signature.open(QIODevice::WriteOnly) && signature.write(m_signature) > 0);
     }
 
     void servesPageAndPackage_data() {
@@ -111,6 +119,9 @@ private slots:
         QTest::newRow("throttled")
             << QStringList{QStringLiteral("--throttle"), QStringLiteral("100")}
             << QStringLiteral("Slow 1.0") << QByteArray("Slow 1.0") << QByteArray("UTF-8");
+        QTest::newRow("signed") << QStringList{QStringLiteral("--signature"), m_signaturePath}
+                                << QStringLiteral("Signed 1.0") << QByteArray("Signed 1.0")
+                                << QByteArray("UTF-8");
     }
     void servesPageAndPackage() {
         QFETCH(QStringList, extra);
@@ -132,6 +143,11 @@ private slots:
                  std::optional<QString>(title));
         QCOMPARE(window::pageTitle(window::decodePage(page.body, "text/html")),
                  std::optional<QString>(title)); // the page's own meta says it too
+        const auto signature = window::packageSignature(window::decodePage(page.body, "text/html"));
+        if (extra.contains(u"--signature"_qs))
+            QCOMPARE(signature, std::optional<QByteArray>(m_signature));
+        else
+            QVERIFY(!signature);
 
         const Fetched package = fetch(portal.base + u"/download/d_load.php?d_id=42&down_id=1"_qs);
         QCOMPARE(package.status, 200);
@@ -215,6 +231,11 @@ private slots:
         QTest::newRow("unknown option") << with({u"--colour"_qs, u"red"_qs}) << 2 << u"colour"_qs;
         QTest::newRow("stray argument")
             << with({}) + QStringList{u"extra"_qs} << 2 << u"unexpected argument extra"_qs;
+        QTest::newRow("missing signature file")
+            << with({u"--signature"_qs, m_dir.filePath(u"none.minisig"_qs)}) << 2
+            << u"cannot read the signature"_qs;
+        QTest::newRow("signature file of another kind")
+            << with({u"--signature"_qs, m_packagePath}) << 2 << u"is no minisign signature"_qs;
         QTest::newRow("missing package file")
             << with({u"--package"_qs, m_dir.filePath(u"none.zip"_qs)}) << 3
             << u"cannot read the package"_qs;

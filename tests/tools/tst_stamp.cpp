@@ -1,10 +1,16 @@
+#include <sys/stat.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 
 #include "platform/Application.h"
+#include "platform/PropertyBag.h"
+#include "platform/SettingsTrailer.h"
+#include "support/MinisignKit.h"
 #include "window/StartupValues.h"
 #include "window/UpdaterSettings.h"
 
@@ -23,6 +29,23 @@ Run stamp(const QStringList &args) {
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
+}
+
+// A copy whose 1 MiB trailer holds entries 12 bytes apart, each claiming a 65 535-unit
+// name: read as overlapping entries, it decodes to gigabytes.
+QString overlappingTrailer(const QString &file) {
+    QByteArray contents(platform::MaxPropertyBagContents, '\0');
+    contents.replace(0, 4, QByteArray("\x93\xB2\x00\x00", 4));
+    qToLittleEndian<qint32>(qint32(contents.size()), contents.data() + 4);
+    for (qsizetype at = 8; at + 12 <= contents.size(); at += 12) {
+        qToLittleEndian<quint16>(8, contents.data() + at);
+        qToLittleEndian<quint16>(0xFFFF, contents.data() + at + 2);
+        qToLittleEndian<qint32>(12, contents.data() + at + 8);
+    }
+    QFile out(file);
+    out.open(QIODevice::WriteOnly);
+    out.write(QByteArray(100, 'x') + platform::makeTrailer(contents, 100));
+    return file;
 }
 
 } // namespace
@@ -96,6 +119,50 @@ private slots:
         QCOMPARE(QFileInfo(out).permissions(), QFileInfo(in).permissions());
     }
 
+    // The vendor's minisign key, as a .pub file or as its base64 line; anything else is a
+    // usage error.
+    void publicKey_data() {
+        QTest::addColumn<bool>("asFile");
+        QTest::addColumn<QByteArray>("damage"); // replaces the key line when not empty
+        QTest::newRow(".pub file") << true << QByteArray();
+        QTest::newRow("base64 line") << false << QByteArray();
+        QTest::newRow("damaged line") << false << QByteArray("RWQ-not-a-key");
+        QTest::newRow("damaged file") << true << QByteArray("untrusted comment: x\nRWQ=");
+    }
+    void publicKey() {
+        QFETCH(bool, asFile);
+        QFETCH(QByteArray, damage);
+        const QString stem = path("vendor");
+        QVERIFY2(testsupport::makeMinisignKey(stem), "the minisign tool is needed");
+        const QByteArray line = testsupport::readAll(stem + u".pub"_qs).split('\n').value(1);
+        QString argument = QString::fromLatin1(damage.isEmpty() ? line : damage);
+        if (asFile) {
+            argument = stem + u".pub"_qs;
+            if (!damage.isEmpty()) {
+                QFile pub(argument);
+                QVERIFY(pub.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                pub.write(damage);
+            }
+        }
+        const QString copy = path("signed-copy");
+        QFile::remove(copy);
+        const Run w = stamp(
+            {"write", UPDATER_EXE, copy, "--name", "Demo", "--id", "7", "--public-key", argument});
+        if (!damage.isEmpty()) {
+            QCOMPARE(w.exitCode, 2);
+            QCOMPARE(w.err.count(u'\n'), 1);
+            QVERIFY2(w.err.contains(u"--public-key"), qPrintable(w.err));
+            QVERIFY(!QFileInfo::exists(copy));
+            return;
+        }
+        QCOMPARE(w.exitCode, 0);
+        QCOMPARE(stamp({"show", copy}).out,
+                 u"SoftwareName=Demo\nSoftwareID=7\nPackagePublicKey="_qs +
+                     QString::fromLatin1(line) + u"\n"_qs);
+        QCOMPARE(window::readUpdaterSettings(copy).PackagePublicKey,
+                 std::optional<QString>(QString::fromLatin1(line)));
+    }
+
     void rejectsBadInput_data() {
         QTest::addColumn<QStringList>("args");
         const QString in = QStringLiteral(UPDATER_EXE);
@@ -122,7 +189,19 @@ private slots:
             << QStringList{"write", path("no-such-file"), out, "--name", "A", "--id", "1"};
         QTest::newRow("output folder missing")
             << QStringList{"write", in, path("no-dir/out"), "--name", "A", "--id", "1"};
+        QFile(path("empty")).open(QIODevice::WriteOnly);
+        QTest::newRow("empty input")
+            << QStringList{"write", path("empty"), out, "--name", "A", "--id", "1"};
+        QVERIFY(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600) == 0);
+        QTest::newRow("FIFO input")
+            << QStringList{"write", path("fifo"), out, "--name", "A", "--id", "1"};
+        QTest::newRow("endless device input")
+            << QStringList{"write", "/dev/zero", out, "--name", "A", "--id", "1"};
+        QTest::newRow("folder input")
+            << QStringList{"write", m_dir.path(), out, "--name", "A", "--id", "1"};
         QTest::newRow("show without trailer") << QStringList{"show", in};
+        QTest::newRow("show a trailer of overlapping entries")
+            << QStringList{"show", overlappingTrailer(path("overlapping"))};
         QTest::newRow("show missing file") << QStringList{"show", path("no-such-file")};
     }
     void rejectsBadInput() {

@@ -68,6 +68,12 @@ private slots:
         QTest::newRow("dots only") << "<h1 title=\"..\">" << false << "";
         QTest::newRow("dots and blanks") << "<h1 title=\" . \">" << false << "";
         QTest::newRow("dots inside are fine") << "<h1 title=\"..v2\">" << true << "..v2";
+        QTest::newRow("bidi override removed")
+            << u"<h1 title=\"Demo\u202Egnp.exe\">"_qs << true << "Demognp.exe";
+        QTest::newRow("only invisible characters")
+            << u"<h1 title=\"\u200B\uFEFF\u2066\">"_qs << false << "";
+        QTest::newRow("separators and a tag character removed")
+            << u"<h1 title=\"A\u0085B\u2028C\u2029D\U000E0041\">"_qs << true << "ABCD";
     }
     void pageTitle() {
         QFETCH(QString, page);
@@ -78,6 +84,33 @@ private slots:
             QTEST(*title, "title");
     }
 
+    void packageSignature_data() {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QByteArray>("signature"); // empty: none
+        const QByteArray file = "untrusted comment: x\nRUQ=\ntrusted comment: y\nAA==\n";
+        const QString encoded = QString::fromLatin1(file.toBase64());
+        QTest::newRow("double quotes")
+            << "<head><meta name=\"package-signature\" content=\"" + encoded + "\"></head>" << file;
+        QTest::newRow("content first, single quotes, upper case")
+            << "<META CONTENT='" + encoded + "' NAME='package-signature' />" << file;
+        QTest::newRow("none") << "<meta name=\"description\" content=\"" + encoded + "\">"
+                              << QByteArray();
+        QTest::newRow("longer name is another name")
+            << "<meta name=\"package-signature-old\" content=\"" + encoded + "\">" << QByteArray();
+        QTest::newRow("not base64")
+            << "<meta name=\"package-signature\" content=\"@@@@\">" << QByteArray();
+        QTest::newRow("empty") << "<meta name=\"package-signature\" content=\"\">" << QByteArray();
+        QTest::newRow("larger than a signature file")
+            << "<meta name=\"package-signature\" content=\"" + QString(5468, u'A') + "\">"
+            << QByteArray();
+    }
+    void packageSignature() {
+        QFETCH(QString, page);
+        QFETCH(QByteArray, signature);
+        const auto found = window::packageSignature(page);
+        QCOMPARE(found.value_or(QByteArray()), signature);
+    }
+
     void packageFileName_data() {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("name");
@@ -86,9 +119,21 @@ private slots:
         QTest::newRow("other characters stay") << "转换器 v2.1-beta(x)"
                                                << "转换器_v2.1-beta(x).zip";
         QTest::newRow("traversal") << "../../etc/passwd"
-                                   << ".._.._etc_passwd.zip";
+                                   << "_.._etc_passwd.zip";
         QTest::newRow("backslash traversal") << "..\\..\\x"
-                                             << ".._.._x.zip";
+                                             << "_.._x.zip";
+        QTest::newRow("no hidden file") << ". ."
+                                        << "_..zip";
+        QTest::newRow("dot behind an invisible character") << u"\u200B.x"_qs << "x.zip";
+        QTest::newRow("nothing left") << u".\u202E."_qs << "_.zip";
+        QTest::newRow("bidi controls")
+            << u"Demo\u202Egnp.exe\u202A\u202B\u202C\u202D"_qs << "Demognp.exe.zip";
+        QTest::newRow("isolates and marks")
+            << u"a\u2066b\u2067c\u2068d\u2069e\u200Ef\u200Fg"_qs << "abcdefg.zip";
+        QTest::newRow("zero-width and byte-order mark")
+            << u"a\u200Bb\u200Cc\u200Dd\uFEFFe"_qs << "abcde.zip";
+        QTest::newRow("line separators") << u"a\u0085b\u2028c\u2029d"_qs << "abcd.zip";
+        QTest::newRow("C1 control") << u"a\u0090b"_qs << "a_b.zip";
         QTest::newRow("absolute") << "/tmp/evil"
                                   << "_tmp_evil.zip";
         QTest::newRow("control characters") << QString("a\tb\nc") + QChar(0) + "d"

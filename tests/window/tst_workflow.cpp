@@ -10,8 +10,10 @@
 #include "download/FakeReadService.h"
 #include "download/ctlAsyncDownload.h"
 #include "platform/NetworkReadService.h"
+#include "support/MinisignKit.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestPortal.h"
+#include "support/ZipArchive.h"
 #include "window/FakeWindowHost.h"
 #include "window/Interaction.h"
 #include "window/Workflow.h"
@@ -33,6 +35,7 @@ const QString DownloadFailed = QStringLiteral("文件下载失败！");
 const QString OpenQuestion =
     QStringLiteral("文件已经完成下载。软件必须解压后才能正常使用，是否用系统默认程序打开软件包？");
 const QString SavedHere = QStringLiteral("文件已经下载到当前目录。");
+const QString SignatureFailed = QStringLiteral("软件包签名校验失败，文件已删除。");
 
 QByteArray productPage(const QByteArray &title, const QByteArray &head = QByteArray()) {
     return "<html><head>" + head + "</head><body><div><h1 title=\"" + title + "\">" + title +
@@ -78,7 +81,15 @@ struct Rig {
     std::unique_ptr<Interaction> interaction;
     qsizetype drawsAtUnload = -1;
 
-    Rig(platform::ReadService &service, const QString &pageUrl, const QString &packageUrl) {
+    QString programFolder = dir.path();
+
+    // `subfolder`: the program's folder below the scratch folder, created here.
+    Rig(platform::ReadService &service, const QString &pageUrl, const QString &packageUrl,
+        const QString &subfolder = {}) {
+        if (!subfolder.isEmpty()) {
+            programFolder = dir.filePath(subfolder);
+            QDir().mkpath(programFolder);
+        }
         state.strPageUrl = pageUrl;
         state.strPackageUrl = packageUrl;
         state.strTitleText = Title;
@@ -87,7 +98,8 @@ struct Rig {
         host.setLast(Title, AuthorLinkText, 0);
         control = std::make_unique<download::ctlAsyncDownload>(service);
         workflow = std::make_unique<Workflow>(
-            state, host, Workflow::Services{control.get(), &boxes, &shell, dir.path(), AuthorPage});
+            state, host,
+            Workflow::Services{control.get(), &boxes, &shell, programFolder, AuthorPage});
         control->setEventSink(workflow.get());
         interaction = std::make_unique<Interaction>(state, host, *workflow);
         // As the window does: after unload the workflow draws no more.
@@ -121,21 +133,53 @@ struct NetRig {
     platform::NetworkReadService service;
     std::unique_ptr<Rig> rig;
 
-    NetRig() {
+    explicit NetRig(const QString &subfolder = {}) {
         if (!portal.listen())
             return;
         service.setRetryWait(
             [](std::chrono::milliseconds) { return std::chrono::milliseconds(0); });
         rig = std::make_unique<Rig>(service, portal.url(QString::fromLatin1(PagePath)),
-                                    portal.url(QString::fromLatin1(PackagePath)));
+                                    portal.url(QString::fromLatin1(PackagePath)), subfolder);
     }
     ~NetRig() { rig.reset(); }
+
+    // The copy carries `publicKey` (none when empty); the page offers "Demo 2.1" and
+    // announces `signature` (none when empty).
+    void serveSignedPage(const QString &publicKey, const QByteArray &signature) {
+        if (!publicKey.isEmpty())
+            rig->state.strPackagePublicKey = publicKey;
+        const QByteArray meta =
+            signature.isEmpty()
+                ? QByteArray()
+                : "<meta name=\"package-signature\" content=\"" + signature.toBase64() + "\">";
+        portal.route(PagePath, PortalResponse::ok(productPage("Demo 2.1", meta), "text/html"));
+    }
 };
 
 } // namespace
 
 class tst_Workflow : public QObject {
     Q_OBJECT
+
+    // Two vendor key pairs made by the minisign tool, and the public key line of the first.
+    QTemporaryDir m_keys;
+    QString m_keyA;
+    QString m_keyB;
+    QString m_publicKeyA;
+
+    // The .minisig file minisign makes for `package` with the secret key `stem`.key.
+    QByteArray signedBy(const QByteArray &package, const QString &stem, bool wholeFile = false) {
+        const QString file = m_keys.filePath(u"package.zip"_qs);
+        QFile out(file);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(package) < 0)
+            return {};
+        out.close();
+        const QString signature = file + u".minisig"_qs;
+        QFile::remove(signature);
+        return testsupport::minisignFile(file, stem, signature, wholeFile)
+                   ? testsupport::readAll(signature)
+                   : QByteArray();
+    }
 
     // Clicks the action button in the ready-to-check state and waits for the check to end.
     static bool runCheck(Rig &rig) {
@@ -160,6 +204,15 @@ class tst_Workflow : public QObject {
     }
 
 private slots:
+    void initTestCase() {
+        m_keyA = m_keys.filePath(u"a"_qs);
+        m_keyB = m_keys.filePath(u"b"_qs);
+        QVERIFY2(testsupport::makeMinisignKey(m_keyA) && testsupport::makeMinisignKey(m_keyB),
+                 "the minisign tool is needed (scripts/setup installs it)");
+        m_publicKeyA =
+            QString::fromLatin1(testsupport::readAll(m_keyA + u".pub"_qs).split('\n').value(1));
+    }
+
     void wholeRoad_data() {
         QTest::addColumn<int>("answer");
         QTest::newRow("Yes opens the package") << platform::AnswerYes;
@@ -258,9 +311,14 @@ private slots:
             << productPage("Demo-2.1+(x)[y]") << QByteArray("text/html") << u"Demo-2.1+(x)[y]"_qs
             << u"Demo-2.1+(x)[y].zip"_qs;
         QTest::newRow("parent folders") << productPage("../../evil") << QByteArray("text/html")
-                                        << u"../../evil"_qs << u".._.._evil.zip"_qs;
+                                        << u"../../evil"_qs << u"_.._evil.zip"_qs;
         QTest::newRow("backslashes") << productPage("..\\..\\evil") << QByteArray("text/html")
-                                     << u"..\\..\\evil"_qs << u".._.._evil.zip"_qs;
+                                     << u"..\\..\\evil"_qs << u"_.._evil.zip"_qs;
+        QTest::newRow("right-to-left override")
+            << productPage(u"Demo\u202Egnp.exe"_qs.toUtf8())
+            << QByteArray("text/html; charset=utf-8") << u"Demognp.exe"_qs << u"Demognp.exe.zip"_qs;
+        QTest::newRow("dots that would hide the file")
+            << productPage(". .") << QByteArray("text/html") << u". ."_qs << u"_..zip"_qs;
         QTest::newRow("absolute path") << productPage("/etc/passwd") << QByteArray("text/html")
                                        << u"/etc/passwd"_qs << u"_etc_passwd.zip"_qs;
         QTest::newRow("drive and wildcards") << productPage("C:\\x*?|<y") << QByteArray("text/html")
@@ -284,6 +342,44 @@ private slots:
                                 "content=\"text/html; charset=gb2312\">")
             << QByteArray("text/html") << chinese << u"演示_2.1.zip"_qs;
     }
+
+    // The program's folder is used as the system names it: a "\" in it is part of a name.
+    void programFolders_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("sibling");
+        QTest::newRow("ends in a backslash, sibling without it") << "prod\\"
+                                                                 << "prod";
+        QTest::newRow("ends in a backslash, alone") << "prod\\"
+                                                    << "";
+        QTest::newRow("backslash inside") << "a\\b"
+                                          << "a";
+    }
+    void programFolders() {
+        QFETCH(QString, folder);
+        QFETCH(QString, sibling);
+        NetRig net(folder);
+        QVERIFY(net.rig);
+        Rig &rig = *net.rig;
+        if (!sibling.isEmpty())
+            QVERIFY(QDir(rig.dir.path()).mkdir(sibling));
+        const QByteArray package = randomPackage(4096);
+        net.portal.route(PagePath, PortalResponse::ok(productPage("Demo 2.1"), "text/html"));
+        net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
+        QVERIFY(runCheck(rig));
+        const QString path = rig.programFolder + u"/Demo_2.1.zip"_qs;
+        QCOMPARE(rig.state.strPackagePath, path);
+        QVERIFY(runDownload(rig));
+        QCOMPARE(rig.boxes.shown.value(0).text, OpenQuestion + u"\r\n\r\nDemo_2.1.zip"_qs);
+        QCOMPARE(contentsOf(path), package);
+        QStringList expected{folder};
+        if (!sibling.isEmpty())
+            expected << sibling;
+        expected.sort();
+        QCOMPARE(entriesOf(rig.dir.path()), expected);
+        if (!sibling.isEmpty())
+            QVERIFY(entriesOf(rig.dir.filePath(sibling)).isEmpty());
+    }
+
     void pageTitles() {
         QFETCH(QByteArray, page);
         QFETCH(QByteArray, contentType);
@@ -406,30 +502,65 @@ private slots:
         QCOMPARE(rig.boxes.shown.size(), 1);
     }
 
-    // A download that did not write the package says so, and offers to download again: the
-    // next try, from the same card, gets the package.
+    // A download that did not write the package says so and offers to download again.
+    // Every failed download, and every package a copy with a vendor key refuses, ends the
+    // same way: one error box, nothing in the folder, the failed state with 开始下载.
     void downloadFails_data() {
         QTest::addColumn<PortalResponse>("response");
-        const QByteArray package = randomPackage(64 * 1024);
+        QTest::addColumn<QString>("publicKey");    // stamped; empty: the copy carries none
+        QTest::addColumn<QByteArray>("signature"); // announced on the page; empty: none
+        QTest::addColumn<QString>("message");
+        const QByteArray package = randomBytes(64 * 1024);
         const PortalResponse whole = PortalResponse::ok(package, "application/zip");
-        QTest::newRow("package 404") << PortalResponse::notFound();
-        QTest::newRow("server error") << PortalResponse::serverError();
-        QTest::newRow("truncated package") << PortalResponse(whole).closingAfter(40000);
+        QTest::newRow("package 404")
+            << PortalResponse::notFound() << QString() << QByteArray() << DownloadFailed;
+        QTest::newRow("server error")
+            << PortalResponse::serverError() << QString() << QByteArray() << DownloadFailed;
+        QTest::newRow("truncated package") << PortalResponse(whole).closingAfter(40000) << QString()
+                                           << QByteArray() << DownloadFailed;
         QTest::newRow("shorter than announced")
-            << PortalResponse(whole).withContentLength(package.size() + 100);
+            << PortalResponse(whole).withContentLength(package.size() + 100) << QString()
+            << QByteArray() << DownloadFailed;
+
+        const QByteArray zip = randomPackage(64 * 1024);
+        const PortalResponse served = PortalResponse::ok(zip, "application/zip");
+        const QByteArray good = signedBy(zip, m_keyA);
+        QTest::newRow("signed copy, package 404")
+            << PortalResponse::notFound() << m_publicKeyA << good << DownloadFailed;
+        QTest::newRow("signed copy, no signature on the page")
+            << served << m_publicKeyA << QByteArray() << SignatureFailed;
+        QTest::newRow("signed copy, malformed signature")
+            << served << m_publicKeyA << QByteArray("untrusted comment: x\nnot base64\n")
+            << SignatureFailed;
+        QTest::newRow("signed copy, another key's signature")
+            << served << m_publicKeyA << signedBy(zip, m_keyB) << SignatureFailed;
+        QTest::newRow("signed copy, bytes differ from the signed ones")
+            << PortalResponse::ok(testsupport::zipArchive("other bytes"), "application/zip")
+            << m_publicKeyA << good << SignatureFailed;
+        QTest::newRow("signed copy, bytes that are no zip either")
+            << whole << m_publicKeyA << good << SignatureFailed;
+        QTest::newRow("signed copy, changed trusted comment")
+            << served << m_publicKeyA
+            << QByteArray(good).replace("trusted comment: ", "trusted comment: x")
+            << SignatureFailed;
+        QTest::newRow("unusable stamped key")
+            << served << u"RWQ-broken"_qs << good << SignatureFailed;
     }
     void downloadFails() {
         QFETCH(PortalResponse, response);
+        QFETCH(QString, publicKey);
+        QFETCH(QByteArray, signature);
+        QFETCH(QString, message);
         NetRig net;
         QVERIFY(net.rig);
         Rig &rig = *net.rig;
-        net.portal.route(PagePath, PortalResponse::ok(productPage("Demo 2.1"), "text/html"));
+        net.serveSignedPage(publicKey, signature);
         net.portal.route(PackagePath, response);
 
         QVERIFY(runCheck(rig));
         QVERIFY(runDownload(rig));
         QCOMPARE(rig.boxes.shown.size(), 1);
-        QCOMPARE(rig.boxes.shown[0].text, DownloadFailed);
+        QCOMPARE(rig.boxes.shown[0].text, message);
         QCOMPARE(rig.boxes.shown[0].style, int(platform::MessageError));
         QCOMPARE(rig.boxes.shown[0].caption, Title);
         QCOMPARE(rig.state.strActionCaption, CaptionDownload);
@@ -442,12 +573,50 @@ private slots:
         QVERIFY2(entriesOf(rig.dir.path()).isEmpty(),
                  qPrintable(entriesOf(rig.dir.path()).join(u' ')));
 
+        // The next try, from the same card, gets the package (a copy without a key: a signed
+        // one would need the page's signature of the new bytes).
+        if (!publicKey.isEmpty())
+            return;
         const QByteArray package = randomPackage(64 * 1024);
         net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
         QVERIFY(rig.clickAction());
         QVERIFY(QTest::qWaitFor([&] { return rig.boxes.shown.size() >= 2; }, 15000));
         QVERIFY(rig.boxes.shown[1].text.startsWith(OpenQuestion));
         QVERIFY(contentsOf(rig.state.strPackagePath) == package);
+    }
+
+    // A package with a valid signature by the stamped key takes the ordinary road; a copy
+    // without a key ignores whatever the page announces.
+    void verifiedPackages_data() {
+        QTest::addColumn<QString>("publicKey");
+        QTest::addColumn<bool>("wholeFile");
+        QTest::addColumn<bool>("announced");
+        QTest::newRow("hashed signature (ED)") << m_publicKeyA << false << true;
+        QTest::newRow("whole-file signature (Ed)") << m_publicKeyA << true << true;
+        QTest::newRow("no key, signature announced") << QString() << false << true;
+        QTest::newRow("no key, no signature") << QString() << false << false;
+    }
+    void verifiedPackages() {
+        QFETCH(QString, publicKey);
+        QFETCH(bool, wholeFile);
+        QFETCH(bool, announced);
+        NetRig net;
+        QVERIFY(net.rig);
+        Rig &rig = *net.rig;
+        const QByteArray package = randomPackage(300 * 1024);
+        const QByteArray signature =
+            announced ? signedBy(package, m_keyA, wholeFile) : QByteArray();
+        net.serveSignedPage(publicKey, signature);
+        net.portal.route(PackagePath,
+                         PortalResponse::ok(package, "application/zip").dripping(64 * 1024, 1));
+        rig.boxes.answers = {platform::AnswerYes};
+        QVERIFY(runCheck(rig));
+        QCOMPARE(rig.state.packageSignature.value_or(QByteArray()), signature);
+        QVERIFY(runDownload(rig));
+        QCOMPARE(rig.boxes.shown.value(0).text, OpenQuestion + u"\r\n\r\nDemo_2.1.zip"_qs);
+        QCOMPARE(rig.shell.opened, QStringList{rig.inFolder(u"Demo_2.1.zip"_qs)});
+        QCOMPARE(contentsOf(rig.inFolder(u"Demo_2.1.zip"_qs)), package);
+        QCOMPARE(entriesOf(rig.dir.path()), QStringList{u"Demo_2.1.zip"_qs});
     }
 
     void cancelDuringCheck_data() {

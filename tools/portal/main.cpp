@@ -1,5 +1,5 @@
 // update-tool-portal --port N --id ID --title TITLE --package FILE [--page-charset CS]
-//                    [--throttle KIB_PER_S]
+//                    [--throttle KIB_PER_S] [--signature FILE.minisig]
 // A download portal for demonstrations and end-to-end tests: serves one product page and
 // its package on 127.0.0.1 until it is told to stop (SIGTERM or SIGINT).
 #include <csignal>
@@ -16,6 +16,7 @@
 #include <QSocketNotifier>
 
 #include "platform/Text.h"
+#include "signing/Minisign.h"
 #include "support/TestPortal.h"
 
 namespace {
@@ -62,11 +63,17 @@ QByteArray packagePath(const QByteArray &id) {
     return "/download/d_load.php?d_id=" + id + "&down_id=1";
 }
 
-QByteArray productPage(const QByteArray &title, const QByteArray &charset, const QByteArray &id) {
+// `signature`: the .minisig file's bytes, announced in a meta tag when there are any.
+QByteArray productPage(const QByteArray &title, const QByteArray &charset, const QByteArray &id,
+                       const QByteArray &signature) {
     QByteArray link = packagePath(id);
     link.replace("&", "&amp;");
-    return "<!DOCTYPE html>\n<html><head><meta charset=\"" + charset + "\"><title>" + title +
-           "</title></head>\n<body>\n<h1 title=\"" + title + "\">" + title +
+    QByteArray signatureMeta;
+    if (!signature.isEmpty())
+        signatureMeta =
+            "<meta name=\"package-signature\" content=\"" + signature.toBase64() + "\">";
+    return "<!DOCTYPE html>\n<html><head><meta charset=\"" + charset + "\">" + signatureMeta +
+           "<title>" + title + "</title></head>\n<body>\n<h1 title=\"" + title + "\">" + title +
            "</h1>\n<p><a href=\"" + link + "\">download</a></p>\n</body></html>\n";
 }
 
@@ -96,7 +103,11 @@ int main(int argc, char *argv[]) {
     const QCommandLineOption throttle(QStringLiteral("throttle"),
                                       QStringLiteral("Send the package at this many KiB/s."),
                                       QStringLiteral("KIB_PER_S"));
-    parser.addOptions({port, id, title, package, charset, throttle});
+    const QCommandLineOption signature(
+        QStringLiteral("signature"),
+        QStringLiteral("Announce this minisign signature of the package on the page."),
+        QStringLiteral("FILE.minisig"));
+    parser.addOptions({port, id, title, package, charset, throttle, signature});
     if (!parser.parse(app.arguments()))
         return complain(parser.errorText(), BadUsage);
     if (parser.isSet(QStringLiteral("help"))) {
@@ -147,11 +158,28 @@ int main(int argc, char *argv[]) {
     const QByteArray packageBytes = packageFile.readAll();
     packageFile.close();
 
+    QByteArray signatureBytes;
+    if (parser.isSet(signature)) {
+        QFile signatureFile(parser.value(signature));
+        if (!signatureFile.open(QIODevice::ReadOnly))
+            return complain(QStringLiteral("cannot read the signature %1: %2")
+                                .arg(signatureFile.fileName(), signatureFile.errorString()),
+                            BadUsage);
+        signatureBytes = signatureFile.read(signing::MaxSignatureFileSize + 1);
+        if (const auto parsed = signing::parseSignature(signatureBytes);
+            const auto *error = std::get_if<signing::FormatError>(&parsed))
+            return complain(
+                QStringLiteral("%1 is no minisign signature: %2")
+                    .arg(signatureFile.fileName(), QLatin1String(signing::describe(*error))),
+                BadUsage);
+    }
+
     testsupport::TestPortal portal;
     const QByteArray idText = QByteArray::number(*softwareId);
     portal.route("/content/" + idText + ".html",
-                 testsupport::PortalResponse::ok(productPage(*titleBytes, pageCharset, idText),
-                                                 "text/html; charset=" + pageCharset));
+                 testsupport::PortalResponse::ok(
+                     productPage(*titleBytes, pageCharset, idText, signatureBytes),
+                     "text/html; charset=" + pageCharset));
     auto packageResponse = testsupport::PortalResponse::ok(packageBytes, "application/zip");
     if (kibPerSecond)
         packageResponse.dripping(qint64(*kibPerSecond) * 1024 * ThrottleIntervalMs / 1000,

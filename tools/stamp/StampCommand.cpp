@@ -1,5 +1,9 @@
 #include "StampCommand.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -14,13 +18,14 @@
 
 #include "platform/PropertyBag.h"
 #include "platform/SettingsTrailer.h"
+#include "signing/Minisign.h"
 
 namespace stamp {
 namespace {
 
 const QString Usage = QStringLiteral(
     "usage: update-tool-stamp write IN OUT --name NAME --id N [--style N] [--color C] "
-    "[--special-color C] [--portal URL] | update-tool-stamp show EXE");
+    "[--special-color C] [--portal URL] [--public-key KEY|FILE.pub] | update-tool-stamp show EXE");
 
 // The keys a copy may carry, in the order they are written and shown.
 const QStringList Keys{QStringLiteral("SoftwareName"),
@@ -28,7 +33,8 @@ const QStringList Keys{QStringLiteral("SoftwareName"),
                        QStringLiteral("SoftwareThemeStyle"),
                        QStringLiteral("SoftwareThemeColor"),
                        QStringLiteral("SoftwareThemeSpecialColor"),
-                       QStringLiteral("PortalBase")};
+                       QStringLiteral("PortalBase"),
+                       QStringLiteral("PackagePublicKey")};
 
 Result failure(const QString &message) {
     return {1, {}, message};
@@ -70,33 +76,82 @@ std::optional<QString> portalArgument(QString text) {
     return text;
 }
 
+// A minisign public key: its base64 line, or the path of a .pub file holding it.
+std::optional<QString> publicKeyArgument(const QString &text, QString *problem) {
+    QByteArray keyText = text.toUtf8();
+    if (QFileInfo(text).isFile()) {
+        QFile file(text);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *problem = QStringLiteral("cannot read %1: %2").arg(text, file.errorString());
+            return std::nullopt;
+        }
+        keyText = file.read(signing::MaxPublicKeyFileSize + 1);
+    }
+    const auto key = signing::parsePublicKey(keyText);
+    if (const auto *error = std::get_if<signing::FormatError>(&key)) {
+        *problem = QStringLiteral("--public-key takes a minisign public key or .pub file, but %1")
+                       .arg(QLatin1String(signing::describe(*error)));
+        return std::nullopt;
+    }
+    return QString::fromLatin1(std::get<signing::PublicKey>(key).toBase64());
+}
+
 QString displayValue(const platform::PropertyValue &value) {
     if (const auto *text = std::get_if<QString>(&value))
         return *text;
     return QString::number(std::get<std::int32_t>(value));
 }
 
+// The updater is a few MiB; an input far beyond that is not a copy of it.
+constexpr qint64 MaxInputSize = qint64(256) << 20;
+
+// Reads a regular, non-empty file of at most MaxInputSize bytes. The kind and size are
+// checked on the opened file itself (opened without blocking, so a FIFO cannot stall us), and
+// no more than the size it had then is read, so a file that grows meanwhile is not followed.
+std::optional<QByteArray> readStampInput(const QString &path, QString *error) {
+    const auto fail = [&](const QString &reason) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, reason);
+        return std::nullopt;
+    };
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(file.errorString());
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISREG(info.st_mode))
+        return fail(QStringLiteral("not a regular file"));
+    if (info.st_size == 0)
+        return fail(QStringLiteral("the file is empty"));
+    if (info.st_size > MaxInputSize)
+        return fail(QStringLiteral("larger than %1 MiB").arg(MaxInputSize >> 20));
+    QByteArray bytes = file.read(info.st_size);
+    if (file.error() != QFileDevice::NoError)
+        return fail(file.errorString());
+    if (bytes.size() != info.st_size)
+        return fail(QStringLiteral("the file changed while it was read"));
+    return bytes;
+}
+
 // Reads the whole input and returns it without a trailer of ours at its end, so that
 // stamping a stamped copy replaces its settings instead of stacking a second trailer.
 std::optional<QByteArray> readWithoutTrailer(const QString &path, QString *error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    auto bytes = readStampInput(path, error);
+    if (!bytes)
         return std::nullopt;
-    }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    QBuffer buffer(&bytes);
+    QBuffer buffer(&*bytes);
     buffer.open(QIODevice::ReadOnly);
     const auto location = platform::locateTrailer(buffer);
     if (location && location->endsTheFile) {
         const QByteArray contents =
-            bytes.mid(location->start + 12, static_cast<qsizetype>(location->contentsSize));
+            bytes->mid(location->start + 12, static_cast<qsizetype>(location->contentsSize));
         if (platform::PropertyBag::fromContents(contents))
-            bytes.truncate(static_cast<qsizetype>(location->start));
+            bytes->truncate(static_cast<qsizetype>(location->start));
     }
     return bytes;
 }
@@ -138,6 +193,7 @@ Result write(const QStringList &args) {
     std::optional<qint64> id;
     std::optional<qint64> values[3]; // style, colour, special colour
     std::optional<QString> portal;
+    std::optional<QString> publicKey;
 
     for (qsizetype i = 2; i < args.size(); i += 2) {
         const QString &option = args[i];
@@ -169,6 +225,11 @@ Result write(const QStringList &args) {
                 return usageError(
                     QStringLiteral("--portal takes an http:// or https:// address, not '%1'")
                         .arg(value));
+        } else if (option == u"--public-key") {
+            QString problem;
+            publicKey = publicKeyArgument(value, &problem);
+            if (!publicKey)
+                return usageError(problem);
         } else {
             return usageError(QStringLiteral("unknown option '%1'").arg(option));
         }
@@ -183,14 +244,13 @@ Result write(const QStringList &args) {
             bag.write(Keys[2 + k], QString::number(*values[k]));
     if (portal)
         bag.write(Keys[5], *portal);
+    if (publicKey)
+        bag.write(Keys[6], *publicKey);
 
     QString error;
     auto bytes = readWithoutTrailer(in, &error);
     if (!bytes)
         return failure(error);
-    // The position field is a signed 32-bit number.
-    if (bytes->size() >= std::numeric_limits<qint32>::max() - 1)
-        return failure(QStringLiteral("%1 is too large to carry a settings trailer").arg(in));
     bytes->append(platform::makeTrailer(bag.contents(), bytes->size()));
     if (!writeAtomically(out, *bytes, QFileInfo(in).permissions(), &error))
         return failure(error);
@@ -211,6 +271,8 @@ Result show(const QStringList &args) {
     for (const QString &key : Keys)
         if (const auto value = bag->read(key))
             result.output += key + u'=' + displayValue(*value) + u'\n';
+    if (result.output.isEmpty())
+        return failure(QStringLiteral("%1 carries no settings").arg(path));
     return result;
 }
 

@@ -13,8 +13,10 @@ struct Result {
 
 // Usage:
 //   write IN OUT --name NAME --id N [--style N] [--color C] [--special-color C] [--portal URL]
+//         [--public-key KEY|FILE.pub]
 //   show EXE
-// Colours are decimal OLE values (0..16777215) or #RRGGBB.
+// Colours are decimal OLE values (0..16777215) or #RRGGBB. The public key is the minisign
+// key the copy checks package signatures with: its base64 line or a .pub file.
 Result run(const QStringList &args);
 
 } // namespace stamp

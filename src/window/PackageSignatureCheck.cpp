@@ -1,0 +1,68 @@
+#include "window/PackageSignatureCheck.h"
+
+#include "signing/Minisign.h"
+#include "signing/PackageVerifier.h"
+
+namespace window {
+namespace {
+
+class SignatureCheck final : public download::PublishCheck {
+public:
+    SignatureCheck(std::optional<signing::PackageVerifier> verifier, QString problem,
+                   std::shared_ptr<bool> rejected)
+        : m_verifier(std::move(verifier))
+        , m_problem(std::move(problem))
+        , m_rejected(std::move(rejected)) {}
+
+    void observe(qint64 offset, QByteArrayView bytes) override {
+        if (m_verifier)
+            m_verifier->update(offset, bytes);
+    }
+
+    std::optional<QString> verify(const QString &file) override {
+        if (m_verifier) {
+            const signing::Verdict verdict = m_verifier->verifyFile(file);
+            if (verdict == signing::Verdict::Valid)
+                return std::nullopt;
+            m_problem = QString::fromLatin1(signing::describe(verdict));
+        }
+        *m_rejected = true;
+        return QStringLiteral("the package signature does not verify: %1").arg(m_problem);
+    }
+
+private:
+    std::optional<signing::PackageVerifier> m_verifier; // nothing when key or signature is bad
+    QString m_problem;
+    std::shared_ptr<bool> m_rejected;
+};
+
+} // namespace
+
+std::unique_ptr<download::PublishCheck>
+packageSignatureCheck(const QString &publicKey, const std::optional<QByteArray> &signatureFile,
+                      std::shared_ptr<bool> rejected) {
+    const auto key = signing::parsePublicKey(publicKey.toLatin1());
+    if (const auto *error = std::get_if<signing::FormatError>(&key))
+        return std::make_unique<SignatureCheck>(
+            std::nullopt,
+            QStringLiteral("the stamped public key is unusable: %1")
+                .arg(QLatin1String(signing::describe(*error))),
+            std::move(rejected));
+    if (!signatureFile)
+        return std::make_unique<SignatureCheck>(
+            std::nullopt, QStringLiteral("the product page announces no signature"),
+            std::move(rejected));
+    const auto signature = signing::parseSignature(*signatureFile);
+    if (const auto *error = std::get_if<signing::FormatError>(&signature))
+        return std::make_unique<SignatureCheck>(
+            std::nullopt,
+            QStringLiteral("the announced signature is unusable: %1")
+                .arg(QLatin1String(signing::describe(*error))),
+            std::move(rejected));
+    return std::make_unique<SignatureCheck>(
+        signing::PackageVerifier(std::get<signing::PublicKey>(key),
+                                 std::get<signing::Signature>(signature)),
+        QString(), std::move(rejected));
+}
+
+} // namespace window
