@@ -66,8 +66,18 @@ QImage ScreenComposer::drawCanvas(const ReDrawRequest &request, const ViewState 
         drawing::DrawRoundPanel(g, background.panel);
     else
         drawing::DrawPathText(g, background.box);
-    for (const drawing::PathTextParams &element : elements)
+    for (const drawing::PathTextParams &element : elements) {
+        // Mid-animation the card is smaller than the view its texts are laid out for; each
+        // element stays in its own box so none spills over the button or the status line.
+        if (view.inTransition) {
+            const drawing::LayoutRect &rc = element.rcLayout;
+            g.save();
+            g.setClipRect(QRect(rc.X, rc.Y, rc.Width + 1, rc.Height + 1));
+        }
         drawing::DrawPathText(g, element);
+        if (view.inTransition)
+            g.restore();
+    }
     return canvas;
 }
 

@@ -21,6 +21,8 @@ struct ViewState {
     std::int32_t lThemeSpecialColor = 0xBFBFBF;
     QString fontName; // the window's font family
     std::int32_t lShadowMargin = 10;
+    // A frame in the middle of the view animation: the card's size is between the views.
+    bool inTransition = false;
 };
 
 // One repaint request. lMouseStatus: 0 none, 1 hover, 2 pressed; lPercentValue <= 0 draws no

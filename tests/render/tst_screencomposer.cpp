@@ -2,6 +2,7 @@
 
 #include "drawing/Colors.h"
 #include "platform/GraphicsText.h"
+#include "render/ContentElements.h"
 #include "render/LayeredSurface.h"
 #include "render/ScreenComposer.h"
 
@@ -31,6 +32,7 @@ struct Frame {
     std::int32_t hover = srNone;
     std::int32_t W = 440;
     std::int32_t H = 200;
+    bool transition = false;
 };
 
 // The columns of rows that put the pointer somewhere, read back by pointerFrame().
@@ -64,6 +66,7 @@ ViewState viewOf(const Frame &f) {
     v.lThemeSpecialColor = Special;
     v.fontName = platform::programFontFamily();
     v.lShadowMargin = Margin;
+    v.inTransition = f.transition;
     return v;
 }
 
@@ -506,6 +509,46 @@ private slots:
     }
 
     // The canvas is painted at the surface's pixel ratio: the same layout, twice the pixels.
+    // Mid-animation the card still has the compact size while the expanded view's agreement
+    // is already laid out in it: each text stays in its own box, so below the content area
+    // (the status line included) the frame is the compact view's.
+    void transitionFramesKeepTextsInTheirBoxes_data() {
+        QTest::addColumn<bool>("transition");
+        QTest::addColumn<bool>("likeCompact");
+        QTest::newRow("transition frame") << true << true;
+        QTest::newRow("a resting frame is not clipped") << false << false;
+    }
+    void transitionFramesKeepTextsInTheirBoxes() {
+        QFETCH(bool, transition);
+        QFETCH(bool, likeCompact);
+        Frame expandedInCompact;
+        expandedInCompact.tag = QStringLiteral("1");
+        expandedInCompact.transition = transition;
+        const QRect belowContent(Margin, Margin + 136, 270, 64);
+        const bool same =
+            picture(expandedInCompact).copy(belowContent) == picture(Frame()).copy(belowContent);
+        QCOMPARE(same, likeCompact);
+    }
+
+    // A page title of any length is shown cut to a bounded length, never in half a
+    // character.
+    void shownPageTitle_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("shown");
+        const QString limit(MaxShownTitleLength, u'a');
+        QTest::newRow("short") << u"Demo 2.1"_qs << u"Demo 2.1"_qs;
+        QTest::newRow("at the limit") << limit << limit;
+        QTest::newRow("one over") << limit + u'b' << limit + u'…';
+        QTest::newRow("100 000 characters") << QString(100000, u'版') << QString(200, u'版') + u'…';
+        const QString pair = QStringLiteral("\U0001F600");
+        QTest::newRow("a pair across the cut") << limit.left(MaxShownTitleLength - 1) + pair + u'c'
+                                               << limit.left(MaxShownTitleLength - 1) + u'…';
+    }
+    void shownPageTitle() {
+        QFETCH(QString, title);
+        QTEST(ShownPageTitle(title), "shown");
+    }
+
     void highDensitySurface() {
         Frame f;
         LayeredSurface surface;
