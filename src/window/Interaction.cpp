@@ -45,10 +45,17 @@ void Interaction::Form_MouseDown(float X, float Y) {
 }
 
 void Interaction::Form_MouseMove(float X, float Y) {
-    const std::int32_t r = hitAt(X, Y);
-    if (r == m_state.lHoverRegion)
+    hoverOver(hitAt(X, Y));
+}
+
+void Interaction::Form_MouseLeave() {
+    hoverOver(srNone);
+}
+
+void Interaction::hoverOver(std::int32_t region) {
+    if (region == m_state.lHoverRegion)
         return;
-    m_state.lHoverRegion = r;
+    m_state.lHoverRegion = region;
     redrawLast(1, "Form_MouseMove");
 }
 
@@ -85,7 +92,13 @@ void Interaction::Form_MouseUp(float X, float Y) {
     }
 }
 
+void Interaction::Form_KeyDown(int KeyCode) {
+    m_keysDown.insert(KeyCode);
+}
+
 void Interaction::Form_KeyUp(int KeyCode) {
+    if (m_keysDown.erase(KeyCode) == 0)
+        return;
     if (KeyCode == KeyEscape)
         m_host.Unload();
 }

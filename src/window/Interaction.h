@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 
 namespace window {
 
@@ -26,15 +27,22 @@ public:
     void Form_MouseDown(float X, float Y);
     void Form_MouseMove(float X, float Y);
     void Form_MouseUp(float X, float Y);
+    // The pointer left the window: as a move to a spot with no region.
+    void Form_MouseLeave();
+    // Key releases act only for presses this window saw: a key pressed in another window
+    // (Escape closing a message box) must not act when its release lands here.
+    void Form_KeyDown(int KeyCode);
     void Form_KeyUp(int KeyCode);
 
 private:
     std::int32_t hitAt(float X, float Y) const;
     void redrawLast(std::int32_t lMouseStatus, const char *source);
+    void hoverOver(std::int32_t region);
 
     WindowState &m_state;
     WindowHost &m_host;
     Workflow &m_workflow;
+    std::set<int> m_keysDown;
 };
 
 } // namespace window

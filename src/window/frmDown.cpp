@@ -27,7 +27,25 @@
 #include "window/Workflow.h"
 
 namespace window {
-namespace {} // namespace
+namespace {
+
+// Marks an animation as running for as long as the scope lasts.
+struct AnimationScope {
+    explicit AnimationScope(bool &running)
+        : m_running(running) {
+        m_running = true;
+    }
+    ~AnimationScope() { m_running = false; }
+    Q_DISABLE_COPY_MOVE(AnimationScope)
+    bool &m_running;
+};
+
+// How many more animations may follow a view switch to reach the view `Tag` names. Two
+// always suffice (a window at neither size first becomes the compact one); the bound only
+// keeps a window manager that refuses both sizes from keeping us animating.
+constexpr int MaxFollowUpSwitches = 2;
+
+} // namespace
 
 using platform::ignoringErrors;
 using platform::pixelsToTwips;
@@ -45,21 +63,27 @@ public:
         return {float(pixelsToTwips(g.x())), float(pixelsToTwips(g.y())),
                 float(pixelsToTwips(g.width())), float(pixelsToTwips(g.height()))};
     }
+    // Growing keeps the centre, which near a screen edge would push the title strip and
+    // its buttons out of reach; every step stays inside the screen's available area.
     void moveTo(const render::TwipsGeometry &g) override {
         auto pixels = [](float twips) { return platform::roundToInt32(twips / 15.0); };
-        m_form.setGeometry(pixels(g.left), pixels(g.top), pixels(g.width), pixels(g.height));
+        const QRect wanted(pixels(g.left), pixels(g.top), pixels(g.width), pixels(g.height));
+        m_form.setGeometry(render::clampedInto(wanted, m_form.availableScreenArea()));
     }
     void setInputEnabled(bool enabled) override { m_form.setEnabled(enabled); }
     void rebuildSurfaceAndRedraw() override {
         m_form.CreateLayeredSurface(true, 255);
         m_form.m_rcCanvas = {0, 0, m_form.width() - 20, m_form.height() - 20};
+        m_form.m_inTransition = true;
         redraw();
+        m_form.m_inTransition = false;
     }
     void redraw() override {
         m_form.ReDraw(QStringLiteral("ResizeFormSize"), 0, m_form.strLastInfo1(),
                       m_form.strLastInfo2(), m_form.sngLastPercent(), -1);
     }
     void yield() override { m_form.processPendingEvents(); }
+    bool closed() const override { return m_form.m_unloaded; }
 
 private:
     frmDown &m_form;
@@ -109,8 +133,12 @@ void frmDown::Form_Load() {
     });
     if (!StartGraphics()) {
         m_graphicsFailed = true;
+        m_graphicsFailureMessage = GraphicsFailureText;
+        // Where no font shows Chinese the box could not show that text either.
+        if (QGuiApplication::primaryScreen() && m_fontFamily.isEmpty())
+            m_graphicsFailureMessage += QStringLiteral("\n\n") + GraphicsFailureNoFontDetail;
         if (m_services.messageBoxes)
-            m_services.messageBoxes->show(GraphicsFailureText, platform::MessageOkOnly, {});
+            m_services.messageBoxes->show(m_graphicsFailureMessage, platform::MessageOkOnly, {});
         Unload();
         return;
     }
@@ -134,16 +162,17 @@ void frmDown::Form_Load() {
         processPendingEvents();
     });
     ignoringErrors([&] {
+        const AnimationScope fading(m_animating);
         render::FadeWindow(
             1, 1, 0, 255, 255, 0,
             [this](std::uint8_t alpha) {
-                if (m_unloaded)
-                    return;
                 m_surface.setGlobalAlpha(alpha);
                 PresentSurface();
             },
-            [this] { processPendingEvents(); });
+            [this] { processPendingEvents(); }, [this] { return m_unloaded; });
     });
+    // A view switch asked for during the fade-in waited for it.
+    ignoringErrors([&] { applyPendingViewSwitch(); });
 }
 
 bool frmDown::StartGraphics() {
@@ -180,8 +209,19 @@ void frmDown::setCanvasFromClientSize() {
                   platform::checkedSubtract(height(), 2 * margin)};
 }
 
+QRect frmDown::availableScreenArea() const {
+    const QScreen *where = QGuiApplication::screenAt(geometry().center());
+    if (!where)
+        where = screen();
+    return where ? where->availableGeometry() : geometry();
+}
+
+// On the screen the user is looking at: the one under the pointer.
 void frmDown::centreOnScreen() {
-    const QRect area = QGuiApplication::primaryScreen()->geometry();
+    const QScreen *where = QGuiApplication::screenAt(QCursor::pos());
+    if (!where)
+        where = QGuiApplication::primaryScreen();
+    const QRect area = where->geometry();
     move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
 }
 
@@ -198,6 +238,7 @@ render::ViewState frmDown::viewState() const {
     v.lThemeSpecialColor = m_state.lThemeSpecialColor;
     v.fontName = m_fontFamily;
     v.lShadowMargin = m_state.lShadowMargin;
+    v.inTransition = m_inTransition;
     return v;
 }
 
@@ -213,9 +254,40 @@ void frmDown::ReDraw(const QString &strActionSource, std::int32_t lMouseStatus,
         PresentSurface();
 }
 
+// The animations yield to the event loop, where a finished check or a click may ask for
+// another view switch. It never runs inside the running one (the two would step the same
+// window towards different sizes): it waits, and when the running animation ends the
+// window is brought to the size of the view `Tag` names then.
 void frmDown::switchViewSize() {
+    if (m_animating) {
+        m_viewSwitchPending = true;
+        return;
+    }
+    {
+        const AnimationScope switching(m_animating);
+        ResizeAdapter adapter(*this);
+        render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth,
+                               lExpandedHeight);
+    }
+    applyPendingViewSwitch();
+}
+
+bool frmDown::sizeMatchesTag() const {
+    const bool expanded = m_state.Tag == u"1";
+    const QSize view(twipsToPixels(expanded ? lExpandedWidth : lCompactWidth),
+                     twipsToPixels(expanded ? lExpandedHeight : lCompactHeight));
+    return size() == view;
+}
+
+void frmDown::applyPendingViewSwitch() {
+    if (!m_viewSwitchPending || m_animating)
+        return;
+    m_viewSwitchPending = false;
+    const AnimationScope switching(m_animating);
     ResizeAdapter adapter(*this);
-    render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth, lExpandedHeight);
+    for (int run = 0; run < MaxFollowUpSwitches && !m_unloaded && !sizeMatchesTag(); ++run)
+        render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth,
+                               lExpandedHeight);
 }
 
 void frmDown::Unload() {
@@ -280,9 +352,26 @@ void frmDown::mouseReleaseEvent(QMouseEvent *event) {
     ignoringErrors([&] { m_interaction->Form_MouseUp(float(p.x()), float(p.y())); });
 }
 
+namespace {
+int formKeyCode(const QKeyEvent &event) {
+    return event.key() == Qt::Key_Escape ? KeyEscape : event.key();
+}
+} // namespace
+
+void frmDown::keyPressEvent(QKeyEvent *event) {
+    ignoringErrors([&] { m_interaction->Form_KeyDown(formKeyCode(*event)); });
+}
+
 void frmDown::keyReleaseEvent(QKeyEvent *event) {
-    const int keyCode = event->key() == Qt::Key_Escape ? KeyEscape : event->key();
-    ignoringErrors([&] { m_interaction->Form_KeyUp(keyCode); });
+    // A held key repeats as release and press pairs; only the real release counts.
+    if (event->isAutoRepeat())
+        return;
+    ignoringErrors([&] { m_interaction->Form_KeyUp(formKeyCode(*event)); });
+}
+
+void frmDown::leaveEvent(QEvent *) {
+    if (!m_manualDrag)
+        ignoringErrors([&] { m_interaction->Form_MouseLeave(); });
 }
 
 void frmDown::closeEvent(QCloseEvent *event) {

@@ -57,6 +57,8 @@ public:
     bool graphicsStarted() const { return m_graphicsStarted; }
     // Start-up ended at a failed graphics start (the program then exits with an error).
     bool graphicsFailed() const { return m_graphicsFailed; }
+    // What the user was told about the failed graphics start.
+    const QString &graphicsFailureMessage() const { return m_graphicsFailureMessage; }
     bool isUnloaded() const { return m_unloaded; }
     const UpdaterSettings &settings() const { return m_settings; }
     const WindowState &state() const { return m_state; }
@@ -88,6 +90,8 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
@@ -101,6 +105,11 @@ private:
     void PresentSurface();
     void setCanvasFromClientSize();
     void centreOnScreen();
+    QRect availableScreenArea() const;
+    bool sizeMatchesTag() const;
+    // After an animation: when view switches were asked for while it ran, animates until
+    // the window has the size of the view `Tag` names.
+    void applyPendingViewSwitch();
     render::ViewState viewState() const;
 
     Services m_services;
@@ -121,7 +130,11 @@ private:
     QPoint m_dragOffset;
     bool m_graphicsStarted = false;
     bool m_graphicsFailed = false;
+    QString m_graphicsFailureMessage;
     bool m_unloaded = false;
+    bool m_animating = false;    // the fade-in or a view switch runs
+    bool m_inTransition = false; // drawing a frame between the two view sizes
+    bool m_viewSwitchPending = false;
 };
 
 } // namespace window

@@ -317,37 +317,61 @@ private slots:
         QCOMPARE(rig.state.lHoverRegion, int(srExpand));
     }
 
-    // Escape closes in every state; other keys do nothing.
+    // Escape closes in every state; other keys do nothing; a release whose press went to
+    // another window (a message box closed on it) does nothing either.
     void keys_data() {
         QTest::addColumn<int>("key");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("tag");
         QTest::addColumn<bool>("minimized");
+        QTest::addColumn<bool>("pressedHere");
         QTest::addColumn<bool>("unloads");
-        QTest::newRow("ready to check") << 27 << CaptionCheck << u"0"_qs << false << true;
-        QTest::newRow("checking") << 27 << CaptionCancel << u"0"_qs << false << true;
-        QTest::newRow("ready to download") << 27 << CaptionDownload << u"1"_qs << false << true;
-        QTest::newRow("downloading or unconfigured") << 27 << QString() << u"0"_qs << false << true;
-        QTest::newRow("minimised") << 27 << CaptionCheck << u"0"_qs << true << true;
-        QTest::newRow("Enter") << 13 << CaptionCheck << u"0"_qs << false << false;
-        QTest::newRow("A") << 65 << CaptionCheck << u"0"_qs << false << false;
+        QTest::newRow("ready to check") << 27 << CaptionCheck << u"0"_qs << false << true << true;
+        QTest::newRow("checking") << 27 << CaptionCancel << u"0"_qs << false << true << true;
+        QTest::newRow("ready to download")
+            << 27 << CaptionDownload << u"1"_qs << false << true << true;
+        QTest::newRow("downloading or unconfigured")
+            << 27 << QString() << u"0"_qs << false << true << true;
+        QTest::newRow("minimised") << 27 << CaptionCheck << u"0"_qs << true << true << true;
+        QTest::newRow("Enter") << 13 << CaptionCheck << u"0"_qs << false << true << false;
+        QTest::newRow("A") << 65 << CaptionCheck << u"0"_qs << false << true << false;
         QTest::newRow("Escape's scan code is no key code")
-            << 1 << CaptionCheck << u"0"_qs << false << false;
+            << 1 << CaptionCheck << u"0"_qs << false << true << false;
+        QTest::newRow("Escape pressed elsewhere")
+            << 27 << CaptionCheck << u"0"_qs << false << false << false;
     }
     void keys() {
         QFETCH(int, key);
         QFETCH(QString, caption);
         QFETCH(QString, tag);
         QFETCH(bool, minimized);
+        QFETCH(bool, pressedHere);
         QFETCH(bool, unloads);
         Rig rig;
         rig.state.strActionCaption = caption;
         rig.state.Tag = tag;
         rig.host.minimized = minimized;
+        if (pressedHere)
+            rig.interaction.Form_KeyDown(key);
         rig.interaction.Form_KeyUp(key);
+        rig.interaction.Form_KeyUp(key); // a second release has no press of its own
         QCOMPARE(rig.host.calls, unloads ? QStringList{u"Unload"_qs} : QStringList());
         QVERIFY(rig.host.draws.isEmpty());
         QCOMPARE(rig.state.strActionCaption, caption);
+    }
+
+    // Leaving the window is a move to no region: the hover look and the button's hint in
+    // the status line go; leaving from no region draws nothing.
+    void leavingDropsTheHover() {
+        Rig rig;
+        rig.interaction.Form_MouseLeave();
+        QVERIFY(rig.host.draws.isEmpty());
+        rig.move(rig.centreOf(srMinimize));
+        rig.interaction.Form_MouseLeave();
+        QCOMPARE(rig.host.draws.size(), 2);
+        QVERIFY(passesLastOn(rig.host.draws[1], u"Form_MouseMove"_qs, 1));
+        QCOMPARE(rig.state.lHoverRegion, int(srNone));
+        QCOMPARE(DisplayedStatusText(AuthorLinkText, rig.state.lHoverRegion), AuthorLinkText);
     }
 };
 
