@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QFileInfo>
@@ -89,9 +90,22 @@ private:
     frmDown &m_form;
 };
 
+// Qt asks this for the interface of every object assistive technology meets.
+QAccessibleInterface *accessibleFactory(const QString &, QObject *object) {
+    if (auto *form = qobject_cast<frmDown *>(object))
+        return form->createAccessibleInterface();
+    return nullptr;
+}
+
 frmDown::frmDown(const Services &services, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
-    , m_services(services) {
+    , m_services(services)
+    , m_accessibility(std::make_unique<FormAccessibility>(*this)) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     // The window paints every pixel itself, transparency included.
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_NoSystemBackground);
@@ -162,7 +176,8 @@ void frmDown::Form_Load() {
         processPendingEvents();
     });
     ignoringErrors([&] {
-        const AnimationScope fading(m_animating);
+        const AnimationScope animating(m_animating);
+        const AnimationScope fading(m_fading);
         render::FadeWindow(
             1, 1, 0, 255, 255, 0,
             [this](std::uint8_t alpha) {
@@ -239,6 +254,8 @@ render::ViewState frmDown::viewState() const {
     v.fontName = m_fontFamily;
     v.lShadowMargin = m_state.lShadowMargin;
     v.inTransition = m_inTransition;
+    v.lFocusRegion = m_state.lFocusRegion;
+    v.bShowFocus = m_state.bFocusVisible;
     return v;
 }
 
@@ -248,10 +265,41 @@ void frmDown::ReDraw(const QString &strActionSource, std::int32_t lMouseStatus,
     if (m_unloaded)
         return;
     const bool minimised = isMinimized();
-    m_composer.ReDraw({strActionSource, lMouseStatus, strInfo1, strInfo2, lPercentValue, perColor},
-                      viewState(), m_rcCanvas, minimised, m_surface);
-    if (!minimised)
-        PresentSurface();
+    const render::ReDrawRequest request{strActionSource, lMouseStatus,  strInfo1,
+                                        strInfo2,        lPercentValue, perColor};
+    const render::ViewState view = viewState();
+    m_composer.ReDraw(request, view, m_rcCanvas, minimised, m_surface);
+    if (minimised)
+        return;
+    m_lastMouseStatus = lMouseStatus;
+    describeFrame(request, view);
+    PresentSurface();
+}
+
+// What assistive technology is told mirrors the frame just drawn, from the same layout.
+void frmDown::describeFrame(const render::ReDrawRequest &request, const render::ViewState &view) {
+    const std::int32_t focusBefore = m_accessibleFocus;
+    std::vector<render::AccessibleElement> before = std::move(m_accessibleElements);
+    m_accessibleElements =
+        render::DescribeFrame(request, view, m_composer.regions(), m_rcCanvas.width(),
+                              m_rcCanvas.height(), m_state.strAuthorLinkText);
+    m_accessibleFocus = focusedRegion();
+    m_accessibility->frameChanged(before, focusBefore);
+}
+
+QRect frmDown::screenRect(const render::Rect &card) const {
+    const std::int32_t margin = m_state.lShadowMargin;
+    return QRect(mapToGlobal(QPoint(margin + card.left, margin + card.top)),
+                 QSize(card.width(), card.height()));
+}
+
+std::int32_t frmDown::focusedRegion() const {
+    return m_interaction->focusedRegion();
+}
+
+void frmDown::pressRegion(std::int32_t region) {
+    if (!m_unloaded && !busy())
+        ignoringErrors([&] { m_interaction->pressRegion(region); });
 }
 
 // The animations yield to the event loop, where a finished check or a click may ask for
@@ -354,12 +402,27 @@ void frmDown::mouseReleaseEvent(QMouseEvent *event) {
 
 namespace {
 int formKeyCode(const QKeyEvent &event) {
-    return event.key() == Qt::Key_Escape ? KeyEscape : event.key();
+    switch (event.key()) {
+    case Qt::Key_Escape:
+        return KeyEscape;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return KeyTab;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return KeyReturn;
+    case Qt::Key_Space:
+        return KeySpace;
+    default:
+        return event.key();
+    }
 }
 } // namespace
 
 void frmDown::keyPressEvent(QKeyEvent *event) {
-    ignoringErrors([&] { m_interaction->Form_KeyDown(formKeyCode(*event)); });
+    const bool backwards = event->key() == Qt::Key_Backtab;
+    const bool shift = backwards || event->modifiers().testFlag(Qt::ShiftModifier);
+    ignoringErrors([&] { m_interaction->Form_KeyDown(formKeyCode(*event), shift); });
 }
 
 void frmDown::keyReleaseEvent(QKeyEvent *event) {

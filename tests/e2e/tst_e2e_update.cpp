@@ -37,13 +37,18 @@ private:
 class tst_E2eUpdate : public QObject {
     Q_OBJECT
 private slots:
+    // With the keyboard alone the road is the same: Tab to the action button, Return to
+    // check and again to download, the question answered with a key; no pointer event.
     void checkDownloadAndAnswer_data() {
         QTest::addColumn<bool>("openIt");
-        QTest::newRow("yes opens the package") << true;
-        QTest::newRow("no tells where it is") << false;
+        QTest::addColumn<bool>("keyboard");
+        QTest::newRow("yes opens the package") << true << false;
+        QTest::newRow("no tells where it is") << false << false;
+        QTest::newRow("by keyboard") << true << true;
     }
     void checkDownloadAndAnswer() {
         QFETCH(bool, openIt);
+        QFETCH(bool, keyboard);
         if (!XvfbSession::toolsAvailable())
             QSKIP("Xvfb, xdotool or imagemagick is not installed");
         XvfbSession x;
@@ -82,14 +87,30 @@ private slots:
         QRect frame = x.windowGeometry(window);
         QCOMPARE(frame.size(), QSize(460, 220));
 
+        const auto keys = [&](const QStringList &names) {
+            x.run(QStringLiteral("xdotool"),
+                  QStringList{QStringLiteral("windowfocus"), QStringLiteral("--sync"),
+                              QString::number(window), QStringLiteral("key"),
+                              QStringLiteral("--window"), QString::number(window)} +
+                      names);
+        };
         // 检查更新: the action button's centre in the compact card, 10 pixels in.
-        x.click(frame.x() + 10 + 350, frame.y() + 10 + 157);
+        if (keyboard) {
+            keys({QStringLiteral("Tab")});
+            e2e::keepShot(e2e::settledScreenshot(x).copy(frame), QStringLiteral("keyboard-focus"));
+            keys({QStringLiteral("Return")});
+        } else {
+            x.click(frame.x() + 10 + 350, frame.y() + 10 + 157);
+        }
         QTRY_COMPARE_WITH_TIMEOUT(x.windowGeometry(window).size(), QSize(400, 460), 15000);
         frame = x.windowGeometry(window);
         e2e::keepShot(e2e::settledScreenshot(x).copy(frame), QStringLiteral("update-found"));
 
-        // 开始下载 in the expanded card.
-        x.click(frame.x() + 10 + 290, frame.y() + 10 + 397);
+        // 开始下载 in the expanded card, where the focus stayed.
+        if (keyboard)
+            keys({QStringLiteral("Return")});
+        else
+            x.click(frame.x() + 10 + 290, frame.y() + 10 + 397);
         const qulonglong question = x.waitForWindow(QStringLiteral("更新工具"), 20000);
         QVERIFY(question != 0);
         e2e::keepShot(x.screenshot(), QStringLiteral("update-question"));
