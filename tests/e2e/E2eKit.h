@@ -69,7 +69,8 @@ inline qulonglong startUpdater(QProcess &updater, const testsupport::XvfbSession
     updater.start(product.exe, {});
     if (!updater.waitForStarted())
         return 0;
-    const qulonglong window = x.waitForWindow(QStringLiteral("KIV UPDATE"));
+    // Generous: a loaded machine (or a sanitizer build) starts slowly.
+    const qulonglong window = x.waitForWindow(QStringLiteral("KIV UPDATE"), 30000);
     if (window != 0)
         settledScreenshot(x);
     return window;

@@ -71,10 +71,12 @@ struct Run {
     QProcess updater;
     qulonglong window = 0;
 
-    // Stamped with a dark theme, so the expanded view's tinted panel shows in a probe.
+    // Stamped with a dark theme, so the expanded view's tinted panel shows in a probe. The
+    // X server is started here unless the test started it already (for a window manager).
     bool start(const QString &portalBase) {
-        if (!x.start() || !product.stamp({"--name", "E2E", "--id", "77", "--style", "27", "--color",
-                                          "#3060A0", "--portal", portalBase}))
+        if ((x.display().isEmpty() && !x.start()) ||
+            !product.stamp({"--name", "E2E", "--id", "77", "--style", "27", "--color", "#3060A0",
+                            "--portal", portalBase}))
             return false;
         window = e2e::startUpdater(updater, x, product, e2e::productEnvironment(x, product));
         return window != 0;
