@@ -73,13 +73,18 @@ struct Run {
 
     // Stamped with a dark theme, so the expanded view's tinted panel shows in a probe. The
     // X server is started here unless the test started it already (for a window manager).
-    bool start(const QString &portalBase) {
-        if ((x.display().isEmpty() && !x.start()) ||
-            !product.stamp({"--name", "E2E", "--id", "77", "--style", "27", "--color", "#3060A0",
+    // Empty when the updater is on screen, else what went wrong.
+    QString start(const QString &portalBase) {
+        if (x.display().isEmpty() && !x.start())
+            return QStringLiteral("Xvfb did not start");
+        if (!product.stamp({"--name", "E2E", "--id", "77", "--style", "27", "--color", "#3060A0",
                             "--portal", portalBase}))
-            return false;
+            return QStringLiteral("stamping failed (portal %1)").arg(portalBase);
         window = e2e::startUpdater(updater, x, product, e2e::productEnvironment(x, product));
-        return window != 0;
+        if (window == 0)
+            return QStringLiteral("no window: %1")
+                .arg(QString::fromLocal8Bit(updater.readAllStandardError()));
+        return {};
     }
     ~Run() {
         if (updater.state() != QProcess::NotRunning) {
@@ -160,7 +165,7 @@ private slots:
             response.dripping(page.size(), delayMs);
         PortalThread portal({{PagePath, response}});
         Run run;
-        QVERIFY(run.start(portal.base()));
+        QCOMPARE(run.start(portal.base()), QString());
 
         QPoint action = CompactAction, expand = CompactExpand;
         if (found) {
@@ -212,7 +217,7 @@ private slots:
             openbox.terminate();
             openbox.waitForFinished(5000);
         });
-        QVERIFY(run.start(portal.base()));
+        QCOMPARE(run.start(portal.base()), QString());
         run.xdotool({"windowmove", "--sync", QString::number(run.window), "30", "40"});
         QTRY_COMPARE(run.frame().topLeft(), QPoint(30, 40));
         const QRect updater = run.frame();
@@ -246,7 +251,7 @@ private slots:
         PortalThread portal({{PagePath, PortalResponse::ok(productPage(QByteArray(100000, 'V')),
                                                            "text/html; charset=UTF-8")}});
         Run run;
-        QVERIFY(run.start(portal.base()));
+        QCOMPARE(run.start(portal.base()), QString());
         run.x.click(run.at(CompactAction).x(), run.at(CompactAction).y());
         QTRY_COMPARE_WITH_TIMEOUT(run.frame().size(), ExpandedSize, 15000);
         QRect frame;
