@@ -11,8 +11,8 @@
 
 namespace {
 
-void reportGraphicsFailure() {
-    std::fprintf(stderr, "%s\n", window::GraphicsFailureText.toLocal8Bit().constData());
+void reportGraphicsFailure(const QString &message = window::GraphicsFailureText) {
+    std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
 bool environmentSet(const char *name) {
@@ -53,8 +53,13 @@ int main(int argc, char *argv[]) {
     platform::QtMessageBoxes messageBoxes;
     platform::DesktopShell shell;
     window::frmDown form({&messageBoxes, &shell, platform::executablePath()});
+    messageBoxes.setOwner(&form);
     form.Form_Load();
+    if (form.graphicsFailed()) {
+        reportGraphicsFailure(form.graphicsFailureMessage());
+        return 1;
+    }
     if (form.isUnloaded())
-        return form.graphicsFailed() ? 1 : 0; // closed already while fading in: no error
+        return 0; // closed already while fading in: no error
     return QApplication::exec();
 }

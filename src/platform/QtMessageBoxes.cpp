@@ -4,10 +4,24 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "platform/GraphicsText.h"
+
 namespace platform {
 
+namespace {
+
+// Button texts in Chinese where a font can show them, else in English: a box of empty
+// squares cannot be answered.
+QString buttonText(const char *chinese, const char *english) {
+    return programFontFamily().isEmpty() ? QString::fromLatin1(english)
+                                         : QString::fromUtf8(chinese);
+}
+
+} // namespace
+
 int QtMessageBoxes::show(const QString &text, int style, const QString &caption) {
-    QMessageBox box;
+    // A child window of the updater: the desktop stacks and places it over the updater.
+    QMessageBox box(m_owner);
     box.setText(text);
     box.setWindowTitle(caption.isEmpty() ? QApplication::applicationName() : caption);
     // The updater window stays on top; its questions must not hide behind it.
@@ -24,13 +38,13 @@ int QtMessageBoxes::show(const QString &text, int style, const QString &caption)
         break;
     }
     if ((style & 0x0F) == (MessageYesNoQuestion & 0x0F)) {
-        QPushButton *yes = box.addButton(QStringLiteral("是"), QMessageBox::YesRole);
-        box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
+        QPushButton *yes = box.addButton(buttonText("是", "Yes"), QMessageBox::YesRole);
+        box.addButton(buttonText("否", "No"), QMessageBox::NoRole);
         box.setDefaultButton(yes);
         box.exec();
         return box.clickedButton() == yes ? AnswerYes : AnswerNo;
     }
-    box.setDefaultButton(box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole));
+    box.setDefaultButton(box.addButton(buttonText("确定", "OK"), QMessageBox::AcceptRole));
     box.exec();
     return AnswerOk;
 }

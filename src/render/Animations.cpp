@@ -7,7 +7,7 @@ namespace render {
 void FadeWindow(std::int16_t iDirection, std::int16_t iStep, std::int16_t iStartUp,
                 std::int16_t iStartDown, std::int16_t iMaxAlpha, std::int16_t iMinAlpha,
                 const std::function<void(std::uint8_t)> &present,
-                const std::function<void()> &yield) {
+                const std::function<void()> &yield, const std::function<bool()> &closed) {
     std::int32_t current = platform::toByte(iDirection == 1 ? iStartUp : iStartDown);
     const std::int16_t step = platform::checkedMultiply16(iDirection, iStep);
     while (true) {
@@ -20,6 +20,8 @@ void FadeWindow(std::int16_t iDirection, std::int16_t iStep, std::int16_t iStart
             current = next;
         present(platform::toByte(current));
         yield();
+        if (closed && closed())
+            return;
         if (current == iMaxAlpha || current == iMinAlpha || step == 0)
             return;
     }
@@ -48,8 +50,23 @@ void ResizeFormSize(ResizableWindow &form, std::int32_t lWidth1, std::int32_t lH
                      g.height - s * float(dy)});
         form.rebuildSurfaceAndRedraw();
         form.yield();
+        if (form.closed())
+            return;
     }
     form.redraw();
+}
+
+QRect clampedInto(const QRect &window, const QRect &area) {
+    QRect r = window;
+    if (r.right() > area.right())
+        r.moveRight(area.right());
+    if (r.bottom() > area.bottom())
+        r.moveBottom(area.bottom());
+    if (r.left() < area.left())
+        r.moveLeft(area.left());
+    if (r.top() < area.top())
+        r.moveTop(area.top());
+    return r;
 }
 
 } // namespace render

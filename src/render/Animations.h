@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <functional>
 
+#include <QRect>
+
 // The window's two animations: the fade of its global alpha, and the ten-step switch
 // between the compact and the expanded size that keeps the window's centre in place.
 namespace render {
@@ -10,12 +12,13 @@ namespace render {
 // Steps the global alpha from the start value (iStartUp going up, iStartDown going down)
 // by iDirection * iStep, clamped to [iMinAlpha, iMaxAlpha], presenting each value and then
 // yielding to the event loop, until a limit is reached. The start value itself is never
-// presented. A step of 0 presents the start value once instead of looping forever.
+// presented. A step of 0 presents the start value once instead of looping forever. The fade
+// also ends when `closed` (asked after every yield) says the window went away meanwhile.
 // Throws platform::OverflowError for a value that is not a byte or a step that overflows.
 void FadeWindow(std::int16_t iDirection, std::int16_t iStep, std::int16_t iStartUp,
                 std::int16_t iStartDown, std::int16_t iMaxAlpha, std::int16_t iMinAlpha,
                 const std::function<void(std::uint8_t)> &present,
-                const std::function<void()> &yield);
+                const std::function<void()> &yield, const std::function<bool()> &closed = {});
 
 // Window position and size in twips.
 struct TwipsGeometry {
@@ -38,13 +41,19 @@ public:
     virtual void rebuildSurfaceAndRedraw() = 0;
     virtual void redraw() = 0;
     virtual void yield() = 0;
+    // The window was unloaded while the animation yielded: it stops there.
+    virtual bool closed() const { return false; }
 };
 
 // Animates between size 1 and size 2 (twips) in ten steps. The direction follows the
 // window's current height: at height 1 it grows towards size 2, otherwise it shrinks. A
 // window matching neither size is first set to size 1. Input is disabled meanwhile and
-// enabled again even when a step fails.
+// enabled again even when a step fails. A window closed during a step is left alone.
 void ResizeFormSize(ResizableWindow &form, std::int32_t lWidth1, std::int32_t lHeight1,
                     std::int32_t lWidth2, std::int32_t lHeight2);
+
+// `window` moved the least distance that puts it inside `area`; where it is larger than the
+// area its top-left corner stays inside, so the title strip remains reachable.
+QRect clampedInto(const QRect &window, const QRect &area);
 
 } // namespace render

@@ -136,9 +136,19 @@ PathTextParams TitleLine(const ViewState &view, std::int32_t W, const QString &s
                 ContrastShade(view, 0.5f));
 }
 
+QString ShownPageTitle(const QString &strPageTitle) {
+    if (strPageTitle.size() <= MaxShownTitleLength)
+        return strPageTitle;
+    qsizetype cut = MaxShownTitleLength;
+    if (strPageTitle.at(cut - 1).isHighSurrogate())
+        --cut; // never half a character
+    return strPageTitle.left(cut) + QChar(0x2026);
+}
+
 std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, std::int32_t H,
                                         bool hasActionButton) {
     const std::int32_t contrast = ContrastShade(view, 0.5f);
+    const QString title = ShownPageTitle(view.strPageTitle);
     const drawing::LayoutRect body{25, 55, checkedSubtract(W, 51), checkedSubtract(H, 126)};
     const bool known = !view.strPageTitle.trimmed().isEmpty();
     const bool compact = view.Tag.toDouble() == 0;
@@ -146,7 +156,7 @@ std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, s
         return {text(view, {25, 55, checkedSubtract(W, 51), checkedSubtract(H, 111)},
                      QStringLiteral("请重新下载对应版本更新工具"), 5, 16, contrast)};
     if (compact) {
-        const QString hint = known ? view.strPageTitle + QStringLiteral("\r\n下载")
+        const QString hint = known ? title + QStringLiteral("\r\n下载")
                                    : QStringLiteral("按下 ") + QStringLiteral("检查更新") +
                                          QStringLiteral(" 按钮查找可供下载的最新版本");
         return {text(view, body, hint, 5, 16, contrast)};
@@ -161,17 +171,17 @@ std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, s
     if (known) {
         PathTextParams agreement =
             text(view, body,
-                 view.strPageTitle + QStringLiteral("\r\n") + view.strAgreement + breaks +
+                 title + QStringLiteral("\r\n") + view.strAgreement + breaks +
                      QStringLiteral("按下 开始下载 按钮即表示您已确认以上协议。"),
                  7, 15, contrast);
         agreement.bTextAlpha = 210;
         calls.push_back(agreement);
         // The same corner, font and size: the title lands exactly on the first line above.
-        PathTextParams title = text(view, body, view.strPageTitle, 7, 15, view.lThemeSpecialColor);
-        title.lOutlineWidth = 1;
-        title.lOutlineColor = view.lThemeLightColor;
-        title.bOutlineAlpha = 255;
-        calls.push_back(title);
+        PathTextParams heading = text(view, body, title, 7, 15, view.lThemeSpecialColor);
+        heading.lOutlineWidth = 1;
+        heading.lOutlineColor = view.lThemeLightColor;
+        heading.bOutlineAlpha = 255;
+        calls.push_back(heading);
     } else {
         calls.push_back(text(view, body,
                              view.strAgreement + breaks +

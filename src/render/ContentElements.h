@@ -36,6 +36,13 @@ drawing::PathTextParams StatusLine(const ViewState &view, const Rect &rcStatusLi
 
 drawing::PathTextParams TitleLine(const ViewState &view, std::int32_t W, const QString &strInfo1);
 
+// The longest page title the card shows; a longer one is cut and ends in "…".
+inline constexpr int MaxShownTitleLength = 200;
+
+// The page title as the card shows it. A portal may send a title of any length, but the
+// card has room for a few lines and every frame lays the text out again.
+QString ShownPageTitle(const QString &strPageTitle);
+
 // The content area: one to three calls, painted in order.
 std::vector<drawing::PathTextParams> ContentArea(const ViewState &view, std::int32_t W,
                                                  std::int32_t H, bool hasActionButton);

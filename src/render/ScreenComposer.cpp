@@ -4,9 +4,11 @@
 
 #include <QPainter>
 
+#include "drawing/Colors.h"
 #include "drawing/ImageShadow.h"
 #include "drawing/PathText.h"
 #include "drawing/RoundPanel.h"
+#include "render/AccessibleElements.h"
 #include "render/ContentElements.h"
 #include "render/LayeredSurface.h"
 
@@ -19,6 +21,19 @@ constexpr std::int32_t ShadowColour = 0x202020;
 
 bool hasText(const QString &text) {
     return !text.trimmed().isEmpty();
+}
+
+// A 1-pixel dotted frame one pixel inside the element, on whole pixels.
+void drawFocusFrame(QPainter &g, const Rect &rc, std::int32_t colour) {
+    g.save();
+    g.setRenderHint(QPainter::Antialiasing, false);
+    QPen pen(QColor::fromRgba(drawing::OleToARGB(colour, 255)));
+    pen.setStyle(Qt::DotLine);
+    pen.setWidth(1);
+    g.setPen(pen);
+    g.setBrush(Qt::NoBrush);
+    g.drawRect(QRect(rc.left + 1, rc.top + 1, rc.width() - 3, rc.height() - 3));
+    g.restore();
 }
 
 } // namespace
@@ -66,8 +81,21 @@ QImage ScreenComposer::drawCanvas(const ReDrawRequest &request, const ViewState 
         drawing::DrawRoundPanel(g, background.panel);
     else
         drawing::DrawPathText(g, background.box);
-    for (const drawing::PathTextParams &element : elements)
+    for (const drawing::PathTextParams &element : elements) {
+        // Mid-animation the card is smaller than the view its texts are laid out for; each
+        // element stays in its own box so none spills over the button or the status line.
+        if (view.inTransition) {
+            const drawing::LayoutRect &rc = element.rcLayout;
+            g.save();
+            g.setClipRect(QRect(rc.X, rc.Y, rc.Width + 1, rc.Height + 1));
+        }
         drawing::DrawPathText(g, element);
+        if (view.inTransition)
+            g.restore();
+    }
+    if (view.bShowFocus)
+        if (const Rect rc = regions.of(FocusedRegion(regions, view.lFocusRegion)); !rc.isEmpty())
+            drawFocusFrame(g, rc, ContrastShade(view, 0.5f));
     return canvas;
 }
 

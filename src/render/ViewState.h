@@ -21,6 +21,12 @@ struct ViewState {
     std::int32_t lThemeSpecialColor = 0xBFBFBF;
     QString fontName; // the window's font family
     std::int32_t lShadowMargin = 10;
+    // A frame in the middle of the view animation: the card's size is between the views.
+    bool inTransition = false;
+    // Where the keyboard focus is (see FocusedRegion), and whether to show it: only once the
+    // keyboard was used, so a mouse user never sees a focus frame.
+    std::int32_t lFocusRegion = srNone;
+    bool bShowFocus = false;
 };
 
 // One repaint request. lMouseStatus: 0 none, 1 hover, 2 pressed; lPercentValue <= 0 draws no

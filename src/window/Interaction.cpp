@@ -1,6 +1,9 @@
 #include "window/Interaction.h"
 
+#include <algorithm>
+
 #include "platform/Numbers.h"
+#include "render/AccessibleElements.h"
 #include "render/Regions.h"
 #include "window/WindowState.h"
 #include "window/Workflow.h"
@@ -45,10 +48,17 @@ void Interaction::Form_MouseDown(float X, float Y) {
 }
 
 void Interaction::Form_MouseMove(float X, float Y) {
-    const std::int32_t r = hitAt(X, Y);
-    if (r == m_state.lHoverRegion)
+    hoverOver(hitAt(X, Y));
+}
+
+void Interaction::Form_MouseLeave() {
+    hoverOver(srNone);
+}
+
+void Interaction::hoverOver(std::int32_t region) {
+    if (region == m_state.lHoverRegion)
         return;
-    m_state.lHoverRegion = r;
+    m_state.lHoverRegion = region;
     redrawLast(1, "Form_MouseMove");
 }
 
@@ -56,6 +66,10 @@ void Interaction::Form_MouseUp(float X, float Y) {
     const std::int32_t r = hitAt(X, Y);
     if (r != m_state.lPressedRegion)
         return;
+    pressRegion(r);
+}
+
+void Interaction::pressRegion(std::int32_t r) {
     redrawLast(0, "Form_MouseUp");
     switch (r) {
     case srStatusLine:
@@ -85,7 +99,46 @@ void Interaction::Form_MouseUp(float X, float Y) {
     }
 }
 
+std::int32_t Interaction::focusedRegion() const {
+    return FocusedRegion(m_host.regions(), m_state.lFocusRegion);
+}
+
+void Interaction::moveFocus(bool forward) {
+    const std::vector<std::int32_t> order = FocusOrder(m_host.regions());
+    if (order.empty())
+        return;
+    const auto at = std::find(order.begin(), order.end(), m_state.lFocusRegion);
+    const auto n = std::ptrdiff_t(order.size());
+    // The first Tab lands on the first element, the first Shift+Tab on the last.
+    std::ptrdiff_t i = at == order.end() ? (forward ? 0 : n - 1)
+                                         : ((at - order.begin()) + (forward ? 1 : n - 1)) % n;
+    m_state.lFocusRegion = order[std::size_t(i)];
+}
+
+void Interaction::Form_KeyDown(int KeyCode, bool shift) {
+    m_keysDown.insert(KeyCode);
+    switch (KeyCode) {
+    case KeyTab:
+        moveFocus(!shift);
+        m_state.bFocusVisible = true;
+        redrawLast(0, "Form_KeyDown");
+        break;
+    case KeyReturn:
+    case KeySpace:
+        if (const std::int32_t focused = focusedRegion(); focused != srNone) {
+            m_state.lFocusRegion = focused;
+            m_state.bFocusVisible = true;
+            pressRegion(focused);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
 void Interaction::Form_KeyUp(int KeyCode) {
+    if (m_keysDown.erase(KeyCode) == 0)
+        return;
     if (KeyCode == KeyEscape)
         m_host.Unload();
 }

@@ -1,11 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 
 namespace window {
 
-// The key code of Escape, which ends the program in every state.
+// Key codes: Escape ends the program in every state; Tab moves the focus, Return and Space
+// press the focused element.
+inline constexpr int KeyTab = 9;
+inline constexpr int KeyReturn = 13;
 inline constexpr int KeyEscape = 27;
+inline constexpr int KeySpace = 32;
 
 class WindowHost;
 class Workflow;
@@ -26,15 +31,31 @@ public:
     void Form_MouseDown(float X, float Y);
     void Form_MouseMove(float X, float Y);
     void Form_MouseUp(float X, float Y);
+    // The pointer left the window: as a move to a spot with no region.
+    void Form_MouseLeave();
+    // Tab (Shift+Tab backwards) moves the focus through the focusable elements in visual
+    // order; Return and Space press the focused one as a click does. These act on the press.
+    // Key releases act only for presses this window saw: a key pressed in another window
+    // (Escape closing a message box) must not act when its release lands here.
+    void Form_KeyDown(int KeyCode, bool shift = false);
     void Form_KeyUp(int KeyCode);
+
+    // A completed click on `region`, whatever made it: the pointer, a key or assistive
+    // technology.
+    void pressRegion(std::int32_t region);
+    // The element that has the keyboard focus in the frame on screen.
+    std::int32_t focusedRegion() const;
 
 private:
     std::int32_t hitAt(float X, float Y) const;
     void redrawLast(std::int32_t lMouseStatus, const char *source);
+    void hoverOver(std::int32_t region);
+    void moveFocus(bool forward);
 
     WindowState &m_state;
     WindowHost &m_host;
     Workflow &m_workflow;
+    std::set<int> m_keysDown;
 };
 
 } // namespace window

@@ -24,6 +24,10 @@ struct WindowState : StartupValues {
     std::optional<QByteArray> packageSignature;
     std::int32_t lLastPercent = 0;
     std::int32_t lPressedRegion = 0;
+    // The element Tab moved the keyboard focus to (srNone: none yet), and whether the
+    // keyboard was used, which shows where the focus is.
+    std::int32_t lFocusRegion = -1;
+    bool bFocusVisible = false;
 };
 
 // What the workflow and the pointer handling ask of the window. Implemented by frmDown, and

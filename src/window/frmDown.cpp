@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include <QAccessible>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QFileInfo>
@@ -28,7 +29,25 @@
 #include "window/Workflow.h"
 
 namespace window {
-namespace {} // namespace
+namespace {
+
+// Marks an animation as running for as long as the scope lasts.
+struct AnimationScope {
+    explicit AnimationScope(bool &running)
+        : m_running(running) {
+        m_running = true;
+    }
+    ~AnimationScope() { m_running = false; }
+    Q_DISABLE_COPY_MOVE(AnimationScope)
+    bool &m_running;
+};
+
+// How many more animations may follow a view switch to reach the view `Tag` names. Two
+// always suffice (a window at neither size first becomes the compact one); the bound only
+// keeps a window manager that refuses both sizes from keeping us animating.
+constexpr int MaxFollowUpSwitches = 2;
+
+} // namespace
 
 using platform::ignoringErrors;
 using platform::pixelsToTwips;
@@ -46,29 +65,48 @@ public:
         return {float(pixelsToTwips(g.x())), float(pixelsToTwips(g.y())),
                 float(pixelsToTwips(g.width())), float(pixelsToTwips(g.height()))};
     }
+    // Growing keeps the centre, which near a screen edge would push the title strip and
+    // its buttons out of reach; every step stays inside the screen's available area.
     void moveTo(const render::TwipsGeometry &g) override {
         auto pixels = [](float twips) { return platform::roundToInt32(twips / 15.0); };
-        m_form.setGeometry(pixels(g.left), pixels(g.top), pixels(g.width), pixels(g.height));
+        const QRect wanted(pixels(g.left), pixels(g.top), pixels(g.width), pixels(g.height));
+        m_form.setGeometry(render::clampedInto(wanted, m_form.availableScreenArea()));
     }
     void setInputEnabled(bool enabled) override { m_form.setEnabled(enabled); }
     void rebuildSurfaceAndRedraw() override {
         m_form.CreateLayeredSurface(true, 255);
         m_form.m_rcCanvas = {0, 0, m_form.width() - 20, m_form.height() - 20};
+        m_form.m_inTransition = true;
         redraw();
+        m_form.m_inTransition = false;
     }
     void redraw() override {
         m_form.ReDraw(QStringLiteral("ResizeFormSize"), 0, m_form.strLastInfo1(),
                       m_form.strLastInfo2(), m_form.sngLastPercent(), -1);
     }
     void yield() override { m_form.processPendingEvents(); }
+    bool closed() const override { return m_form.m_unloaded; }
 
 private:
     frmDown &m_form;
 };
 
+// Qt asks this for the interface of every object assistive technology meets.
+QAccessibleInterface *accessibleFactory(const QString &, QObject *object) {
+    if (auto *form = qobject_cast<frmDown *>(object))
+        return form->createAccessibleInterface();
+    return nullptr;
+}
+
 frmDown::frmDown(const Services &services, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
-    , m_services(services) {
+    , m_services(services)
+    , m_accessibility(std::make_unique<FormAccessibility>(*this)) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(accessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     // The window paints every pixel itself, transparency included.
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_NoSystemBackground);
@@ -110,8 +148,12 @@ void frmDown::Form_Load() {
     });
     if (!StartGraphics()) {
         m_graphicsFailed = true;
+        m_graphicsFailureMessage = GraphicsFailureText;
+        // Where no font shows Chinese the box could not show that text either.
+        if (QGuiApplication::primaryScreen() && m_fontFamily.isEmpty())
+            m_graphicsFailureMessage += QStringLiteral("\n\n") + GraphicsFailureNoFontDetail;
         if (m_services.messageBoxes)
-            m_services.messageBoxes->show(GraphicsFailureText, platform::MessageOkOnly, {});
+            m_services.messageBoxes->show(m_graphicsFailureMessage, platform::MessageOkOnly, {});
         Unload();
         return;
     }
@@ -139,16 +181,18 @@ void frmDown::Form_Load() {
         processPendingEvents();
     });
     ignoringErrors([&] {
+        const AnimationScope animating(m_animating);
+        const AnimationScope fading(m_fading);
         render::FadeWindow(
             1, 1, 0, 255, 255, 0,
             [this](std::uint8_t alpha) {
-                if (m_unloaded)
-                    return;
                 m_surface.setGlobalAlpha(alpha);
                 PresentSurface();
             },
-            [this] { processPendingEvents(); });
+            [this] { processPendingEvents(); }, [this] { return m_unloaded; });
     });
+    // A view switch asked for during the fade-in waited for it.
+    ignoringErrors([&] { applyPendingViewSwitch(); });
 }
 
 bool frmDown::StartGraphics() {
@@ -185,8 +229,19 @@ void frmDown::setCanvasFromClientSize() {
                   platform::checkedSubtract(height(), 2 * margin)};
 }
 
+QRect frmDown::availableScreenArea() const {
+    const QScreen *where = QGuiApplication::screenAt(geometry().center());
+    if (!where)
+        where = screen();
+    return where ? where->availableGeometry() : geometry();
+}
+
+// On the screen the user is looking at: the one under the pointer.
 void frmDown::centreOnScreen() {
-    const QRect area = QGuiApplication::primaryScreen()->geometry();
+    const QScreen *where = QGuiApplication::screenAt(QCursor::pos());
+    if (!where)
+        where = QGuiApplication::primaryScreen();
+    const QRect area = where->geometry();
     move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
 }
 
@@ -203,6 +258,9 @@ render::ViewState frmDown::viewState() const {
     v.lThemeSpecialColor = m_state.lThemeSpecialColor;
     v.fontName = m_fontFamily;
     v.lShadowMargin = m_state.lShadowMargin;
+    v.inTransition = m_inTransition;
+    v.lFocusRegion = m_state.lFocusRegion;
+    v.bShowFocus = m_state.bFocusVisible;
     return v;
 }
 
@@ -212,15 +270,77 @@ void frmDown::ReDraw(const QString &strActionSource, std::int32_t lMouseStatus,
     if (m_unloaded)
         return;
     const bool minimised = isMinimized();
-    m_composer.ReDraw({strActionSource, lMouseStatus, strInfo1, strInfo2, lPercentValue, perColor},
-                      viewState(), m_rcCanvas, minimised, m_surface);
-    if (!minimised)
-        PresentSurface();
+    const render::ReDrawRequest request{strActionSource, lMouseStatus,  strInfo1,
+                                        strInfo2,        lPercentValue, perColor};
+    const render::ViewState view = viewState();
+    m_composer.ReDraw(request, view, m_rcCanvas, minimised, m_surface);
+    if (minimised)
+        return;
+    m_lastMouseStatus = lMouseStatus;
+    describeFrame(request, view);
+    PresentSurface();
 }
 
+// What assistive technology is told mirrors the frame just drawn, from the same layout.
+void frmDown::describeFrame(const render::ReDrawRequest &request, const render::ViewState &view) {
+    const std::int32_t focusBefore = m_accessibleFocus;
+    std::vector<render::AccessibleElement> before = std::move(m_accessibleElements);
+    m_accessibleElements =
+        render::DescribeFrame(request, view, m_composer.regions(), m_rcCanvas.width(),
+                              m_rcCanvas.height(), m_state.strAuthorLinkText);
+    m_accessibleFocus = focusedRegion();
+    m_accessibility->frameChanged(before, focusBefore);
+}
+
+QRect frmDown::screenRect(const render::Rect &card) const {
+    const std::int32_t margin = m_state.lShadowMargin;
+    return QRect(mapToGlobal(QPoint(margin + card.left, margin + card.top)),
+                 QSize(card.width(), card.height()));
+}
+
+std::int32_t frmDown::focusedRegion() const {
+    return m_interaction->focusedRegion();
+}
+
+void frmDown::pressRegion(std::int32_t region) {
+    if (!m_unloaded && !busy())
+        ignoringErrors([&] { m_interaction->pressRegion(region); });
+}
+
+// The animations yield to the event loop, where a finished check or a click may ask for
+// another view switch. It never runs inside the running one (the two would step the same
+// window towards different sizes): it waits, and when the running animation ends the
+// window is brought to the size of the view `Tag` names then.
 void frmDown::switchViewSize() {
+    if (m_animating) {
+        m_viewSwitchPending = true;
+        return;
+    }
+    {
+        const AnimationScope switching(m_animating);
+        ResizeAdapter adapter(*this);
+        render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth,
+                               lExpandedHeight);
+    }
+    applyPendingViewSwitch();
+}
+
+bool frmDown::sizeMatchesTag() const {
+    const bool expanded = m_state.Tag == u"1";
+    const QSize view(twipsToPixels(expanded ? lExpandedWidth : lCompactWidth),
+                     twipsToPixels(expanded ? lExpandedHeight : lCompactHeight));
+    return size() == view;
+}
+
+void frmDown::applyPendingViewSwitch() {
+    if (!m_viewSwitchPending || m_animating)
+        return;
+    m_viewSwitchPending = false;
+    const AnimationScope switching(m_animating);
     ResizeAdapter adapter(*this);
-    render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth, lExpandedHeight);
+    for (int run = 0; run < MaxFollowUpSwitches && !m_unloaded && !sizeMatchesTag(); ++run)
+        render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth,
+                               lExpandedHeight);
 }
 
 void frmDown::Unload() {
@@ -287,9 +407,41 @@ void frmDown::mouseReleaseEvent(QMouseEvent *event) {
     ignoringErrors([&] { m_interaction->Form_MouseUp(float(p.x()), float(p.y())); });
 }
 
+namespace {
+int formKeyCode(const QKeyEvent &event) {
+    switch (event.key()) {
+    case Qt::Key_Escape:
+        return KeyEscape;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return KeyTab;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return KeyReturn;
+    case Qt::Key_Space:
+        return KeySpace;
+    default:
+        return event.key();
+    }
+}
+} // namespace
+
+void frmDown::keyPressEvent(QKeyEvent *event) {
+    const bool backwards = event->key() == Qt::Key_Backtab;
+    const bool shift = backwards || event->modifiers().testFlag(Qt::ShiftModifier);
+    ignoringErrors([&] { m_interaction->Form_KeyDown(formKeyCode(*event), shift); });
+}
+
 void frmDown::keyReleaseEvent(QKeyEvent *event) {
-    const int keyCode = event->key() == Qt::Key_Escape ? KeyEscape : event->key();
-    ignoringErrors([&] { m_interaction->Form_KeyUp(keyCode); });
+    // A held key repeats as release and press pairs; only the real release counts.
+    if (event->isAutoRepeat())
+        return;
+    ignoringErrors([&] { m_interaction->Form_KeyUp(formKeyCode(*event)); });
+}
+
+void frmDown::leaveEvent(QEvent *) {
+    if (!m_manualDrag)
+        ignoringErrors([&] { m_interaction->Form_MouseLeave(); });
 }
 
 void frmDown::closeEvent(QCloseEvent *event) {

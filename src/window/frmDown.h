@@ -7,9 +7,11 @@
 #include <QString>
 #include <QWidget>
 
+#include "render/AccessibleElements.h"
 #include "render/LayeredSurface.h"
 #include "render/Regions.h"
 #include "render/ScreenComposer.h"
+#include "window/FormAccessibility.h"
 #include "window/WindowState.h"
 
 namespace platform {
@@ -34,7 +36,7 @@ class Workflow;
 // The updater's one window. Loading it is the whole start-up and unloading it ends the
 // program. It owns the state and wires its events to small classes with one job each: the
 // workflow, the pointer and key handling, the picture and the progress hook.
-class frmDown final : public QWidget, public WindowHost {
+class frmDown final : public QWidget, public WindowHost, public AccessibleForm {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(frmDown)
 
@@ -57,6 +59,8 @@ public:
     bool graphicsStarted() const { return m_graphicsStarted; }
     // Start-up ended at a failed graphics start (the program then exits with an error).
     bool graphicsFailed() const { return m_graphicsFailed; }
+    // What the user was told about the failed graphics start.
+    const QString &graphicsFailureMessage() const { return m_graphicsFailureMessage; }
     bool isUnloaded() const { return m_unloaded; }
     const UpdaterSettings &settings() const { return m_settings; }
     const WindowState &state() const { return m_state; }
@@ -83,12 +87,35 @@ public:
     void beginWindowDrag() override;
     void processPendingEvents() override;
 
+    // AccessibleForm
+    QWidget *formWidget() override { return this; }
+    QString accessibleTitle() const override { return m_state.strTitleText; }
+    const std::vector<render::AccessibleElement> &accessibleElements() const override {
+        return m_accessibleElements;
+    }
+    QRect screenRect(const render::Rect &card) const override;
+    std::int32_t focusedRegion() const override;
+    std::int32_t pressedRegion() const override {
+        return m_lastMouseStatus == 2 ? m_state.lHoverRegion : std::int32_t(render::srNone);
+    }
+    // The view animation runs (the fade-in does not keep anything from being pressed).
+    bool busy() const override { return m_animating && !m_fading; }
+    void pressRegion(std::int32_t region) override;
+    // The window's interface for assistive technology (Qt's accessibility factory asks).
+    QAccessibleInterface *createAccessibleInterface() {
+        return m_accessibility->createWindowInterface();
+    }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
+    // Tab moves between the painted elements, not between widgets.
+    bool focusNextPrevChild(bool) override { return false; }
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -101,7 +128,13 @@ private:
     void PresentSurface();
     void setCanvasFromClientSize();
     void centreOnScreen();
+    QRect availableScreenArea() const;
+    bool sizeMatchesTag() const;
+    // After an animation: when view switches were asked for while it ran, animates until
+    // the window has the size of the view `Tag` names.
+    void applyPendingViewSwitch();
     render::ViewState viewState() const;
+    void describeFrame(const render::ReDrawRequest &request, const render::ViewState &view);
 
     Services m_services;
     UpdaterSettings m_settings;
@@ -115,13 +148,22 @@ private:
     std::unique_ptr<Workflow> m_workflow;
     std::unique_ptr<Interaction> m_interaction;
     std::unique_ptr<hook::ProgressHook> m_hook;
+    std::unique_ptr<FormAccessibility> m_accessibility;
+    std::vector<render::AccessibleElement> m_accessibleElements; // of the frame on screen
+    std::int32_t m_lastMouseStatus = 0;
+    std::int32_t m_accessibleFocus = render::srNone;
     // A drag the window does itself where the window manager does not move windows.
     std::function<void()> m_presentObserver;
     bool m_manualDrag = false;
     QPoint m_dragOffset;
     bool m_graphicsStarted = false;
     bool m_graphicsFailed = false;
+    QString m_graphicsFailureMessage;
     bool m_unloaded = false;
+    bool m_animating = false; // the fade-in or a view switch runs
+    bool m_fading = false;
+    bool m_inTransition = false; // drawing a frame between the two view sizes
+    bool m_viewSwitchPending = false;
 };
 
 } // namespace window

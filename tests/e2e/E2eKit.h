@@ -76,7 +76,7 @@ inline qulonglong startUpdater(QProcess &updater, const testsupport::XvfbSession
         updater.start(launcher.first(), launcher.mid(1) << product.exe);
     if (!updater.waitForStarted())
         return 0;
-    // Generous: a loaded CI machine may take long to start a Qt program under Xvfb.
+    // Generous: a loaded machine (or a sanitizer build) starts slowly.
     const qulonglong window = x.waitForWindow(QStringLiteral("KIV UPDATE"), 30000);
     if (window != 0)
         settledScreenshot(x);
@@ -165,11 +165,19 @@ inline void clickCheckForUpdates(const testsupport::XvfbSession &x, qulonglong w
     x.click(frame.x() + 10 + 350, frame.y() + 10 + 157);
 }
 
-// Clicks 检查更新, waits for the expanded card, clicks
-// 开始下载 and waits for the question that ends the download; the question's window id, or 0.
-inline qulonglong checkAndDownload(const testsupport::XvfbSession &x, qulonglong window) {
-    clickCheckForUpdates(x, window);
-    QRect frame;
+// Presses 检查更新, waits for the expanded card, presses 开始下载 and waits for the question
+// that ends the download; the question's window id, or 0. With `keyboard` the presses are
+// Tab then Return, and Return again where the focus stayed: no pointer event at all.
+inline qulonglong checkAndDownload(const testsupport::XvfbSession &x, qulonglong window,
+                                   bool keyboard = false) {
+    if (keyboard) {
+        pressKey(x, window, QStringLiteral("Tab"));
+        keepShot(settledScreenshot(x).copy(x.windowGeometry(window)),
+                 QStringLiteral("keyboard-focus"));
+        pressKey(x, window, QStringLiteral("Return"));
+    } else {
+        clickCheckForUpdates(x, window);
+    }
     QElapsedTimer timer;
     timer.start();
     while (x.windowGeometry(window).size() != QSize(400, 460)) {
@@ -177,9 +185,12 @@ inline qulonglong checkAndDownload(const testsupport::XvfbSession &x, qulonglong
             return 0;
         QThread::msleep(100);
     }
-    frame = x.windowGeometry(window);
+    const QRect frame = x.windowGeometry(window);
     keepShot(settledScreenshot(x).copy(frame), QStringLiteral("update-found"));
-    x.click(frame.x() + 10 + 290, frame.y() + 10 + 397);
+    if (keyboard)
+        pressKey(x, window, QStringLiteral("Return"));
+    else
+        x.click(frame.x() + 10 + 290, frame.y() + 10 + 397);
     return x.waitForWindow(QStringLiteral("更新工具"), 20000);
 }
 

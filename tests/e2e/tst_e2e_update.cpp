@@ -26,18 +26,23 @@ Q_DECLARE_METATYPE(Signing)
 class tst_E2eUpdate : public QObject {
     Q_OBJECT
 private slots:
+    // With the keyboard alone the road is the same: Tab to the action button, Return to
+    // check and again to download, the question answered with a key; no pointer event.
     void checkDownloadAndAnswer_data() {
         QTest::addColumn<bool>("openIt");
         QTest::addColumn<Signing>("signing");
-        QTest::newRow("yes opens the package") << true << Signing::None;
-        QTest::newRow("no tells where it is") << false << Signing::None;
-        QTest::newRow("signed copy, signed package") << true << Signing::Signed;
+        QTest::addColumn<bool>("keyboard");
+        QTest::newRow("yes opens the package") << true << Signing::None << false;
+        QTest::newRow("no tells where it is") << false << Signing::None << false;
+        QTest::newRow("by keyboard") << true << Signing::None << true;
+        QTest::newRow("signed copy, signed package") << true << Signing::Signed << false;
         QTest::newRow("signed copy, bytes differ from the signed ones")
-            << true << Signing::OtherBytes;
+            << true << Signing::OtherBytes << false;
     }
     void checkDownloadAndAnswer() {
         QFETCH(bool, openIt);
         QFETCH(Signing, signing);
+        QFETCH(bool, keyboard);
         if (!XvfbSession::toolsAvailable())
             QSKIP("Xvfb, xdotool or imagemagick is not installed");
         XvfbSession x;
@@ -89,17 +94,14 @@ private slots:
         const qulonglong window = e2e::startUpdater(updater, x, product, env);
         QVERIFY(window != 0);
         QCOMPARE(x.windowGeometry(window).size(), QSize(460, 220));
-        const qulonglong question = e2e::checkAndDownload(x, window);
+        const qulonglong question = e2e::checkAndDownload(x, window, keyboard);
         QVERIFY(question != 0);
         if (signing == Signing::OtherBytes) {
             // "软件包签名校验失败，文件已删除。" with OK; the window stays, and nothing was
             // published or left behind.
             e2e::keepShot(x.screenshot(), QStringLiteral("update-signature-failed"));
             QCOMPARE(QDir(product.dir.path()).entryList({QStringLiteral("*.zip")}), QStringList());
-            x.run(QStringLiteral("xdotool"),
-                  {QStringLiteral("windowfocus"), QStringLiteral("--sync"),
-                   QString::number(question), QStringLiteral("key"), QStringLiteral("--window"),
-                   QString::number(question), QStringLiteral("Return")});
+            e2e::pressKey(x, question, QStringLiteral("Return"));
             QTRY_VERIFY_WITH_TIMEOUT(x.waitForWindow(QStringLiteral("更新工具"), 100) == 0, 10000);
             QCOMPARE(updater.state(), QProcess::Running);
             QCOMPARE(x.windowGeometry(window).size(), QSize(460, 220));

@@ -19,6 +19,7 @@ public:
     int yields = 0;
     QList<TwipsGeometry> moves;
     int failAtRebuild = -1;
+    int closeAtYield = -1;
 
     TwipsGeometry geometry() const override { return g; }
     void moveTo(const TwipsGeometry &to) override {
@@ -33,6 +34,7 @@ public:
     }
     void redraw() override { ++redraws; }
     void yield() override { ++yields; }
+    bool closed() const override { return closeAtYield >= 0 && yields > closeAtYield; }
 };
 
 } // namespace
@@ -123,6 +125,44 @@ private slots:
         ResizeFormSize(w, 6900, 3300, 6000, 6900);
         QTEST(w.g.width, "finalWidth");
         QTEST(w.g.height, "finalHeight");
+    }
+
+    // A window unloaded while an animation yields is neither moved, nor redrawn, nor
+    // presented again.
+    void animationsStopWhenTheWindowCloses() {
+        FakeWindow w;
+        w.g = {0, 0, 6900, 3300};
+        w.closeAtYield = 2;
+        ResizeFormSize(w, 6900, 3300, 6000, 6900);
+        QCOMPARE(w.moves.size(), 3);
+        QCOMPARE(w.rebuilds, 3);
+        QCOMPARE(w.redraws, 0);
+
+        int presented = 0, yields = 0;
+        FadeWindow(
+            1, 1, 0, 255, 255, 0, [&](std::uint8_t) { ++presented; }, [&] { ++yields; },
+            [&] { return yields == 40; });
+        QCOMPARE(presented, 40);
+    }
+
+    // Every step of the view animation is kept inside the screen's available area.
+    void clampedIntoTheArea_data() {
+        QTest::addColumn<QRect>("window");
+        QTest::addColumn<QRect>("expected");
+        const QRect inside(100, 100, 400, 460);
+        QTest::newRow("inside stays") << inside << inside;
+        QTest::newRow("above the top") << QRect(100, -30, 400, 460) << QRect(100, 0, 400, 460);
+        QTest::newRow("past the right and bottom")
+            << QRect(900, 500, 400, 460) << QRect(624, 308, 400, 460);
+        QTest::newRow("left of a panel at the left")
+            << QRect(10, 50, 400, 460) << QRect(40, 50, 400, 460);
+        QTest::newRow("taller than the area keeps its top")
+            << QRect(100, 50, 400, 900) << QRect(100, 0, 400, 900);
+    }
+    void clampedIntoTheArea() {
+        QFETCH(QRect, window);
+        const QRect area(40, 0, 984, 768); // a 1024 x 768 screen with a 40-pixel side panel
+        QTEST(clampedInto(window, area), "expected");
     }
 
     void resizeEnablesInputAgainAfterAFailure() {

@@ -2,6 +2,8 @@
 
 #include "drawing/Colors.h"
 #include "platform/GraphicsText.h"
+#include "render/AccessibleElements.h"
+#include "render/ContentElements.h"
 #include "render/LayeredSurface.h"
 #include "render/ScreenComposer.h"
 
@@ -31,6 +33,10 @@ struct Frame {
     std::int32_t hover = srNone;
     std::int32_t W = 440;
     std::int32_t H = 200;
+    bool transition = false;
+    std::int32_t focus = srNone;
+    bool showFocus = false;
+    QString pageTitle;
 };
 
 // The columns of rows that put the pointer somewhere, read back by pointerFrame().
@@ -64,6 +70,10 @@ ViewState viewOf(const Frame &f) {
     v.lThemeSpecialColor = Special;
     v.fontName = platform::programFontFamily();
     v.lShadowMargin = Margin;
+    v.inTransition = f.transition;
+    v.lFocusRegion = f.focus;
+    v.bShowFocus = f.showFocus;
+    v.strPageTitle = f.pageTitle;
     return v;
 }
 
@@ -506,6 +516,179 @@ private slots:
     }
 
     // The canvas is painted at the surface's pixel ratio: the same layout, twice the pixels.
+    // Mid-animation the card still has the compact size while the expanded view's agreement
+    // is already laid out in it: each text stays in its own box, so below the content area
+    // (the status line included) the frame is the compact view's.
+    void transitionFramesKeepTextsInTheirBoxes_data() {
+        QTest::addColumn<bool>("transition");
+        QTest::addColumn<bool>("likeCompact");
+        QTest::newRow("transition frame") << true << true;
+        QTest::newRow("a resting frame is not clipped") << false << false;
+    }
+    void transitionFramesKeepTextsInTheirBoxes() {
+        QFETCH(bool, transition);
+        QFETCH(bool, likeCompact);
+        Frame expandedInCompact;
+        expandedInCompact.tag = QStringLiteral("1");
+        expandedInCompact.transition = transition;
+        const QRect belowContent(Margin, Margin + 136, 270, 64);
+        const bool same =
+            picture(expandedInCompact).copy(belowContent) == picture(Frame()).copy(belowContent);
+        QCOMPARE(same, likeCompact);
+    }
+
+    // A page title of any length is shown cut to a bounded length, never in half a
+    // character.
+    void shownPageTitle_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("shown");
+        const QString limit(MaxShownTitleLength, u'a');
+        QTest::newRow("short") << u"Demo 2.1"_qs << u"Demo 2.1"_qs;
+        QTest::newRow("at the limit") << limit << limit;
+        QTest::newRow("one over") << limit + u'b' << limit + u'…';
+        QTest::newRow("100 000 characters") << QString(100000, u'版') << QString(200, u'版') + u'…';
+        const QString pair = QStringLiteral("\U0001F600");
+        QTest::newRow("a pair across the cut") << limit.left(MaxShownTitleLength - 1) + pair + u'c'
+                                               << limit.left(MaxShownTitleLength - 1) + u'…';
+    }
+    void shownPageTitle() {
+        QFETCH(QString, title);
+        QTEST(ShownPageTitle(title), "shown");
+    }
+
+    // The focus frame: a dotted line one pixel inside the focused element in the contrast
+    // shade, only once the keyboard was used; the mouse-only start-up frame has none.
+    void focusFrame_data() {
+        QTest::addColumn<bool>("showFocus");
+        QTest::addColumn<int>("focus");
+        QTest::addColumn<int>("framed");
+        QTest::newRow("mouse-only start-up") << false << int(srNone) << int(srNone);
+        QTest::newRow("after Tab: the action button") << true << int(srNone) << int(srActionButton);
+        QTest::newRow("on the close button") << true << int(srClose) << int(srClose);
+    }
+    void focusFrame() {
+        QFETCH(bool, showFocus);
+        QFETCH(int, focus);
+        QFETCH(int, framed);
+        Frame f;
+        f.showFocus = showFocus;
+        f.focus = focus;
+        LayeredSurface surface;
+        const RegionRects regions = compose(f, surface).regions();
+        const QRgb contrast = opaque(ContrastShade(viewOf(f), 0.5f));
+        for (const std::int32_t region : {srActionButton, srClose, srStatusLine}) {
+            const Rect rc = regions.of(region);
+            int dots = 0;
+            for (int x = rc.left + 1; x < rc.right - 1; ++x)
+                dots += at(surface.image(), x, rc.top + 1) == contrast;
+            // Qt's dots are one pixel on, two off.
+            QVERIFY2(region == framed ? dots >= 3 : dots == 0,
+                     qPrintable(QStringLiteral("region %1: %2 dots").arg(region).arg(dots)));
+        }
+    }
+
+    // Assistive technology reads the frame as laid out: names and roles in reading order.
+    void describedFrame_data() {
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QString>("pageTitle");
+        QTest::addColumn<float>("percent");
+        QTest::addColumn<QStringList>("described");
+        const QStringList buttons{u"Button 扩展显示"_qs,     u"Button 最小化"_qs,
+                                  u"Button 立即退出"_qs,     u"Button 更换界面样式"_qs,
+                                  u"Button 更换界面样式"_qs, u"Button 更换界面样式"_qs};
+        QTest::newRow("compact")
+            << "0" << QString() << 0.0f
+            << QStringList{u"StaticText "_qs + Title,
+                           u"StaticText 按下 检查更新 按钮查找可供下载的最新版本"_qs,
+                           u"Button 检查更新"_qs, u"Link "_qs + Status} +
+                   buttons;
+        QTest::newRow("expanded, a version found")
+            << "1" << u"Demo 2.1"_qs << 0.0f
+            << QStringList{u"StaticText "_qs + Title, u"StaticText Demo 2.1"_qs,
+                           u"StaticText 用户协议"_qs, u"Button 检查更新"_qs, u"Link "_qs + Status} +
+                   buttons;
+        QTest::newRow("downloading")
+            << "0" << u"Demo 2.1"_qs << 42.4f
+            << QStringList{u"StaticText "_qs + Title, u"StaticText Demo 2.1\r\n下载"_qs,
+                           u"Button 检查更新"_qs, u"Link "_qs + Status,
+                           u"ProgressBar "_qs + Status + u" = 42"_qs} +
+                   buttons;
+    }
+    void describedFrame() {
+        QFETCH(QString, tag);
+        QFETCH(QString, pageTitle);
+        QFETCH(float, percent);
+        Frame f;
+        f.tag = tag;
+        f.pageTitle = pageTitle;
+        f.percent = percent;
+        const RegionRects regions = [&] {
+            LayeredSurface surface;
+            return compose(f, surface).regions();
+        }();
+        QStringList described;
+        const ReDrawRequest request{u"test"_qs, 0, f.info1, f.info2, f.percent, -1};
+        for (const AccessibleElement &e :
+             DescribeFrame(request, viewOf(f), regions, f.W, f.H, Status)) {
+            const QString role = e.role == QAccessible::Button        ? u"Button"_qs
+                                 : e.role == QAccessible::Link        ? u"Link"_qs
+                                 : e.role == QAccessible::ProgressBar ? u"ProgressBar"_qs
+                                                                      : u"StaticText"_qs;
+            described << role + u' ' + e.name +
+                             (e.role == QAccessible::ProgressBar ? u" = "_qs + e.value : QString());
+            QVERIFY(!e.rect.isEmpty());
+        }
+        QTEST(described, "described");
+    }
+
+    // A reader hears of what a repaint changed and of nothing when nothing did: the
+    // download's text as a new name of the status line, the progress as value changes.
+    void accessibleChanges_data() {
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<float>("percent");
+        QTest::addColumn<QStringList>("changes");
+        QTest::newRow("the same frame again") << Status << 0.0f << QStringList();
+        QTest::newRow("a download starts")
+            << u"正在下载，请稍等 ..."_qs << 10.0f
+            << QStringList{u"status NameChanged"_qs, u"progress ObjectCreated"_qs};
+        QTest::newRow("a bar under the same text")
+            << Status << 0.4f << QStringList{u"progress ObjectCreated"_qs};
+        QTest::newRow("no status text: the line and its swatches go")
+            << QString() << 0.0f
+            << QStringList{u"status ObjectDestroyed"_qs, u"button8 ObjectDestroyed"_qs,
+                           u"button7 ObjectDestroyed"_qs, u"button6 ObjectDestroyed"_qs};
+    }
+    void accessibleChanges() {
+        QFETCH(QString, status);
+        QFETCH(float, percent);
+        auto describe = [](const Frame &f) {
+            LayeredSurface surface;
+            const RegionRects regions = compose(f, surface).regions();
+            return DescribeFrame({u"test"_qs, 0, f.info1, f.info2, f.percent, -1}, viewOf(f),
+                                 regions, f.W, f.H, Status);
+        };
+        Frame first, next;
+        next.info2 = status;
+        next.percent = percent;
+        QStringList changes;
+        for (const AccessibleChange &c : ChangesBetween(describe(first), describe(next)))
+            changes << c.key + u' ' +
+                           QString::fromLatin1(
+                               c.event == QAccessible::NameChanged       ? "NameChanged"
+                               : c.event == QAccessible::ObjectCreated   ? "ObjectCreated"
+                               : c.event == QAccessible::ObjectDestroyed ? "ObjectDestroyed"
+                                                                         : "ValueChanged");
+        QTEST(changes, "changes");
+
+        // Each percent the bar moves is one value change, nothing else.
+        Frame later = next;
+        later.percent = percent + 1;
+        const auto moved = ChangesBetween(describe(next), describe(later));
+        if (percent > 0)
+            QCOMPARE(moved,
+                     (std::vector<AccessibleChange>{{u"progress"_qs, QAccessible::ValueChanged}}));
+    }
+
     void highDensitySurface() {
         Frame f;
         LayeredSurface surface;

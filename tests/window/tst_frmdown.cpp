@@ -8,9 +8,15 @@
 #include "platform/SettingsTrailer.h"
 #include "render/LayeredSurface.h"
 #include "support/ScriptedMessageBoxes.h"
+#include "window/Workflow.h"
 #include "window/frmDown.h"
 
 using namespace window;
+
+namespace {
+// The expand button's centre in the compact window: card (390, 8)-(402, 20), 10 pixels in.
+const QPoint ExpandButton(10 + 396, 10 + 14);
+} // namespace
 
 class tst_frmDown : public QObject {
     Q_OBJECT
@@ -119,6 +125,102 @@ private slots:
         QCOMPARE(form.surface().size(), QSize(460, 220));
         form.Unload();
         QCOMPARE(render::LayeredSurface::liveSurfaces(), 0);
+    }
+
+    // A view switch asked for while one runs (a check's result arriving during the
+    // animation, or a click during the fade-in) is not nested in it: it follows, and in the
+    // end the size, `Tag` and the picture agree.
+    void viewSwitchesAskedForMeanwhileFollow_data() {
+        QTest::addColumn<bool>("duringFade");
+        QTest::addColumn<QSize>("expected");
+        QTest::addColumn<QString>("tag");
+        QTest::newRow("collapse asked for while expanding") << false << QSize(460, 220) << "0";
+        QTest::newRow("expand clicked during the fade-in") << true << QSize(400, 460) << "1";
+    }
+    void viewSwitchesAskedForMeanwhileFollow() {
+        QFETCH(bool, duringFade);
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Nested"), u"1"_qs)});
+        bool armed = duringFade, asked = false;
+        int frames = 0;
+        form.setPresentObserver([&] {
+            ++frames;
+            if (!armed || asked || frames != (duringFade ? 100 : 4))
+                return;
+            asked = true;
+            if (duringFade)
+                QTest::mouseClick(&form, Qt::LeftButton, {}, ExpandButton);
+            else
+                form.workflow().CancelCheck(); // back to the compact view
+        });
+        form.Form_Load();
+        if (!duringFade) {
+            armed = true;
+            frames = 0;
+            QTest::mouseClick(&form, Qt::LeftButton, {}, ExpandButton);
+        }
+        QVERIFY(asked);
+        QTEST(form.size(), "expected");
+        QTEST(form.Tag(), "tag");
+        QCOMPARE(form.surface().size(), form.size());
+        QCOMPARE(form.rcCanvas(), (render::Rect{0, 0, form.width() - 20, form.height() - 20}));
+        QCOMPARE(form.surface().globalAlpha(), 255);
+        QVERIFY(form.isEnabled());
+    }
+
+    // Closed by the window manager during the fade-in or the view animation: nothing is
+    // presented, moved or re-created after that.
+    void closingStopsTheAnimations_data() {
+        QTest::addColumn<bool>("duringFade");
+        QTest::newRow("fade-in") << true;
+        QTest::newRow("view animation") << false;
+    }
+    void closingStopsTheAnimations() {
+        QFETCH(bool, duringFade);
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Close"), u"1"_qs)});
+        int frames = 0, framesAfterClose = 0;
+        bool armed = duringFade;
+        QRect closedAt;
+        form.setPresentObserver([&] {
+            if (form.isUnloaded()) {
+                ++framesAfterClose;
+                return;
+            }
+            if (++frames == (duringFade ? 50 : 3) && armed) {
+                closedAt = form.geometry();
+                QMetaObject::invokeMethod(&form, &QWidget::close, Qt::QueuedConnection);
+            }
+        });
+        form.Form_Load();
+        if (!duringFade) {
+            QVERIFY(!form.isUnloaded());
+            armed = true;
+            frames = 0;
+            QTest::mouseClick(&form, Qt::LeftButton, {}, ExpandButton);
+        }
+        QVERIFY(form.isUnloaded());
+        QCOMPARE(framesAfterClose, 0);
+        QCOMPARE(form.geometry(), closedAt);
+        QCOMPARE(render::LayeredSurface::liveSurfaces(), 0);
+    }
+
+    // Expanding at the top of the screen keeps every step inside the available area.
+    void expandingAtTheTopEdgeStaysOnScreen() {
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Edge"), u"1"_qs)});
+        form.Form_Load();
+        const QRect area = form.screen()->availableGeometry();
+        form.move(form.x(), area.top());
+        QList<QRect> frames;
+        form.setPresentObserver([&] { frames.append(form.geometry()); });
+        QTest::mouseClick(&form, Qt::LeftButton, {}, ExpandButton);
+        QCOMPARE(frames.size(), 2 + 11); // the press, the release, the animation
+        for (const QRect &frame : frames)
+            QVERIFY2(area.contains(frame), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                          .arg(frame.x())
+                                                          .arg(frame.y())
+                                                          .arg(frame.width())
+                                                          .arg(frame.height())));
+        QCOMPARE(form.size(), QSize(400, 460));
+        QCOMPARE(form.y(), area.top());
     }
 
     // A minimised window draws nothing, presents nothing and forgets the request.

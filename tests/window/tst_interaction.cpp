@@ -317,37 +317,119 @@ private slots:
         QCOMPARE(rig.state.lHoverRegion, int(srExpand));
     }
 
-    // Escape closes in every state; other keys do nothing.
+    // Escape closes in every state; other keys do nothing; a release whose press went to
+    // another window (a message box closed on it) does nothing either.
     void keys_data() {
         QTest::addColumn<int>("key");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("tag");
         QTest::addColumn<bool>("minimized");
+        QTest::addColumn<bool>("pressedHere");
         QTest::addColumn<bool>("unloads");
-        QTest::newRow("ready to check") << 27 << CaptionCheck << u"0"_qs << false << true;
-        QTest::newRow("checking") << 27 << CaptionCancel << u"0"_qs << false << true;
-        QTest::newRow("ready to download") << 27 << CaptionDownload << u"1"_qs << false << true;
-        QTest::newRow("downloading or unconfigured") << 27 << QString() << u"0"_qs << false << true;
-        QTest::newRow("minimised") << 27 << CaptionCheck << u"0"_qs << true << true;
-        QTest::newRow("Enter") << 13 << CaptionCheck << u"0"_qs << false << false;
-        QTest::newRow("A") << 65 << CaptionCheck << u"0"_qs << false << false;
+        QTest::newRow("ready to check") << 27 << CaptionCheck << u"0"_qs << false << true << true;
+        QTest::newRow("checking") << 27 << CaptionCancel << u"0"_qs << false << true << true;
+        QTest::newRow("ready to download")
+            << 27 << CaptionDownload << u"1"_qs << false << true << true;
+        QTest::newRow("downloading or unconfigured")
+            << 27 << QString() << u"0"_qs << false << true << true;
+        QTest::newRow("minimised") << 27 << CaptionCheck << u"0"_qs << true << true << true;
+        QTest::newRow("F1") << 112 << CaptionCheck << u"0"_qs << false << true << false;
+        QTest::newRow("A") << 65 << CaptionCheck << u"0"_qs << false << true << false;
         QTest::newRow("Escape's scan code is no key code")
-            << 1 << CaptionCheck << u"0"_qs << false << false;
+            << 1 << CaptionCheck << u"0"_qs << false << true << false;
+        QTest::newRow("Escape pressed elsewhere")
+            << 27 << CaptionCheck << u"0"_qs << false << false << false;
     }
     void keys() {
         QFETCH(int, key);
         QFETCH(QString, caption);
         QFETCH(QString, tag);
         QFETCH(bool, minimized);
+        QFETCH(bool, pressedHere);
         QFETCH(bool, unloads);
         Rig rig;
         rig.state.strActionCaption = caption;
         rig.state.Tag = tag;
         rig.host.minimized = minimized;
+        if (pressedHere)
+            rig.interaction.Form_KeyDown(key);
+        rig.host.draws.clear();
         rig.interaction.Form_KeyUp(key);
+        rig.interaction.Form_KeyUp(key); // a second release has no press of its own
         QCOMPARE(rig.host.calls, unloads ? QStringList{u"Unload"_qs} : QStringList());
         QVERIFY(rig.host.draws.isEmpty());
         QCOMPARE(rig.state.strActionCaption, caption);
+    }
+
+    // Tab and Shift+Tab walk the focus in visual order and around; Return and Space press
+    // the focused element exactly as a click does; the focus starts on the action button
+    // (on the status line when there is none). Keys act on the press.
+    void keyboard_data() {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<int>("focus");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<QString>("captionAfter");
+        QTest::addColumn<int>("opened");
+        const QString check = CaptionCheck;
+        QTest::newRow("Return alone checks")
+            << "Return" << check << int(srActionButton) << QStringList() << CaptionCancel << 0;
+        QTest::newRow("the first Tab lands on the action button")
+            << "Tab" << check << int(srActionButton) << QStringList() << check << 0;
+        QTest::newRow("then the link")
+            << "Tab Tab Space" << check << int(srStatusLine) << QStringList() << check << 1;
+        QTest::newRow("expand") << "Tab Tab Tab Return" << check << int(srExpand)
+                                << QStringList{u"switchViewSize"_qs} << check << 0;
+        QTest::newRow("minimise") << "Tab Tab Tab Tab Space" << check << int(srMinimize)
+                                  << QStringList{u"minimize"_qs} << check << 0;
+        QTest::newRow("close") << "Tab Tab Tab Tab Tab Return" << check << int(srClose)
+                               << QStringList{u"Unload"_qs} << check << 0;
+        QTest::newRow("the swatches from the left, then around")
+            << "Tab Tab Tab Tab Tab Tab Tab Tab Tab" << check << int(srActionButton)
+            << QStringList() << check << 0;
+        QTest::newRow("Shift+Tab first goes to the last swatch")
+            << "Backtab" << check << int(srStyle15) << QStringList() << check << 0;
+        QTest::newRow("Shift+Tab back from the link")
+            << "Tab Tab Backtab" << check << int(srActionButton) << QStringList() << check << 0;
+        QTest::newRow("without an action button the link comes first")
+            << "Return" << QString() << int(srStatusLine) << QStringList() << QString() << 1;
+    }
+    void keyboard() {
+        QFETCH(QString, keys);
+        QFETCH(QString, caption);
+        Rig rig;
+        rig.state.strActionCaption = caption;
+        QVERIFY(!rig.state.bFocusVisible);
+        for (const QString &key : keys.split(u' ')) {
+            const int code = key == u"Return" ? KeyReturn : key == u"Space" ? KeySpace : KeyTab;
+            rig.interaction.Form_KeyDown(code, key == u"Backtab");
+            rig.interaction.Form_KeyUp(code);
+        }
+        QTEST(int(rig.interaction.focusedRegion()), "focus");
+        QTEST(rig.host.calls, "calls");
+        QTEST(rig.state.strActionCaption, "captionAfter");
+        QTEST(int(rig.shell.opened.size()), "opened");
+        QVERIFY(rig.state.bFocusVisible);
+        // The focus look is a repaint with the last values.
+        QVERIFY(passesLastOn(rig.host.draws.first(),
+                             keys.startsWith(u"Tab") || keys.startsWith(u"Backtab")
+                                 ? u"Form_KeyDown"_qs
+                                 : u"Form_MouseUp"_qs,
+                             0));
+    }
+
+    // Leaving the window is a move to no region: the hover look and the button's hint in
+    // the status line go; leaving from no region draws nothing.
+    void leavingDropsTheHover() {
+        Rig rig;
+        rig.interaction.Form_MouseLeave();
+        QVERIFY(rig.host.draws.isEmpty());
+        rig.move(rig.centreOf(srMinimize));
+        rig.interaction.Form_MouseLeave();
+        QCOMPARE(rig.host.draws.size(), 2);
+        QVERIFY(passesLastOn(rig.host.draws[1], u"Form_MouseMove"_qs, 1));
+        QCOMPARE(rig.state.lHoverRegion, int(srNone));
+        QCOMPARE(DisplayedStatusText(AuthorLinkText, rig.state.lHoverRegion), AuthorLinkText);
     }
 };
 
