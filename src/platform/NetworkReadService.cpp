@@ -94,19 +94,19 @@ std::optional<ContentRange> contentRangeOf(const QNetworkReply &reply) {
     const QByteArray value = reply.rawHeader("Content-Range").trimmed();
     if (!value.startsWith("bytes "))
         return std::nullopt;
-    const QByteArray spec = value.mid(6).trimmed();
-    const qsizetype dash = spec.indexOf('-');
-    const qsizetype slash = spec.indexOf('/');
+    const QByteArray range = value.mid(6).trimmed();
+    const qsizetype dash = range.indexOf('-');
+    const qsizetype slash = range.indexOf('/');
     if (dash <= 0 || slash <= dash)
         return std::nullopt;
     bool ok1 = false, ok2 = false, ok3 = false;
-    ContentRange range{spec.left(dash).toLongLong(&ok1),
-                       spec.mid(dash + 1, slash - dash - 1).toLongLong(&ok2),
-                       spec.mid(slash + 1).toLongLong(&ok3)};
-    if (!ok1 || !ok2 || !ok3 || range.first < 0 || range.last < range.first ||
-        range.total <= range.last)
+    ContentRange parsed{range.left(dash).toLongLong(&ok1),
+                        range.mid(dash + 1, slash - dash - 1).toLongLong(&ok2),
+                        range.mid(slash + 1).toLongLong(&ok3)};
+    if (!ok1 || !ok2 || !ok3 || parsed.first < 0 || parsed.last < parsed.first ||
+        parsed.total <= parsed.last)
         return std::nullopt;
-    return range;
+    return parsed;
 }
 
 // A wait the server asks for, in seconds or as a date; nothing when it asks for none.

@@ -4,7 +4,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -108,15 +107,6 @@ public:
 private:
     QProcess m_process;
 };
-
-// A complete zip archive around random bytes: an incompressible package that passes the
-// package check.
-inline QByteArray randomPackage(qsizetype payloadSize) {
-    QByteArray payload(payloadSize, Qt::Uninitialized);
-    for (char &c : payload)
-        c = char(QRandomGenerator::global()->bounded(256));
-    return testsupport::zipArchive(payload);
-}
 
 // Writes `package` into the product's folder and serves it from the demo portal with the
 // page title "Demo 2.1" under `id`; the portal's base address, or empty when it failed.

@@ -101,7 +101,7 @@ private slots:
         }
         QVERIFY(qtLibraries >= 4);
 
-        const QByteArray package = e2e::randomPackage(300 * 1024);
+        const QByteArray package = testsupport::randomPackage(300 * 1024);
         e2e::PortalProcess portal;
         const QString base = e2e::servePackage(portal, product, package, QStringLiteral("12"));
         QVERIFY(!base.isEmpty());

@@ -49,7 +49,7 @@ private slots:
         QVERIFY(x.start());
         e2e::Product product;
 
-        const QByteArray package = e2e::randomPackage(700 * 1024);
+        const QByteArray package = testsupport::randomPackage(700 * 1024);
         const QString packageFile = product.dir.filePath(QStringLiteral("served.bin"));
         QFile served(packageFile);
         QVERIFY(served.open(QIODevice::WriteOnly) && served.write(package) == package.size());

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include <QByteArray>
+#include <QRandomGenerator>
 
 #include <zip.h>
 
@@ -31,6 +32,20 @@ inline QByteArray zipArchive(const QByteArray &content) {
     zip_source_free(buffer);
     zip_error_fini(&error);
     return bytes;
+}
+
+// Random bytes, so that a copy that went wrong anywhere cannot compare equal.
+inline QByteArray randomBytes(qsizetype size) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = static_cast<char>(QRandomGenerator::global()->generate());
+    return bytes;
+}
+
+// What a portal serves as a package: a complete zip archive around `payloadSize` random
+// bytes, incompressible and accepted by the package check.
+inline QByteArray randomPackage(qsizetype payloadSize) {
+    return zipArchive(randomBytes(payloadSize));
 }
 
 } // namespace testsupport

@@ -4,14 +4,16 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include "support/ZipArchive.h"
 #include "window/PageTitle.h"
+
+using testsupport::randomBytes;
 
 namespace {
 
@@ -71,13 +73,6 @@ struct Portal {
         }
     }
 };
-
-QByteArray randomBytes(qsizetype size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = static_cast<char>(QRandomGenerator::global()->generate());
-    return bytes;
-}
 
 } // namespace
 

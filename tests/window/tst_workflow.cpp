@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -20,6 +19,8 @@
 
 using namespace window;
 using testsupport::PortalResponse;
+using testsupport::randomBytes;
+using testsupport::randomPackage;
 using Draw = FakeWindowHost::Draw;
 
 Q_DECLARE_METATYPE(testsupport::PortalResponse)
@@ -40,18 +41,6 @@ const QString SignatureFailed = QStringLiteral("软件包签名校验失败，�
 QByteArray productPage(const QByteArray &title, const QByteArray &head = QByteArray()) {
     return "<html><head>" + head + "</head><body><div><h1 title=\"" + title + "\">" + title +
            "</h1></div></body></html>";
-}
-
-QByteArray randomBytes(qsizetype size) {
-    QByteArray bytes(size, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = static_cast<char>(QRandomGenerator::global()->generate());
-    return bytes;
-}
-
-// What the portal serves as the package: a zip archive, as the publish step demands.
-QByteArray randomPackage(qsizetype size) {
-    return testsupport::zipArchive(randomBytes(size));
 }
 
 bool sameDraw(const Draw &d, const QString &source, const QString &info2, float percent) {
