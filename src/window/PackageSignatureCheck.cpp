@@ -41,24 +41,20 @@ private:
 std::unique_ptr<download::PublishCheck>
 packageSignatureCheck(const QString &publicKey, const std::optional<QByteArray> &signatureFile,
                       std::shared_ptr<bool> rejected) {
+    // A check that refuses whatever arrives, and says why.
+    const auto refusing = [&](const QString &problem) {
+        return std::make_unique<SignatureCheck>(std::nullopt, problem, std::move(rejected));
+    };
     const auto key = signing::parsePublicKey(publicKey.toLatin1());
     if (const auto *error = std::get_if<signing::FormatError>(&key))
-        return std::make_unique<SignatureCheck>(
-            std::nullopt,
-            QStringLiteral("the stamped public key is unusable: %1")
-                .arg(QLatin1String(signing::describe(*error))),
-            std::move(rejected));
+        return refusing(QStringLiteral("the stamped public key is unusable: %1")
+                            .arg(QLatin1String(signing::describe(*error))));
     if (!signatureFile)
-        return std::make_unique<SignatureCheck>(
-            std::nullopt, QStringLiteral("the product page announces no signature"),
-            std::move(rejected));
+        return refusing(QStringLiteral("the product page announces no signature"));
     const auto signature = signing::parseSignature(*signatureFile);
     if (const auto *error = std::get_if<signing::FormatError>(&signature))
-        return std::make_unique<SignatureCheck>(
-            std::nullopt,
-            QStringLiteral("the announced signature is unusable: %1")
-                .arg(QLatin1String(signing::describe(*error))),
-            std::move(rejected));
+        return refusing(QStringLiteral("the announced signature is unusable: %1")
+                            .arg(QLatin1String(signing::describe(*error))));
     return std::make_unique<SignatureCheck>(
         signing::PackageVerifier(std::get<signing::PublicKey>(key),
                                  std::get<signing::Signature>(signature)),
