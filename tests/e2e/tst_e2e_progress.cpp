@@ -22,7 +22,7 @@ private slots:
 
         QProcess updater;
         const qulonglong window = e2e::startUpdater(updater, x, product, env);
-        QVERIFY(window != 0);
+        QVERIFY2(window != 0, qPrintable(e2e::whyNoWindow(updater)));
         const QRect frame = x.windowGeometry(window);
         QCOMPARE(frame.size(), QSize(460, 220));
 
