@@ -87,8 +87,8 @@ inline qulonglong startUpdater(QProcess &updater, const testsupport::XvfbSession
     return window;
 }
 
-// Why `startUpdater` found no window: whether the updater was still running (it is ended
-// then) or its exit code, and what it wrote to its error output.
+// Why `startUpdater` found no window: whether the updater was still running or its exit
+// code, and what it wrote to its error output. Call it only then: it ends the updater.
 inline QString whyNoWindow(QProcess &updater) {
     QString state;
     if (updater.state() != QProcess::NotRunning) {
