@@ -216,6 +216,14 @@ private slots:
             openbox.terminate();
             openbox.waitForFinished(5000);
         });
+        // A window mapped while openbox is still starting can stay unmapped for good: wait
+        // until it announces itself on the root window.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            run.x
+                .run(QStringLiteral("xprop"),
+                     {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                .contains(u'#'),
+            15000);
         QCOMPARE(run.start(portal.base()), QString());
         run.xdotool({"windowmove", "--sync", QString::number(run.window), "30", "40"});
         QTRY_COMPARE(run.frame().topLeft(), QPoint(30, 40));
