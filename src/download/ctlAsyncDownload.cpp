@@ -110,34 +110,21 @@ void ctlAsyncDownload::cancel(const QString &UrlGiven, platform::KeptBytes kept)
         if (index >= 0)
             m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
     });
-    setStatus(5, Url);
+    setStatus(DownloadStatus::Cancelled, Url);
 }
 
 void ctlAsyncDownload::CancelAllDownload(platform::KeptBytes kept) {
-    // The list is read afresh each time: a handler of Status(5) may change it.
+    // The list is read afresh each time: a handler of a Cancelled status may change it.
     while (!m_AsyncDownloads.empty())
         cancel(m_AsyncDownloads.front(), kept);
-    setStatus(6, QString());
-}
-
-QString ctlAsyncDownload::bRenameExists(const QString &inFile, bool Overwrite) const {
-    return download::bRenameExists(inFile, Overwrite, m_clock);
-}
-
-bool ctlAsyncDownload::bFileExists(const QString &FileName, bool useUnicode) const {
-    return download::bFileExists(FileName, useUnicode);
-}
-
-QString ctlAsyncDownload::bGetFileString(const QString &strPath, const QString &strDelim,
-                                         std::int32_t StrStyle) const {
-    return download::bGetFileString(strPath, strDelim, StrStyle);
+    setStatus(DownloadStatus::AllCancelled, QString());
 }
 
 void ctlAsyncDownload::readProperties(const platform::PropertyBag &bag) {
     platform::ignoringErrors([&] {
         const auto saved = bag.read(u"Status");
         if (!saved) {
-            m_Status = 0;
+            m_Status = DownloadStatus::Completed;
             return;
         }
         if (const auto *number = std::get_if<std::int32_t>(&*saved)) {
@@ -179,16 +166,16 @@ void ctlAsyncDownload::onReadProgress(const AsyncProperty &record) {
         return;
     switch (record.statusCode) {
     case Code::Error:
-        setStatus(7, record.statusText);
+        setStatus(DownloadStatus::Error, record.statusText);
         break;
     case Code::Connecting:
-        setStatus(1, record.statusText);
+        setStatus(DownloadStatus::Connecting, record.statusText);
         break;
     case Code::Redirecting:
-        setStatus(4, record.statusText);
+        setStatus(DownloadStatus::Redirecting, record.statusText);
         break;
     case Code::BeginDownloadData:
-        setStatus(2, record.target);
+        setStatus(DownloadStatus::BeginningData, record.target);
         break;
     case Code::DownloadingData:
     case Code::EndDownloadData: {
@@ -196,7 +183,7 @@ void ctlAsyncDownload::onReadProgress(const AsyncProperty &record) {
         if (record.bytesMax >= 1)
             Percent = static_cast<float>(static_cast<double>(record.bytesRead) /
                                          static_cast<double>(record.bytesMax) * 100.0);
-        setStatus(3, record.statusText);
+        setStatus(DownloadStatus::ReceivingData, record.statusText);
         if (m_sink)
             platform::ignoringErrors([&] {
                 m_sink->Progress(record, Percent, DownloadsCount(), record.bytesRead,
@@ -233,7 +220,7 @@ void ctlAsyncDownload::onReadComplete(const AsyncProperty &record) {
     const qsizetype index = indexOf(X.target);
     if (index >= 0)
         m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
-    setStatus(0, X.statusText);
+    setStatus(DownloadStatus::Completed, X.statusText);
     if (m_sink) {
         const std::int32_t count = DownloadsCount();
         platform::ignoringErrors([&] { m_sink->Finished(X, count); });
@@ -275,14 +262,14 @@ void ctlAsyncDownload::saveFile(AsyncProperty &X, const PublishChecks &checks) {
         for (const auto &check : checks)
             check->observe(0, X.value);
     }
-    const PublishResult published =
-        publishDownload(source, X.propertyName, m_Overwrite, m_clock, checks);
-    if (published.path.isEmpty()) {
+    const std::optional<QString> published =
+        publishDownload(source, X.propertyName, m_Overwrite, m_clock, checks, error);
+    if (!published) {
         QFile::remove(source);
-        failWith(published.error);
+        failWith(error);
         return;
     }
-    const QString Path = published.path;
+    const QString Path = *published;
     X.spoolFile.clear();
     if (m_sink)
         platform::ignoringErrors([&] { m_sink->FileSaved(Path, X.target); });

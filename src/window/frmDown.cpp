@@ -47,6 +47,24 @@ struct AnimationScope {
 // keeps a window manager that refuses both sizes from keeping us animating.
 constexpr int MaxFollowUpSwitches = 2;
 
+// The form's key codes of the keys it handles; any other key keeps Qt's code.
+int formKeyCode(const QKeyEvent &event) {
+    switch (event.key()) {
+    case Qt::Key_Escape:
+        return KeyEscape;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return KeyTab;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return KeyReturn;
+    case Qt::Key_Space:
+        return KeySpace;
+    default:
+        return event.key();
+    }
+}
+
 } // namespace
 
 using platform::ignoringErrors;
@@ -68,14 +86,16 @@ public:
     // Growing keeps the centre, which near a screen edge would push the title strip and
     // its buttons out of reach; every step stays inside the screen's available area.
     void moveTo(const render::TwipsGeometry &g) override {
-        auto pixels = [](float twips) { return platform::roundToInt32(twips / 15.0); };
+        auto pixels = [](float twips) {
+            return platform::roundToInt32(double(twips) / platform::TwipsPerPixel);
+        };
         const QRect wanted(pixels(g.left), pixels(g.top), pixels(g.width), pixels(g.height));
         m_form.setGeometry(render::clampedInto(wanted, m_form.availableScreenArea()));
     }
     void setInputEnabled(bool enabled) override { m_form.setEnabled(enabled); }
     void rebuildSurfaceAndRedraw() override {
         m_form.CreateLayeredSurface(true, 255);
-        m_form.m_rcCanvas = {0, 0, m_form.width() - 20, m_form.height() - 20};
+        m_form.setCanvasFromClientSize();
         m_form.m_inTransition = true;
         redraw();
         m_form.m_inTransition = false;
@@ -184,7 +204,12 @@ void frmDown::Form_Load() {
         const AnimationScope animating(m_animating);
         const AnimationScope fading(m_fading);
         render::FadeWindow(
-            1, 1, 0, 255, 255, 0,
+            {.iDirection = 1,
+             .iStep = 1,
+             .iStartUp = 0,
+             .iStartDown = 255,
+             .iMaxAlpha = 255,
+             .iMinAlpha = 0},
             [this](std::uint8_t alpha) {
                 m_surface.setGlobalAlpha(alpha);
                 PresentSurface();
@@ -326,7 +351,7 @@ void frmDown::switchViewSize() {
 }
 
 bool frmDown::sizeMatchesTag() const {
-    const bool expanded = m_state.Tag == u"1";
+    const bool expanded = m_state.isExpanded();
     const QSize view(twipsToPixels(expanded ? lExpandedWidth : lCompactWidth),
                      twipsToPixels(expanded ? lExpandedHeight : lCompactHeight));
     return size() == view;
@@ -406,25 +431,6 @@ void frmDown::mouseReleaseEvent(QMouseEvent *event) {
     const QPointF p = event->position();
     ignoringErrors([&] { m_interaction->Form_MouseUp(float(p.x()), float(p.y())); });
 }
-
-namespace {
-int formKeyCode(const QKeyEvent &event) {
-    switch (event.key()) {
-    case Qt::Key_Escape:
-        return KeyEscape;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-        return KeyTab;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return KeyReturn;
-    case Qt::Key_Space:
-        return KeySpace;
-    default:
-        return event.key();
-    }
-}
-} // namespace
 
 void frmDown::keyPressEvent(QKeyEvent *event) {
     const bool backwards = event->key() == Qt::Key_Backtab;

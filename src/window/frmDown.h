@@ -71,8 +71,8 @@ public:
     void setPresentObserver(std::function<void()> observer) {
         m_presentObserver = std::move(observer);
     }
+    // Tests reach the workflow through this to let a check's outcome arrive mid-animation.
     Workflow &workflow() { return *m_workflow; }
-    download::ctlAsyncDownload &control() { return *ctlAsyncDownload1; }
 
     // WindowHost
     void ReDraw(const QString &strActionSource, std::int32_t lMouseStatus, const QString &strInfo1,
