@@ -25,6 +25,14 @@ QString folderOf(const QString &saveFileName) {
     return platform::systemFolderOf(saveFileName);
 }
 
+// Shows the checks the bytes written at `offset`. Nothing may escape: this runs inside the
+// service's network handlers or the control's completion. A check that missed bytes fails
+// its verification later.
+void observeAll(const PublishChecks &checks, qint64 offset, QByteArrayView bytes) {
+    for (const auto &check : checks)
+        platform::ignoringErrors([&] { check->observe(offset, bytes); });
+}
+
 } // namespace
 
 using platform::AsyncProperty;
@@ -67,10 +75,7 @@ void ctlAsyncDownload::Download(const QString &Url, const QString &SaveFileName)
             }
             if (!checks->empty())
                 observer = [checks](qint64 offset, QByteArrayView bytes) {
-                    // Runs inside the service's network handlers: nothing may escape. A
-                    // check that missed bytes fails its verification later.
-                    for (const auto &check : *checks)
-                        platform::ignoringErrors([&] { check->observe(offset, bytes); });
+                    observeAll(*checks, offset, bytes);
                 };
         }
         // Known before the service sees it, so that its notifications are never taken for
@@ -259,8 +264,7 @@ void ctlAsyncDownload::saveFile(AsyncProperty &X, const PublishChecks &checks) {
             return;
         }
         file->close();
-        for (const auto &check : checks)
-            check->observe(0, X.value);
+        observeAll(checks, 0, X.value);
     }
     const std::optional<QString> published =
         publishDownload(source, X.propertyName, m_Overwrite, m_clock, checks, error);

@@ -24,28 +24,11 @@
 #include "platform/Numbers.h"
 #include "platform/PartialDownloads.h"
 #include "platform/Twips.h"
-#include "render/Animations.h"
 #include "window/Interaction.h"
 #include "window/Workflow.h"
 
 namespace window {
 namespace {
-
-// Marks an animation as running for as long as the scope lasts.
-struct AnimationScope {
-    explicit AnimationScope(bool &running)
-        : m_running(running) {
-        m_running = true;
-    }
-    ~AnimationScope() { m_running = false; }
-    Q_DISABLE_COPY_MOVE(AnimationScope)
-    bool &m_running;
-};
-
-// How many more animations may follow a view switch to reach the view `Tag` names. Two
-// always suffice (a window at neither size first becomes the compact one); the bound only
-// keeps a window manager that refuses both sizes from keeping us animating.
-constexpr int MaxFollowUpSwitches = 2;
 
 // The form's key codes of the keys it handles; any other key keeps Qt's code.
 int formKeyCode(const QKeyEvent &event) {
@@ -68,48 +51,7 @@ int formKeyCode(const QKeyEvent &event) {
 } // namespace
 
 using platform::ignoringErrors;
-using platform::pixelsToTwips;
 using platform::twipsToPixels;
-
-// The resize animation's view of the window: geometry in twips, a fresh opaque surface and
-// a repaint after every step.
-class frmDown::ResizeAdapter final : public render::ResizableWindow {
-public:
-    explicit ResizeAdapter(frmDown &form)
-        : m_form(form) {}
-
-    render::TwipsGeometry geometry() const override {
-        const QRect g = m_form.geometry();
-        return {float(pixelsToTwips(g.x())), float(pixelsToTwips(g.y())),
-                float(pixelsToTwips(g.width())), float(pixelsToTwips(g.height()))};
-    }
-    // Growing keeps the centre, which near a screen edge would push the title strip and
-    // its buttons out of reach; every step stays inside the screen's available area.
-    void moveTo(const render::TwipsGeometry &g) override {
-        auto pixels = [](float twips) {
-            return platform::roundToInt32(double(twips) / platform::TwipsPerPixel);
-        };
-        const QRect wanted(pixels(g.left), pixels(g.top), pixels(g.width), pixels(g.height));
-        m_form.setGeometry(render::clampedInto(wanted, m_form.availableScreenArea()));
-    }
-    void setInputEnabled(bool enabled) override { m_form.setEnabled(enabled); }
-    void rebuildSurfaceAndRedraw() override {
-        m_form.CreateLayeredSurface(true, 255);
-        m_form.setCanvasFromClientSize();
-        m_form.m_inTransition = true;
-        redraw();
-        m_form.m_inTransition = false;
-    }
-    void redraw() override {
-        m_form.ReDraw(QStringLiteral("ResizeFormSize"), 0, m_form.strLastInfo1(),
-                      m_form.strLastInfo2(), m_form.sngLastPercent(), -1);
-    }
-    void yield() override { m_form.processPendingEvents(); }
-    bool closed() const override { return m_form.m_unloaded; }
-
-private:
-    frmDown &m_form;
-};
 
 // Qt asks this for the interface of every object assistive technology meets.
 QAccessibleInterface *accessibleFactory(const QString &, QObject *object) {
@@ -140,9 +82,11 @@ frmDown::frmDown(const Services &services, QWidget *parent)
     ctlAsyncDownload1 = std::make_unique<download::ctlAsyncDownload>(*reads);
     m_workflow = std::make_unique<Workflow>(
         m_state, *this,
-        Workflow::Services{ctlAsyncDownload1.get(), services.messageBoxes, services.shell,
-                           QFileInfo(services.executablePath).absolutePath(),
-                           QString::fromUtf8(platform::build::AuthorPage)});
+        Workflow::Services{.control = ctlAsyncDownload1.get(),
+                           .messageBoxes = services.messageBoxes,
+                           .shell = services.shell,
+                           .programFolder = QFileInfo(services.executablePath).absolutePath(),
+                           .authorPage = QString::fromUtf8(platform::build::AuthorPage)});
     ctlAsyncDownload1->setEventSink(m_workflow.get());
     m_interaction = std::make_unique<Interaction>(m_state, *this, *m_workflow);
     m_hook = std::make_unique<hook::ProgressHook>(
@@ -200,22 +144,7 @@ void frmDown::Form_Load() {
         show();
         processPendingEvents();
     });
-    ignoringErrors([&] {
-        const AnimationScope animating(m_animating);
-        const AnimationScope fading(m_fading);
-        render::FadeWindow(
-            {.iDirection = 1,
-             .iStep = 1,
-             .iStartUp = 0,
-             .iStartDown = 255,
-             .iMaxAlpha = 255,
-             .iMinAlpha = 0},
-            [this](std::uint8_t alpha) {
-                m_surface.setGlobalAlpha(alpha);
-                PresentSurface();
-            },
-            [this] { processPendingEvents(); }, [this] { return m_unloaded; });
-    });
+    ignoringErrors([&] { fadeIn(); });
     // A view switch asked for during the fade-in waited for it.
     ignoringErrors([&] { applyPendingViewSwitch(); });
 }
@@ -330,42 +259,6 @@ std::int32_t frmDown::focusedRegion() const {
 void frmDown::pressRegion(std::int32_t region) {
     if (!m_unloaded && !busy())
         ignoringErrors([&] { m_interaction->pressRegion(region); });
-}
-
-// The animations yield to the event loop, where a finished check or a click may ask for
-// another view switch. It never runs inside the running one (the two would step the same
-// window towards different sizes): it waits, and when the running animation ends the
-// window is brought to the size of the view `Tag` names then.
-void frmDown::switchViewSize() {
-    if (m_animating) {
-        m_viewSwitchPending = true;
-        return;
-    }
-    {
-        const AnimationScope switching(m_animating);
-        ResizeAdapter adapter(*this);
-        render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth,
-                               lExpandedHeight);
-    }
-    applyPendingViewSwitch();
-}
-
-bool frmDown::sizeMatchesTag() const {
-    const bool expanded = m_state.isExpanded();
-    const QSize view(twipsToPixels(expanded ? lExpandedWidth : lCompactWidth),
-                     twipsToPixels(expanded ? lExpandedHeight : lCompactHeight));
-    return size() == view;
-}
-
-void frmDown::applyPendingViewSwitch() {
-    if (!m_viewSwitchPending || m_animating)
-        return;
-    m_viewSwitchPending = false;
-    const AnimationScope switching(m_animating);
-    ResizeAdapter adapter(*this);
-    for (int run = 0; run < MaxFollowUpSwitches && !m_unloaded && !sizeMatchesTag(); ++run)
-        render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth,
-                               lExpandedHeight);
 }
 
 void frmDown::Unload() {

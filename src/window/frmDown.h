@@ -124,6 +124,8 @@ private:
     bool StartGraphics();
     void StopGraphics();
     void Form_Unload();
+    // The start-up fade from transparent to opaque.
+    void fadeIn();
     void CreateLayeredSurface(bool bTopMost, std::uint8_t bAlpha);
     void PresentSurface();
     void setCanvasFromClientSize();

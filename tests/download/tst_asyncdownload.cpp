@@ -260,6 +260,7 @@ void tst_AsyncDownload::failedReadWritesNothing_data() {
         << false << "pkg.zip" << true << zip.left(zip.indexOf("PK\1\2"));
     QTest::newRow("a check refuses it") << false << "pkg.zip" << true << zip;
     QTest::newRow("a check breaks down") << false << "pkg.zip" << true << zip;
+    QTest::newRow("a check breaks down following the bytes") << false << "pkg.zip" << true << zip;
 }
 
 void tst_AsyncDownload::failedReadWritesNothing() {
@@ -285,6 +286,14 @@ void tst_AsyncDownload::failedReadWritesNothing() {
     struct Breakdown final : download::PublishCheck {
         bool verify(const QString &, QString &) override { throw std::runtime_error("no key"); }
     };
+    // Loses track of the bytes, and so refuses the file.
+    struct LostTrack final : download::PublishCheck {
+        void observe(qint64, QByteArrayView) override { throw std::runtime_error("lost"); }
+        bool verify(const QString &, QString &error) override {
+            error = QStringLiteral("missed bytes");
+            return false;
+        }
+    };
     const bool refused = QTest::currentDataTag() == QByteArray("a check refuses it");
     if (refused)
         control.addPublishCheck(
@@ -292,6 +301,9 @@ void tst_AsyncDownload::failedReadWritesNothing() {
     if (QTest::currentDataTag() == QByteArray("a check breaks down"))
         control.addPublishCheck(
             [](const QString &, const QString &) { return std::make_unique<Breakdown>(); });
+    if (QTest::currentDataTag() == QByteArray("a check breaks down following the bytes"))
+        control.addPublishCheck(
+            [](const QString &, const QString &) { return std::make_unique<LostTrack>(); });
     EventLog log;
     control.setEventSink(&log);
     const QString target = dir.filePath(saveName);
