@@ -44,6 +44,11 @@ inline QProcessEnvironment productEnvironment(const testsupport::XvfbSession &x,
     // No desktop: the shell's "open" goes through xdg-open, which a test may replace.
     env.remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
     env.remove(QStringLiteral("DESKTOP_SESSION"));
+    // No session bus: without an address, the accessibility bridge would have D-Bus start
+    // one for the private display (autolaunch), which can stall the start for its 25 s call
+    // timeout on a loaded machine. A test that wants a bus sets its own.
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+               QStringLiteral("unix:path=") + product.runtimeDir + QStringLiteral("/no-bus"));
     return env;
 }
 
@@ -80,6 +85,21 @@ inline qulonglong startUpdater(QProcess &updater, const testsupport::XvfbSession
     if (window != 0)
         settledScreenshot(x);
     return window;
+}
+
+// Why `startUpdater` found no window: whether the updater was still running or its exit
+// code, and what it wrote to its error output. Call it only then: it ends the updater.
+inline QString whyNoWindow(QProcess &updater) {
+    QString state;
+    if (updater.state() != QProcess::NotRunning) {
+        state = QStringLiteral("still running without a window, ended now");
+        updater.kill();
+    }
+    updater.waitForFinished(5000);
+    if (state.isEmpty())
+        state = QStringLiteral("ended with exit code %1").arg(updater.exitCode());
+    return QStringLiteral("no updater window (%1): %2")
+        .arg(state, QString::fromLocal8Bit(updater.readAllStandardError()).trimmed());
 }
 
 // Keeps a screenshot for a person to look at when UPDATE_TOOL_E2E_SHOTS names a folder.

@@ -117,7 +117,8 @@ private slots:
         updater.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         const qulonglong window = e2e::startUpdater(
             updater, x, product, e2e::productEnvironment(x, product), withoutSystemQt());
-        QVERIFY2(window != 0, "the bundled updater showed no window");
+        if (window == 0)
+            QFAIL(qPrintable(e2e::whyNoWindow(updater)));
         const qulonglong question = e2e::checkAndDownload(x, window);
         QVERIFY(question != 0);
         e2e::keepShot(x.screenshot(), QStringLiteral("bundle-question"));
@@ -140,7 +141,8 @@ private slots:
         QProcess tlsUpdater;
         const qulonglong tlsWindow = e2e::startUpdater(
             tlsUpdater, x, product, e2e::productEnvironment(x, product), withoutSystemQt());
-        QVERIFY(tlsWindow != 0);
+        if (tlsWindow == 0)
+            QFAIL(qPrintable(e2e::whyNoWindow(tlsUpdater)));
         e2e::clickCheckForUpdates(x, tlsWindow);
         QVERIFY(tls.waitForNewConnection(15000));
         QTcpSocket *client = tls.nextPendingConnection();

@@ -82,8 +82,7 @@ struct Run {
             return QStringLiteral("stamping failed (portal %1)").arg(portalBase);
         window = e2e::startUpdater(updater, x, product, e2e::productEnvironment(x, product));
         if (window == 0)
-            return QStringLiteral("no window: %1")
-                .arg(QString::fromLocal8Bit(updater.readAllStandardError()));
+            return e2e::whyNoWindow(updater);
         return {};
     }
     ~Run() {
