@@ -43,14 +43,13 @@ using PublishCheckFactory =
 // corrupt directory) fails here for every copy, signed or not.
 std::unique_ptr<PublishCheck> zipArchiveCheck(const QString &url, const QString &saveFileName);
 
-// Publishes `file` and gives the path it now has; nothing, and the reason in `error`, when it
-// was not published. Chooses `bRenameExists(saveFileName, overwrite, clock)` as the name, runs
-// `checks` on the finished `file` in order, stopping at the first failure, flushes it to disk, and
-// moves it to that name; when another file took the name meanwhile, to the next free name
-// ("NAME, HHMMSS (2).EXT", …). With
-// `overwrite` an existing file at the save path is replaced instead. The folder is flushed
-// after the move, so the published name survives a power cut. On failure `file` stays
-// where it was and nothing is published.
+// Publishes `file` and gives the path it now has; nothing, and the reason in `error`, when
+// it was not published. Chooses `bRenameExists(saveFileName, overwrite, clock)` as the name,
+// runs `checks` on the finished `file` in order, stopping at the first failure, flushes it
+// to disk, and moves it to that name; when another file took the name meanwhile, to the next
+// free name ("NAME, HHMMSS (2).EXT", …). With `overwrite` an existing file at the save path
+// is replaced instead. The folder is flushed after the move, so the published name survives
+// a power cut. On failure `file` stays where it was and nothing is published.
 std::optional<QString> publishDownload(const QString &file, const QString &saveFileName,
                                        bool overwrite, const Clock &clock,
                                        const PublishChecks &checks, QString &error);

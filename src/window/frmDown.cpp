@@ -1,7 +1,5 @@
 #include "window/frmDown.h"
 
-#include <cmath>
-
 #include <QAccessible>
 #include <QCloseEvent>
 #include <QCursor>
@@ -48,17 +46,17 @@ int formKeyCode(const QKeyEvent &event) {
     }
 }
 
-} // namespace
-
-using platform::ignoringErrors;
-using platform::twipsToPixels;
-
 // Qt asks this for the interface of every object assistive technology meets.
 QAccessibleInterface *accessibleFactory(const QString &, QObject *object) {
     if (auto *form = qobject_cast<frmDown *>(object))
         return form->createAccessibleInterface();
     return nullptr;
 }
+
+} // namespace
+
+using platform::ignoringErrors;
+using platform::twipsToPixels;
 
 frmDown::frmDown(const Services &services, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)

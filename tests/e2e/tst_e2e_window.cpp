@@ -216,6 +216,14 @@ private slots:
             openbox.terminate();
             openbox.waitForFinished(5000);
         });
+        // Only a window manager that has taken over the screen handles the updater's map
+        // request; one still starting may drop it and leave the window unmapped.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            run.x
+                .run(QStringLiteral("xprop"),
+                     {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
+                .contains(u"window id"),
+            10000);
         QCOMPARE(run.start(portal.base()), QString());
         run.xdotool({"windowmove", "--sync", QString::number(run.window), "30", "40"});
         QTRY_COMPARE(run.frame().topLeft(), QPoint(30, 40));
