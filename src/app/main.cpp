@@ -52,7 +52,9 @@ int main(int argc, char *argv[]) {
 
     platform::QtMessageBoxes messageBoxes;
     platform::DesktopShell shell;
-    window::frmDown form({&messageBoxes, &shell, platform::executablePath()});
+    window::frmDown form({.messageBoxes = &messageBoxes,
+                          .shell = &shell,
+                          .executablePath = platform::executablePath()});
     messageBoxes.setOwner(&form);
     form.Form_Load();
     if (form.graphicsFailed()) {

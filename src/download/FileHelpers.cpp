@@ -11,10 +11,6 @@ QTime systemClock() {
     return QTime::currentTime();
 }
 
-QString bGetFileString(const QString &strPath, const QString &strDelim, std::int32_t StrStyle) {
-    return platform::cutPath(strPath, strDelim, StrStyle).value_or(QString());
-}
-
 bool bFolderExists(const QString &path) {
     if (path.isEmpty())
         return false;
@@ -24,12 +20,12 @@ bool bFolderExists(const QString &path) {
     return folder.exists() && folder.isReadable();
 }
 
-bool bFileExists(const QString &FileName, bool /*useUnicode*/) {
+bool bFileExists(const QString &FileName) {
     return platform::pathExists(FileName);
 }
 
 QString bRenameExists(const QString &inFile, bool Overwrite, const Clock &clock) {
-    if (Overwrite || !bFileExists(inFile, false))
+    if (Overwrite || !bFileExists(inFile))
         return inFile;
     return stampedFileName(inFile, clock());
 }

@@ -1,35 +1,24 @@
 #pragma once
 
-#include <cstdint>
 #include <functional>
 
 #include <QString>
 #include <QTime>
 
-// The path and file routines of the download control. Paths are cut as platform/Paths.h
-// describes: "/" and "\" both separate folders, so asking for the last "\" finds the last of
-// either. None of them reports an error; a failing step gives the neutral answer.
+// The file routines of the download control. A name's extension follows the last "." after
+// its last "/" or "\" (platform/Paths.h). None of them reports an error; a failing step gives
+// the neutral answer.
 namespace download {
 
 // The time of day that `bRenameExists` stamps into a name; a seam for tests.
 using Clock = std::function<QTime()>;
 QTime systemClock();
 
-// Cuts `strPath` at the last `strDelim` (exact, case-sensitive):
-//   1: what follows it   2: what precedes it
-//   0: with "." the bare file name (the empty text when the last "." lies before the last
-//      separator); with any other delimiter as 2
-//   other styles: the empty text
-// When the delimiter does not occur, styles 0, 1 and 2 give `strPath` itself.
-QString bGetFileString(const QString &strPath, const QString &strDelim = QStringLiteral("."),
-                       std::int32_t StrStyle = 0);
-
 // Whether `path` names a folder that can be listed; false for the empty text.
 bool bFolderExists(const QString &path);
 
 // Whether the file system knows `FileName` (a folder counts); false for the empty text.
-// `useUnicode` only matters where names have two encodings; here every name has one.
-bool bFileExists(const QString &FileName, bool useUnicode = false);
+bool bFileExists(const QString &FileName);
 
 // `inFile` itself when no such file exists or `Overwrite` is true; otherwise the name with
 // ", HHMMSS" (the clock's time) before its extension: /dl/setup.exe at 09:05:07 becomes

@@ -17,22 +17,25 @@ constexpr int MaximumNameTries = 100;
 
 class ZipArchiveCheck final : public PublishCheck {
 public:
-    std::optional<QString> verify(const QString &file) override {
+    bool verify(const QString &file, QString &error) override {
         int code = 0;
         zip_t *archive =
             zip_open(QFile::encodeName(file).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
         if (!archive) {
-            zip_error_t error;
-            zip_error_init_with_code(&error, code);
-            const QString reason = QString::fromLocal8Bit(zip_error_strerror(&error));
-            zip_error_fini(&error);
-            return QStringLiteral("the package is not a complete zip archive: %1").arg(reason);
+            zip_error_t zipError;
+            zip_error_init_with_code(&zipError, code);
+            error = QStringLiteral("the package is not a complete zip archive: %1")
+                        .arg(QString::fromLocal8Bit(zip_error_strerror(&zipError)));
+            zip_error_fini(&zipError);
+            return false;
         }
         const zip_int64_t entries = zip_get_num_entries(archive, 0);
         zip_discard(archive);
-        if (entries < 1)
-            return QStringLiteral("the package is an empty zip archive");
-        return std::nullopt;
+        if (entries < 1) {
+            error = QStringLiteral("the package is an empty zip archive");
+            return false;
+        }
+        return true;
     }
 };
 
@@ -44,30 +47,30 @@ std::unique_ptr<PublishCheck> zipArchiveCheck(const QString &, const QString &sa
     return std::make_unique<ZipArchiveCheck>();
 }
 
-PublishResult publishDownload(const QString &file, const QString &saveFileName, bool overwrite,
-                              const Clock &clock, const PublishChecks &checks) {
+std::optional<QString> publishDownload(const QString &file, const QString &saveFileName,
+                                       bool overwrite, const Clock &clock,
+                                       const PublishChecks &checks, QString &error) {
     const QTime now = clock();
     QString path = bRenameExists(saveFileName, overwrite, [now] { return now; });
     for (const auto &check : checks) {
         // A check that breaks down has not passed the file; nothing escapes to the caller.
-        std::optional<QString> problem;
+        bool passed = false;
         try {
-            problem = check->verify(file);
-        } catch (const std::exception &error) {
-            problem = QStringLiteral("the package could not be checked: %1").arg(error.what());
+            passed = check->verify(file, error);
+        } catch (const std::exception &breakdown) {
+            error = QStringLiteral("the package could not be checked: %1").arg(breakdown.what());
         } catch (...) {
-            problem = QStringLiteral("the package could not be checked");
+            error = QStringLiteral("the package could not be checked");
         }
-        if (problem)
-            return {{}, *problem};
+        if (!passed)
+            return std::nullopt;
     }
-    QString error;
     if (!platform::syncToDisk(file, error))
-        return {{}, error};
+        return std::nullopt;
 
     if (overwrite) {
         if (!platform::moveFileReplacing(file, path, error))
-            return {{}, error};
+            return std::nullopt;
     } else {
         // The name was free when it was chosen; whatever took it since is never replaced.
         int number = path == saveFileName ? 1 : 2;
@@ -77,16 +80,18 @@ PublishResult publishDownload(const QString &file, const QString &saveFileName, 
             if (moved == platform::MoveResult::Moved)
                 break;
             if (moved == platform::MoveResult::Failed)
-                return {{}, error};
-            if (number > MaximumNameTries)
-                return {{}, QStringLiteral("no free name for %1").arg(saveFileName)};
+                return std::nullopt;
+            if (number > MaximumNameTries) {
+                error = QStringLiteral("no free name for %1").arg(saveFileName);
+                return std::nullopt;
+            }
             path = stampedFileName(saveFileName, now, number++);
         }
     }
     // The new name must reach the disk too; the file itself is already there.
     QString ignored;
     platform::syncToDisk(QFileInfo(path).absolutePath(), ignored);
-    return {path, {}};
+    return path;
 }
 
 } // namespace download

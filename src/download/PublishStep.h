@@ -25,10 +25,10 @@ public:
     // The bytes of the temporary file in the order they are written, starting at `offset`.
     // An offset of 0 means the file starts over: forget everything seen before.
     virtual void observe(qint64 /*offset*/, QByteArrayView /*bytes*/) {}
-    // Nothing when the finished file at `file` may be published; otherwise the reason, and
+    // Whether the finished file at `file` may be published; when not, `error` says why and
     // the download fails with it. An exception from here fails the download too; one from
     // `observe` is dropped, so the check must then refuse the file here.
-    virtual std::optional<QString> verify(const QString &file) = 0;
+    virtual bool verify(const QString &file, QString &error) = 0;
 };
 
 using PublishChecks = std::vector<std::unique_ptr<PublishCheck>>;
@@ -43,19 +43,15 @@ using PublishCheckFactory =
 // corrupt directory) fails here for every copy, signed or not.
 std::unique_ptr<PublishCheck> zipArchiveCheck(const QString &url, const QString &saveFileName);
 
-struct PublishResult {
-    QString path;  // where the file was published; empty on failure
-    QString error; // why nothing was published
-};
-
-// Chooses `bRenameExists(saveFileName, overwrite, clock)` as the name, runs `checks` on the
-// finished `file` in order, stopping at the first failure, flushes it to disk, and moves it
-// to that name; when another file took the name meanwhile, to the next free name
-// ("NAME, HHMMSS (2).EXT", …). With
-// `overwrite` an existing file at the save path is replaced instead. The folder is flushed
-// after the move, so the published name survives a power cut. On failure `file` stays
-// where it was and nothing is published.
-PublishResult publishDownload(const QString &file, const QString &saveFileName, bool overwrite,
-                              const Clock &clock, const PublishChecks &checks);
+// Publishes `file` and gives the path it now has; nothing, and the reason in `error`, when
+// it was not published. Chooses `bRenameExists(saveFileName, overwrite, clock)` as the name,
+// runs `checks` on the finished `file` in order, stopping at the first failure, flushes it
+// to disk, and moves it to that name; when another file took the name meanwhile, to the next
+// free name ("NAME, HHMMSS (2).EXT", …). With `overwrite` an existing file at the save path
+// is replaced instead. The folder is flushed after the move, so the published name survives
+// a power cut. On failure `file` stays where it was and nothing is published.
+std::optional<QString> publishDownload(const QString &file, const QString &saveFileName,
+                                       bool overwrite, const Clock &clock,
+                                       const PublishChecks &checks, QString &error);
 
 } // namespace download

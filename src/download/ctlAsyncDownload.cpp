@@ -25,6 +25,14 @@ QString folderOf(const QString &saveFileName) {
     return platform::systemFolderOf(saveFileName);
 }
 
+// Shows the checks the bytes written at `offset`. Nothing may escape: this runs inside the
+// service's network handlers or the control's completion. A check that missed bytes fails
+// its verification later.
+void observeAll(const PublishChecks &checks, qint64 offset, QByteArrayView bytes) {
+    for (const auto &check : checks)
+        platform::ignoringErrors([&] { check->observe(offset, bytes); });
+}
+
 } // namespace
 
 using platform::AsyncProperty;
@@ -67,10 +75,7 @@ void ctlAsyncDownload::Download(const QString &Url, const QString &SaveFileName)
             }
             if (!checks->empty())
                 observer = [checks](qint64 offset, QByteArrayView bytes) {
-                    // Runs inside the service's network handlers: nothing may escape. A
-                    // check that missed bytes fails its verification later.
-                    for (const auto &check : *checks)
-                        platform::ignoringErrors([&] { check->observe(offset, bytes); });
+                    observeAll(*checks, offset, bytes);
                 };
         }
         // Known before the service sees it, so that its notifications are never taken for
@@ -110,34 +115,21 @@ void ctlAsyncDownload::cancel(const QString &UrlGiven, platform::KeptBytes kept)
         if (index >= 0)
             m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
     });
-    setStatus(5, Url);
+    setStatus(DownloadStatus::Cancelled, Url);
 }
 
 void ctlAsyncDownload::CancelAllDownload(platform::KeptBytes kept) {
-    // The list is read afresh each time: a handler of Status(5) may change it.
+    // The list is read afresh each time: a handler of a Cancelled status may change it.
     while (!m_AsyncDownloads.empty())
         cancel(m_AsyncDownloads.front(), kept);
-    setStatus(6, QString());
-}
-
-QString ctlAsyncDownload::bRenameExists(const QString &inFile, bool Overwrite) const {
-    return download::bRenameExists(inFile, Overwrite, m_clock);
-}
-
-bool ctlAsyncDownload::bFileExists(const QString &FileName, bool useUnicode) const {
-    return download::bFileExists(FileName, useUnicode);
-}
-
-QString ctlAsyncDownload::bGetFileString(const QString &strPath, const QString &strDelim,
-                                         std::int32_t StrStyle) const {
-    return download::bGetFileString(strPath, strDelim, StrStyle);
+    setStatus(DownloadStatus::AllCancelled, QString());
 }
 
 void ctlAsyncDownload::readProperties(const platform::PropertyBag &bag) {
     platform::ignoringErrors([&] {
         const auto saved = bag.read(u"Status");
         if (!saved) {
-            m_Status = 0;
+            m_Status = DownloadStatus::Completed;
             return;
         }
         if (const auto *number = std::get_if<std::int32_t>(&*saved)) {
@@ -179,16 +171,16 @@ void ctlAsyncDownload::onReadProgress(const AsyncProperty &record) {
         return;
     switch (record.statusCode) {
     case Code::Error:
-        setStatus(7, record.statusText);
+        setStatus(DownloadStatus::Error, record.statusText);
         break;
     case Code::Connecting:
-        setStatus(1, record.statusText);
+        setStatus(DownloadStatus::Connecting, record.statusText);
         break;
     case Code::Redirecting:
-        setStatus(4, record.statusText);
+        setStatus(DownloadStatus::Redirecting, record.statusText);
         break;
     case Code::BeginDownloadData:
-        setStatus(2, record.target);
+        setStatus(DownloadStatus::BeginningData, record.target);
         break;
     case Code::DownloadingData:
     case Code::EndDownloadData: {
@@ -196,7 +188,7 @@ void ctlAsyncDownload::onReadProgress(const AsyncProperty &record) {
         if (record.bytesMax >= 1)
             Percent = static_cast<float>(static_cast<double>(record.bytesRead) /
                                          static_cast<double>(record.bytesMax) * 100.0);
-        setStatus(3, record.statusText);
+        setStatus(DownloadStatus::ReceivingData, record.statusText);
         if (m_sink)
             platform::ignoringErrors([&] {
                 m_sink->Progress(record, Percent, DownloadsCount(), record.bytesRead,
@@ -233,7 +225,7 @@ void ctlAsyncDownload::onReadComplete(const AsyncProperty &record) {
     const qsizetype index = indexOf(X.target);
     if (index >= 0)
         m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
-    setStatus(0, X.statusText);
+    setStatus(DownloadStatus::Completed, X.statusText);
     if (m_sink) {
         const std::int32_t count = DownloadsCount();
         platform::ignoringErrors([&] { m_sink->Finished(X, count); });
@@ -272,17 +264,16 @@ void ctlAsyncDownload::saveFile(AsyncProperty &X, const PublishChecks &checks) {
             return;
         }
         file->close();
-        for (const auto &check : checks)
-            check->observe(0, X.value);
+        observeAll(checks, 0, X.value);
     }
-    const PublishResult published =
-        publishDownload(source, X.propertyName, m_Overwrite, m_clock, checks);
-    if (published.path.isEmpty()) {
+    const std::optional<QString> published =
+        publishDownload(source, X.propertyName, m_Overwrite, m_clock, checks, error);
+    if (!published) {
         QFile::remove(source);
-        failWith(published.error);
+        failWith(error);
         return;
     }
-    const QString Path = published.path;
+    const QString Path = *published;
     X.spoolFile.clear();
     if (m_sink)
         platform::ignoringErrors([&] { m_sink->FileSaved(Path, X.target); });

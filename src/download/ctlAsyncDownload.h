@@ -17,6 +17,21 @@ class PropertyBag;
 
 namespace download {
 
+// The values of the control's `Status`: the step its latest read, or cancel, reached. The
+// property is stored and reported as a 32-bit integer, so these stay plain numbers.
+namespace DownloadStatus {
+enum : std::int32_t {
+    Completed = 0, // a read ended, well or not (and the value before any read)
+    Connecting = 1,
+    BeginningData = 2, // the first bytes are on their way; the event carries the address
+    ReceivingData = 3,
+    Redirecting = 4,
+    Cancelled = 5,    // one address was cancelled; the event carries it
+    AllCancelled = 6, // every pending download was cancelled
+    Error = 7,        // the read service reported an error; its completion follows
+};
+} // namespace DownloadStatus
+
 // What the control tells its host. Every event is raised synchronously on the GUI thread;
 // a handler may call back into the control, and that call runs to its end before the
 // control goes on. The defaults do nothing.
@@ -54,7 +69,7 @@ class ctlAsyncDownload final : public QObject {
 public:
     // `service` must outlive the control.
     explicit ctlAsyncDownload(platform::ReadService &service, QObject *parent = nullptr);
-    // Cancels every pending download, oldest first, each with `Status(5, URL)`, and stops
+    // Cancels every pending download, oldest first, each with `Status(Cancelled, URL)`, and stops
     // every read the control started, keeping the bytes of those a later run can resume (the
     // window is closing). The event sink, if any, must still be alive.
     ~ctlAsyncDownload() override;
@@ -75,11 +90,11 @@ public:
 
     // Starts downloading `Url`: into memory without `SaveFileName`, else into that file.
     void Download(const QString &Url, const QString &SaveFileName = QString());
-    // Stops every read of `Url` and forgets it; `Status(5, Url)` even when nothing was
+    // Stops every read of `Url` and forgets it; `Status(Cancelled, Url)` even when nothing was
     // pending.
     void CancelDownload(const QString &Url);
-    // Cancels the pending downloads oldest first, then `Status(6, "")`. Their partial files
-    // go, unless `kept` says to keep those a later run can resume (the window is closing).
+    // Cancels the pending downloads oldest first, then `Status(AllCancelled, "")`. Their partial
+    // files go, unless `kept` says to keep those a later run can resume (the window is closing).
     void CancelAllDownload(platform::KeptBytes kept = platform::KeptBytes::Remove);
 
     bool Overwrite() const { return m_Overwrite; }
@@ -89,11 +104,6 @@ public:
     std::int32_t DownloadsCount() const {
         return static_cast<std::int32_t>(m_AsyncDownloads.size());
     }
-
-    QString bRenameExists(const QString &inFile, bool Overwrite = false) const;
-    bool bFileExists(const QString &FileName, bool useUnicode = false) const;
-    QString bGetFileString(const QString &strPath, const QString &strDelim = QStringLiteral("."),
-                           std::int32_t StrStyle = 0) const;
 
     // The design-time properties: only "Status" is loaded and saved.
     void readProperties(const platform::PropertyBag &bag);
@@ -126,7 +136,7 @@ private:
     std::vector<StartedRead> m_reads;
     QString m_CacheFile;
     bool m_Overwrite = false;
-    std::int32_t m_Status = 0;
+    std::int32_t m_Status = DownloadStatus::Completed;
 };
 
 } // namespace download

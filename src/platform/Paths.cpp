@@ -24,23 +24,6 @@ qsizetype lastDelimiter(QStringView path, QStringView delimiter) {
     return path.lastIndexOf(delimiter);
 }
 
-std::optional<QString> cutPath(const QString &path, const QString &delimiter, std::int32_t style) {
-    if (style < 0 || style > 2)
-        return std::nullopt;
-    const qsizetype last = lastDelimiter(path, delimiter);
-    if (last < 0)
-        return path;
-    if (style == 1)
-        return path.mid(last + delimiter.size());
-    if (style == 0 && delimiter == u".") {
-        const qsizetype separator = lastPathSeparator(path);
-        if (last < separator)
-            return QString();
-        return path.mid(separator + 1, last - separator - 1);
-    }
-    return path.left(last);
-}
-
 PathStem splitExtension(const QString &path) {
     const qsizetype dot = path.lastIndexOf(u'.');
     if (dot < 0 || dot < lastPathSeparator(path))

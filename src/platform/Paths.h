@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <optional>
 
 #include <QString>
@@ -21,15 +20,6 @@ qsizetype lastPathSeparator(QStringView path);
 // Position of the last occurrence of `delimiter` in `path`, -1 when there is none. A
 // delimiter that is a single separator ("/" or "\") finds the last separator of either kind.
 qsizetype lastDelimiter(QStringView path, QStringView delimiter);
-
-// Cuts `path` at the last `delimiter`:
-//   1: what follows it (the extension for ".", the file name for a separator)
-//   2: what precedes it (the path without extension for ".", the folder for a separator)
-//   0: with "." the bare file name, between the last separator and the last "." — the empty
-//      text when that "." lies before the last separator; with any other delimiter as 2
-// When the delimiter does not occur (or is empty), styles 0, 1 and 2 give `path` itself.
-// Any other style gives nothing, and the caller decides what that means.
-std::optional<QString> cutPath(const QString &path, const QString &delimiter, std::int32_t style);
 
 // `path` split into the part before its extension and the extension (without the "."). A
 // path whose last "." lies before its last separator, or that has no ".", has no extension.

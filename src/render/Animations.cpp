@@ -4,10 +4,9 @@
 
 namespace render {
 
-void FadeWindow(std::int16_t iDirection, std::int16_t iStep, std::int16_t iStartUp,
-                std::int16_t iStartDown, std::int16_t iMaxAlpha, std::int16_t iMinAlpha,
-                const std::function<void(std::uint8_t)> &present,
+void FadeWindow(const FadeSteps &steps, const std::function<void(std::uint8_t)> &present,
                 const std::function<void()> &yield, const std::function<bool()> &closed) {
+    const auto [iDirection, iStep, iStartUp, iStartDown, iMaxAlpha, iMinAlpha] = steps;
     std::int32_t current = platform::toByte(iDirection == 1 ? iStartUp : iStartDown);
     const std::int16_t step = platform::checkedMultiply16(iDirection, iStep);
     while (true) {

@@ -9,15 +9,23 @@
 // between the compact and the expanded size that keeps the window's centre in place.
 namespace render {
 
+// The start, step and limits of a fade; the defaults are the fade-in at start-up.
+struct FadeSteps {
+    std::int16_t iDirection = 1; // 1 up from iStartUp, anything else down from iStartDown
+    std::int16_t iStep = 1;
+    std::int16_t iStartUp = 0;
+    std::int16_t iStartDown = 255;
+    std::int16_t iMaxAlpha = 255;
+    std::int16_t iMinAlpha = 0;
+};
+
 // Steps the global alpha from the start value (iStartUp going up, iStartDown going down)
 // by iDirection * iStep, clamped to [iMinAlpha, iMaxAlpha], presenting each value and then
 // yielding to the event loop, until a limit is reached. The start value itself is never
 // presented. A step of 0 presents the start value once instead of looping forever. The fade
 // also ends when `closed` (asked after every yield) says the window went away meanwhile.
 // Throws platform::OverflowError for a value that is not a byte or a step that overflows.
-void FadeWindow(std::int16_t iDirection, std::int16_t iStep, std::int16_t iStartUp,
-                std::int16_t iStartDown, std::int16_t iMaxAlpha, std::int16_t iMinAlpha,
-                const std::function<void(std::uint8_t)> &present,
+void FadeWindow(const FadeSteps &steps, const std::function<void(std::uint8_t)> &present,
                 const std::function<void()> &yield, const std::function<bool()> &closed = {});
 
 // Window position and size in twips.

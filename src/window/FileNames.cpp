@@ -6,19 +6,28 @@
 namespace window {
 
 QString GetFileString(const QString &strPath, const QString &strDelim, std::int32_t StrStyle) {
+    if (StrStyle < 0 || StrStyle > 3)
+        return {};
     if (StrStyle == 3) {
         const qsizetype first = strDelim.isEmpty() ? -1 : strPath.indexOf(strDelim);
         return first < 0 ? strPath : strPath.left(first);
     }
-    // A web address has no "\" folders: its name starts after the last "/".
-    if (StrStyle == 0 && strDelim == u"." && platform::isHttpAddress(strPath)) {
-        const qsizetype lastDot = strPath.lastIndexOf(strDelim);
-        const qsizetype slash = strPath.lastIndexOf(u'/');
-        if (lastDot < 0)
-            return strPath;
-        return lastDot < slash ? QString() : strPath.mid(slash + 1, lastDot - slash - 1);
+    const qsizetype last = platform::lastDelimiter(strPath, strDelim);
+    if (last < 0)
+        return strPath;
+    if (StrStyle == 1)
+        return strPath.mid(last + strDelim.size());
+    if (StrStyle == 0 && strDelim == u".") {
+        // The bare file name. A web address has no "\" folders: its name starts after the
+        // last "/".
+        const qsizetype separator = platform::isHttpAddress(strPath)
+                                        ? strPath.lastIndexOf(u'/')
+                                        : platform::lastPathSeparator(strPath);
+        if (last < separator)
+            return QString();
+        return strPath.mid(separator + 1, last - separator - 1);
     }
-    return platform::cutPath(strPath, strDelim, StrStyle).value_or(QString());
+    return strPath.left(last);
 }
 
 QString PathWithBackslash(const QString &path) {

@@ -82,8 +82,7 @@ void Interaction::pressRegion(std::int32_t r) {
         m_host.minimize();
         break;
     case srExpand:
-        m_state.Tag = m_state.Tag == u"0" ? QStringLiteral("1") : QStringLiteral("0");
-        m_host.switchViewSize();
+        m_workflow.showExpanded(!m_state.isExpanded());
         break;
     case srStyle15:
     case srStyle25:

@@ -19,15 +19,16 @@ public:
             m_verifier->update(offset, bytes);
     }
 
-    std::optional<QString> verify(const QString &file) override {
+    bool verify(const QString &file, QString &error) override {
         if (m_verifier) {
             const signing::Verdict verdict = m_verifier->verifyFile(file);
             if (verdict == signing::Verdict::Valid)
-                return std::nullopt;
+                return true;
             m_problem = QString::fromLatin1(signing::describe(verdict));
         }
         *m_rejected = true;
-        return QStringLiteral("the package signature does not verify: %1").arg(m_problem);
+        error = QStringLiteral("the package signature does not verify: %1").arg(m_problem);
+        return false;
     }
 
 private:

@@ -18,6 +18,8 @@ namespace window {
 // Start-up fills the derived values; the rest starts as listed.
 struct WindowState : StartupValues {
     QString Tag = QStringLiteral("0"); // "0" compact view, "1" expanded view
+    // Whether `Tag` names the expanded view (the window may still be animating there).
+    bool isExpanded() const { return Tag == u"1"; }
     QString strPageTitle;
     QString strPackagePath;
     // The package signature the product page announced (the .minisig file's bytes).

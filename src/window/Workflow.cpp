@@ -62,10 +62,7 @@ void Workflow::StartDownload() {
     m_state.strActionCaption.clear();
     m_host.ReDraw(QStringLiteral("Form_MouseUp"), 0, m_host.strLastInfo1(), TextDownloading,
                   m_host.sngLastPercent(), -1);
-    if (m_state.Tag == u"1") {
-        m_state.Tag = QStringLiteral("0");
-        m_host.switchViewSize();
-    }
+    showExpanded(false);
     m_savedPackage.clear();
     *m_signatureRejected = false;
     m_services.control->Download(m_state.strPackageUrl, m_state.strPackagePath);
@@ -73,11 +70,8 @@ void Workflow::StartDownload() {
 
 void Workflow::CancelCheck() {
     m_services.control->CancelAllDownload();
-    const bool wasExpanded = m_state.Tag == u"1";
-    m_state.Tag = QStringLiteral("0");
     m_state.strActionCaption = CaptionCheck;
-    if (wasExpanded)
-        m_host.switchViewSize();
+    showExpanded(false);
     m_host.ReDraw(QStringLiteral("Form_MouseUp"), 0, m_host.strLastInfo1(), m_host.strLastInfo2(),
                   m_host.sngLastPercent(), -1);
 }
@@ -85,6 +79,13 @@ void Workflow::CancelCheck() {
 void Workflow::OpenAuthorPage() {
     if (m_services.shell)
         m_services.shell->open(m_services.authorPage);
+}
+
+void Workflow::showExpanded(bool expanded) {
+    if (m_state.isExpanded() == expanded)
+        return;
+    m_state.Tag = expanded ? QStringLiteral("1") : QStringLiteral("0");
+    m_host.switchViewSize();
 }
 
 void Workflow::Progress(const platform::AsyncProperty &X, float Percent, std::int32_t, qint64,
@@ -102,7 +103,8 @@ void Workflow::Progress(const platform::AsyncProperty &X, float Percent, std::in
 }
 
 void Workflow::Status(std::int32_t Status, const QString &) {
-    if (m_detached || (Status != 5 && Status != 6))
+    if (m_detached || (Status != download::DownloadStatus::Cancelled &&
+                       Status != download::DownloadStatus::AllCancelled))
         return;
     m_state.strActionCaption = CaptionDownload;
     showIdle(QStringLiteral("ctlAsyncDownload1_Status"));
@@ -134,10 +136,7 @@ void Workflow::pageFinished(const platform::AsyncProperty &X) {
     m_state.strPackagePath =
         UniqueFileName(PathWithBackslash(m_services.programFolder) + packageFileName(*title));
     m_state.strActionCaption = CaptionDownload;
-    if (m_state.Tag == u"0") {
-        m_state.Tag = QStringLiteral("1");
-        m_host.switchViewSize();
-    }
+    showExpanded(true);
     showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
 }
 
@@ -146,10 +145,7 @@ void Workflow::pageFinished(const platform::AsyncProperty &X) {
 void Workflow::checkFailed() {
     m_services.messageBoxes->show(TextCheckFailed, platform::MessageError, m_state.strTitleText);
     m_state.strActionCaption = CaptionCheck;
-    if (m_state.Tag == u"1") {
-        m_state.Tag = QStringLiteral("0");
-        m_host.switchViewSize();
-    }
+    showExpanded(false);
     showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
 }
 

@@ -44,6 +44,9 @@ public:
     void StartDownload();
     void CancelCheck();
     void OpenAuthorPage();
+    // Makes `Tag` name the expanded or the compact view and animates the window there; no
+    // animation when `Tag` names that view already.
+    void showExpanded(bool expanded);
 
     // After unload the window draws no more: later events (the control's own clean-up
     // cancels pending reads) are ignored.

@@ -1,7 +1,5 @@
 #include "window/frmDown.h"
 
-#include <cmath>
-
 #include <QAccessible>
 #include <QCloseEvent>
 #include <QCursor>
@@ -24,72 +22,29 @@
 #include "platform/Numbers.h"
 #include "platform/PartialDownloads.h"
 #include "platform/Twips.h"
-#include "render/Animations.h"
 #include "window/Interaction.h"
 #include "window/Workflow.h"
 
 namespace window {
 namespace {
 
-// Marks an animation as running for as long as the scope lasts.
-struct AnimationScope {
-    explicit AnimationScope(bool &running)
-        : m_running(running) {
-        m_running = true;
+// The form's key codes of the keys it handles; any other key keeps Qt's code.
+int formKeyCode(const QKeyEvent &event) {
+    switch (event.key()) {
+    case Qt::Key_Escape:
+        return KeyEscape;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return KeyTab;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        return KeyReturn;
+    case Qt::Key_Space:
+        return KeySpace;
+    default:
+        return event.key();
     }
-    ~AnimationScope() { m_running = false; }
-    Q_DISABLE_COPY_MOVE(AnimationScope)
-    bool &m_running;
-};
-
-// How many more animations may follow a view switch to reach the view `Tag` names. Two
-// always suffice (a window at neither size first becomes the compact one); the bound only
-// keeps a window manager that refuses both sizes from keeping us animating.
-constexpr int MaxFollowUpSwitches = 2;
-
-} // namespace
-
-using platform::ignoringErrors;
-using platform::pixelsToTwips;
-using platform::twipsToPixels;
-
-// The resize animation's view of the window: geometry in twips, a fresh opaque surface and
-// a repaint after every step.
-class frmDown::ResizeAdapter final : public render::ResizableWindow {
-public:
-    explicit ResizeAdapter(frmDown &form)
-        : m_form(form) {}
-
-    render::TwipsGeometry geometry() const override {
-        const QRect g = m_form.geometry();
-        return {float(pixelsToTwips(g.x())), float(pixelsToTwips(g.y())),
-                float(pixelsToTwips(g.width())), float(pixelsToTwips(g.height()))};
-    }
-    // Growing keeps the centre, which near a screen edge would push the title strip and
-    // its buttons out of reach; every step stays inside the screen's available area.
-    void moveTo(const render::TwipsGeometry &g) override {
-        auto pixels = [](float twips) { return platform::roundToInt32(twips / 15.0); };
-        const QRect wanted(pixels(g.left), pixels(g.top), pixels(g.width), pixels(g.height));
-        m_form.setGeometry(render::clampedInto(wanted, m_form.availableScreenArea()));
-    }
-    void setInputEnabled(bool enabled) override { m_form.setEnabled(enabled); }
-    void rebuildSurfaceAndRedraw() override {
-        m_form.CreateLayeredSurface(true, 255);
-        m_form.m_rcCanvas = {0, 0, m_form.width() - 20, m_form.height() - 20};
-        m_form.m_inTransition = true;
-        redraw();
-        m_form.m_inTransition = false;
-    }
-    void redraw() override {
-        m_form.ReDraw(QStringLiteral("ResizeFormSize"), 0, m_form.strLastInfo1(),
-                      m_form.strLastInfo2(), m_form.sngLastPercent(), -1);
-    }
-    void yield() override { m_form.processPendingEvents(); }
-    bool closed() const override { return m_form.m_unloaded; }
-
-private:
-    frmDown &m_form;
-};
+}
 
 // Qt asks this for the interface of every object assistive technology meets.
 QAccessibleInterface *accessibleFactory(const QString &, QObject *object) {
@@ -97,6 +52,11 @@ QAccessibleInterface *accessibleFactory(const QString &, QObject *object) {
         return form->createAccessibleInterface();
     return nullptr;
 }
+
+} // namespace
+
+using platform::ignoringErrors;
+using platform::twipsToPixels;
 
 frmDown::frmDown(const Services &services, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
@@ -120,9 +80,11 @@ frmDown::frmDown(const Services &services, QWidget *parent)
     ctlAsyncDownload1 = std::make_unique<download::ctlAsyncDownload>(*reads);
     m_workflow = std::make_unique<Workflow>(
         m_state, *this,
-        Workflow::Services{ctlAsyncDownload1.get(), services.messageBoxes, services.shell,
-                           QFileInfo(services.executablePath).absolutePath(),
-                           QString::fromUtf8(platform::build::AuthorPage)});
+        Workflow::Services{.control = ctlAsyncDownload1.get(),
+                           .messageBoxes = services.messageBoxes,
+                           .shell = services.shell,
+                           .programFolder = QFileInfo(services.executablePath).absolutePath(),
+                           .authorPage = QString::fromUtf8(platform::build::AuthorPage)});
     ctlAsyncDownload1->setEventSink(m_workflow.get());
     m_interaction = std::make_unique<Interaction>(m_state, *this, *m_workflow);
     m_hook = std::make_unique<hook::ProgressHook>(
@@ -180,17 +142,7 @@ void frmDown::Form_Load() {
         show();
         processPendingEvents();
     });
-    ignoringErrors([&] {
-        const AnimationScope animating(m_animating);
-        const AnimationScope fading(m_fading);
-        render::FadeWindow(
-            1, 1, 0, 255, 255, 0,
-            [this](std::uint8_t alpha) {
-                m_surface.setGlobalAlpha(alpha);
-                PresentSurface();
-            },
-            [this] { processPendingEvents(); }, [this] { return m_unloaded; });
-    });
+    ignoringErrors([&] { fadeIn(); });
     // A view switch asked for during the fade-in waited for it.
     ignoringErrors([&] { applyPendingViewSwitch(); });
 }
@@ -307,42 +259,6 @@ void frmDown::pressRegion(std::int32_t region) {
         ignoringErrors([&] { m_interaction->pressRegion(region); });
 }
 
-// The animations yield to the event loop, where a finished check or a click may ask for
-// another view switch. It never runs inside the running one (the two would step the same
-// window towards different sizes): it waits, and when the running animation ends the
-// window is brought to the size of the view `Tag` names then.
-void frmDown::switchViewSize() {
-    if (m_animating) {
-        m_viewSwitchPending = true;
-        return;
-    }
-    {
-        const AnimationScope switching(m_animating);
-        ResizeAdapter adapter(*this);
-        render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth,
-                               lExpandedHeight);
-    }
-    applyPendingViewSwitch();
-}
-
-bool frmDown::sizeMatchesTag() const {
-    const bool expanded = m_state.Tag == u"1";
-    const QSize view(twipsToPixels(expanded ? lExpandedWidth : lCompactWidth),
-                     twipsToPixels(expanded ? lExpandedHeight : lCompactHeight));
-    return size() == view;
-}
-
-void frmDown::applyPendingViewSwitch() {
-    if (!m_viewSwitchPending || m_animating)
-        return;
-    m_viewSwitchPending = false;
-    const AnimationScope switching(m_animating);
-    ResizeAdapter adapter(*this);
-    for (int run = 0; run < MaxFollowUpSwitches && !m_unloaded && !sizeMatchesTag(); ++run)
-        render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth,
-                               lExpandedHeight);
-}
-
 void frmDown::Unload() {
     if (!m_unloaded)
         Form_Unload();
@@ -406,25 +322,6 @@ void frmDown::mouseReleaseEvent(QMouseEvent *event) {
     const QPointF p = event->position();
     ignoringErrors([&] { m_interaction->Form_MouseUp(float(p.x()), float(p.y())); });
 }
-
-namespace {
-int formKeyCode(const QKeyEvent &event) {
-    switch (event.key()) {
-    case Qt::Key_Escape:
-        return KeyEscape;
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-        return KeyTab;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return KeyReturn;
-    case Qt::Key_Space:
-        return KeySpace;
-    default:
-        return event.key();
-    }
-}
-} // namespace
 
 void frmDown::keyPressEvent(QKeyEvent *event) {
     const bool backwards = event->key() == Qt::Key_Backtab;

@@ -71,8 +71,8 @@ public:
     void setPresentObserver(std::function<void()> observer) {
         m_presentObserver = std::move(observer);
     }
+    // Tests reach the workflow through this to let a check's outcome arrive mid-animation.
     Workflow &workflow() { return *m_workflow; }
-    download::ctlAsyncDownload &control() { return *ctlAsyncDownload1; }
 
     // WindowHost
     void ReDraw(const QString &strActionSource, std::int32_t lMouseStatus, const QString &strInfo1,
@@ -124,6 +124,8 @@ private:
     bool StartGraphics();
     void StopGraphics();
     void Form_Unload();
+    // The start-up fade from transparent to opaque.
+    void fadeIn();
     void CreateLayeredSurface(bool bTopMost, std::uint8_t bAlpha);
     void PresentSurface();
     void setCanvasFromClientSize();

@@ -39,11 +39,12 @@ struct FollowingCheck final : download::PublishCheck {
             problem = QStringLiteral("a chunk at %1 after %2 bytes").arg(offset).arg(seen.size());
         seen.append(bytes.data(), bytes.size());
     }
-    std::optional<QString> verify(const QString &file) override {
+    bool verify(const QString &file, QString &error) override {
         QFile in(file);
         if (problem.isEmpty() && (!in.open(QIODevice::ReadOnly) || in.readAll() != seen))
             problem = QStringLiteral("the file is not what was written");
-        return problem.isEmpty() ? std::nullopt : std::optional<QString>(problem);
+        error = problem;
+        return problem.isEmpty();
     }
 };
 
@@ -51,6 +52,14 @@ struct FollowingCheck final : download::PublishCheck {
 inline QStringList entriesOf(const QString &folder) {
     return QDir(folder).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// The name a test reads for each status number the control reports. The numbers are written
+// out here on purpose: they are what the control stores and its host receives.
+inline QString statusName(std::int32_t status) {
+    static const QStringList names{"Completed",   "Connecting", "BeginningData", "ReceivingData",
+                                   "Redirecting", "Cancelled",  "AllCancelled",  "Error"};
+    return status >= 0 && status < names.size() ? names.at(status) : QString::number(status);
 }
 
 // Records the control's events as short lines, in order, so that a test can compare whole
@@ -77,7 +86,7 @@ struct EventLog final : download::ctlAsyncDownloadEvents {
             onProgress();
     }
     void Status(std::int32_t Status, const QString &Info) override {
-        lines << QStringLiteral("Status %1 %2").arg(Status).arg(Info);
+        lines << QStringLiteral("Status %1 %2").arg(statusName(Status), Info);
         if (onStatus)
             onStatus(Status, Info);
     }

@@ -12,6 +12,7 @@
 #include "download/FakeReadService.h"
 
 using download::ctlAsyncDownload;
+namespace DownloadStatus = download::DownloadStatus;
 using platform::ReadOutcome;
 using testsupport::zipArchive;
 namespace Code = platform::AsyncStatusCode;
@@ -85,33 +86,38 @@ void tst_AsyncDownload::pendingListIgnoresLetterCase() {
 void tst_AsyncDownload::progressCodes_data() {
     QTest::addColumn<int>("code");
     QTest::addColumn<QStringList>("events");
-    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("status");
     QTest::addColumn<QString>("cacheFile");
 
     const QString none;
-    QTest::newRow("0 error") << 0 << QStringList{"Status 7 text"} << 7 << none;
-    QTest::newRow("1 finding") << 1 << QStringList{} << 0 << none;
-    QTest::newRow("2 connecting") << 2 << QStringList{"Status 1 text"} << 1 << none;
-    QTest::newRow("3 redirecting") << 3 << QStringList{"Status 4 text"} << 4 << none;
+    QTest::newRow("0 error") << 0 << QStringList{"Status Error text"} << "Error" << none;
+    QTest::newRow("1 finding") << 1 << QStringList{} << "Completed" << none;
+    QTest::newRow("2 connecting") << 2 << QStringList{"Status Connecting text"} << "Connecting"
+                                  << none;
+    QTest::newRow("3 redirecting")
+        << 3 << QStringList{"Status Redirecting text"} << "Redirecting" << none;
     QTest::newRow("4 begin: target, not text")
-        << 4 << QStringList{"Status 2 " + PageUrl} << 2 << none;
+        << 4 << QStringList{"Status BeginningData " + PageUrl} << "BeginningData" << none;
     QTest::newRow("5 data") << 5
-                            << QStringList{"Status 3 text", "Progress 25 1 512/2048 " + PageUrl}
-                            << 3 << none;
+                            << QStringList{"Status ReceivingData text",
+                                           "Progress 25 1 512/2048 " + PageUrl}
+                            << "ReceivingData" << none;
     QTest::newRow("6 complete") << 6
-                                << QStringList{"Status 3 text", "Progress 25 1 512/2048 " + PageUrl}
-                                << 3 << none;
-    QTest::newRow("11") << 11 << QStringList{} << 0 << none;
-    QTest::newRow("13 mime") << 13 << QStringList{"MimeType text"} << 0 << none;
-    QTest::newRow("14 cache") << 14 << QStringList{"CacheFileAvailable text"} << 0 << "text";
-    QTest::newRow("15") << 15 << QStringList{} << 0 << none;
-    QTest::newRow("-1") << -1 << QStringList{} << 0 << none;
+                                << QStringList{"Status ReceivingData text",
+                                               "Progress 25 1 512/2048 " + PageUrl}
+                                << "ReceivingData" << none;
+    QTest::newRow("11") << 11 << QStringList{} << "Completed" << none;
+    QTest::newRow("13 mime") << 13 << QStringList{"MimeType text"} << "Completed" << none;
+    QTest::newRow("14 cache") << 14 << QStringList{"CacheFileAvailable text"} << "Completed"
+                              << "text";
+    QTest::newRow("15") << 15 << QStringList{} << "Completed" << none;
+    QTest::newRow("-1") << -1 << QStringList{} << "Completed" << none;
 }
 
 void tst_AsyncDownload::progressCodes() {
     QFETCH(int, code);
     QFETCH(QStringList, events);
-    QFETCH(int, status);
+    QFETCH(QString, status);
     QFETCH(QString, cacheFile);
     Rig rig;
     auto &[service, log, control] = rig;
@@ -119,7 +125,7 @@ void tst_AsyncDownload::progressCodes() {
     service.progress(
         FakeReadService::record(PageUrl, PageUrl, code, QStringLiteral("text"), 512, 2048));
     QCOMPARE(log.lines, events);
-    QCOMPARE(control.Status(), status);
+    QCOMPARE(statusName(control.Status()), status);
     QCOMPARE(control.CacheFile(), cacheFile);
     // Every download starts with an empty cache file.
     control.Download(PackageUrl);
@@ -158,7 +164,7 @@ void tst_AsyncDownload::pageIntoMemory() {
     control.Download(PageUrl);
     service.complete(FakeReadService::record(PageUrl, PageUrl, Code::EndDownloadData, "done"),
                      ReadOutcome::Succeeded, "<h1 title=\"Demo 2.1\">");
-    QCOMPARE(log.lines, (QStringList{"Status 0 done", "Finished ok 0 " + PageUrl}));
+    QCOMPARE(log.lines, (QStringList{"Status Completed done", "Finished ok 0 " + PageUrl}));
     QCOMPARE(log.finished.at(0).value, QByteArray("<h1 title=\"Demo 2.1\">"));
     QCOMPARE(control.DownloadsCount(), 0);
 }
@@ -201,9 +207,9 @@ void tst_AsyncDownload::saveFile() {
     // Another program takes the chosen name while the checks run.
     struct Intruder final : download::PublishCheck {
         QString path;
-        std::optional<QString> verify(const QString &) override {
+        bool verify(const QString &, QString &) override {
             writeFile(path, "another program's file");
-            return std::nullopt;
+            return true;
         }
     };
     if (before == u"appears")
@@ -218,8 +224,8 @@ void tst_AsyncDownload::saveFile() {
     service.complete(FakeReadService::record(PackageUrl, target, Code::EndDownloadData, "done"),
                      ReadOutcome::Succeeded, body);
     const QString path = dir.filePath(savedAs);
-    QCOMPARE(log.lines, (QStringList{"FileSaved " + path + " " + PackageUrl, "Status 0 done",
-                                     "Finished ok 0 " + PackageUrl}));
+    QCOMPARE(log.lines, (QStringList{"FileSaved " + path + " " + PackageUrl,
+                                     "Status Completed done", "Finished ok 0 " + PackageUrl}));
     QCOMPARE(contentsOf(path), body);
     if (before.startsWith(u"file") && !overwrite)
         QCOMPARE(contentsOf(target), old);
@@ -254,6 +260,7 @@ void tst_AsyncDownload::failedReadWritesNothing_data() {
         << false << "pkg.zip" << true << zip.left(zip.indexOf("PK\1\2"));
     QTest::newRow("a check refuses it") << false << "pkg.zip" << true << zip;
     QTest::newRow("a check breaks down") << false << "pkg.zip" << true << zip;
+    QTest::newRow("a check breaks down following the bytes") << false << "pkg.zip" << true << zip;
 }
 
 void tst_AsyncDownload::failedReadWritesNothing() {
@@ -271,11 +278,20 @@ void tst_AsyncDownload::failedReadWritesNothing() {
     ctlAsyncDownload control(service);
     control.setOverwrite(true);
     struct Refusal final : download::PublishCheck {
-        std::optional<QString> verify(const QString &) override { return QStringLiteral("no"); }
+        bool verify(const QString &, QString &error) override {
+            error = QStringLiteral("no");
+            return false;
+        }
     };
     struct Breakdown final : download::PublishCheck {
-        std::optional<QString> verify(const QString &) override {
-            throw std::runtime_error("no key");
+        bool verify(const QString &, QString &) override { throw std::runtime_error("no key"); }
+    };
+    // Loses track of the bytes, and so refuses the file.
+    struct LostTrack final : download::PublishCheck {
+        void observe(qint64, QByteArrayView) override { throw std::runtime_error("lost"); }
+        bool verify(const QString &, QString &error) override {
+            error = QStringLiteral("missed bytes");
+            return false;
         }
     };
     const bool refused = QTest::currentDataTag() == QByteArray("a check refuses it");
@@ -285,6 +301,9 @@ void tst_AsyncDownload::failedReadWritesNothing() {
     if (QTest::currentDataTag() == QByteArray("a check breaks down"))
         control.addPublishCheck(
             [](const QString &, const QString &) { return std::make_unique<Breakdown>(); });
+    if (QTest::currentDataTag() == QByteArray("a check breaks down following the bytes"))
+        control.addPublishCheck(
+            [](const QString &, const QString &) { return std::make_unique<LostTrack>(); });
     EventLog log;
     control.setEventSink(&log);
     const QString target = dir.filePath(saveName);
@@ -294,7 +313,7 @@ void tst_AsyncDownload::failedReadWritesNothing() {
     QVERIFY(log.only("FileSaved").isEmpty());
     QCOMPARE(log.only("Finished"), QStringList{"Finished failed 0 " + PackageUrl});
     QCOMPARE(log.only("Status").size(), 1);
-    QVERIFY(log.only("Status").at(0).startsWith("Status 0 "));
+    QVERIFY(log.only("Status").at(0).startsWith("Status Completed "));
     QVERIFY(!log.finished.at(0).statusText.isEmpty());
     if (refused)
         QCOMPARE(log.finished.at(0).statusText, QStringLiteral("no"));
@@ -328,13 +347,13 @@ void tst_AsyncDownload::cancelStopsTheReadWhateverItsName() {
     QCOMPARE(service.cancelled,
              (QStringList{QStringLiteral("/srv/dl/pkg.zip"), QStringLiteral("/srv/dl/again.zip")}));
     QCOMPARE(control.DownloadsCount(), 1);
-    QCOMPARE(log.lines, QStringList{"Status 5 " + PackageUrl.toUpper()});
-    QCOMPARE(control.Status(), 5);
+    QCOMPARE(log.lines, QStringList{"Status Cancelled " + PackageUrl.toUpper()});
+    QCOMPARE(statusName(control.Status()), QStringLiteral("Cancelled"));
 
     // Not pending: nothing to stop, the event all the same.
     control.CancelDownload(QStringLiteral("http://elsewhere.test/"));
     QCOMPARE(service.cancelled.size(), 2);
-    QCOMPARE(log.lines.last(), QStringLiteral("Status 5 http://elsewhere.test/"));
+    QCOMPARE(log.lines.last(), QStringLiteral("Status Cancelled http://elsewhere.test/"));
     QCOMPARE(control.DownloadsCount(), 1);
 }
 
@@ -342,25 +361,25 @@ void tst_AsyncDownload::cancelAll() {
     Rig rig;
     auto &[service, log, control] = rig;
     control.CancelAllDownload();
-    QCOMPARE(log.lines, QStringList{"Status 6 "});
+    QCOMPARE(log.lines, QStringList{"Status AllCancelled "});
 
     log.lines.clear();
     const QStringList urls{"http://a.test/1", "http://b.test/2", "http://c.test/3"};
     for (const QString &url : urls)
         control.Download(url);
     control.CancelAllDownload();
-    QCOMPARE(log.lines, (QStringList{"Status 5 " + urls[0], "Status 5 " + urls[1],
-                                     "Status 5 " + urls[2], "Status 6 "}));
+    QCOMPARE(log.lines, (QStringList{"Status Cancelled " + urls[0], "Status Cancelled " + urls[1],
+                                     "Status Cancelled " + urls[2], "Status AllCancelled "}));
     QCOMPARE(service.cancelled, urls);
     QVERIFY(service.cancelledKeepingBytes.isEmpty()); // a cancel throws the bytes away
     QCOMPARE(control.DownloadsCount(), 0);
-    QCOMPARE(control.Status(), 6);
+    QCOMPARE(statusName(control.Status()), QStringLiteral("AllCancelled"));
 
     // Closing the window ends the reads the same way, but keeps what can be resumed.
     log.lines.clear();
     control.Download(urls[0]);
     control.CancelAllDownload(platform::KeptBytes::KeepWhenResumable);
-    QCOMPARE(log.lines, (QStringList{"Status 5 " + urls[0], "Status 6 "}));
+    QCOMPARE(log.lines, (QStringList{"Status Cancelled " + urls[0], "Status AllCancelled "}));
     QCOMPARE(service.cancelledKeepingBytes, QStringList{urls[0]});
 }
 
@@ -371,12 +390,12 @@ void tst_AsyncDownload::cancelAllFromAHandler() {
     control.Download(PageUrl);
     control.Download(PackageUrl);
     log.onStatus = [&](std::int32_t status, const QString &) {
-        if (status == 1)
+        if (status == DownloadStatus::Connecting)
             control.CancelAllDownload();
     };
     service.progress(FakeReadService::record(PageUrl, PageUrl, Code::Connecting, "connecting"));
-    QCOMPARE(log.lines, (QStringList{"Status 1 connecting", "Status 5 " + PageUrl,
-                                     "Status 5 " + PackageUrl, "Status 6 "}));
+    QCOMPARE(log.lines, (QStringList{"Status Connecting connecting", "Status Cancelled " + PageUrl,
+                                     "Status Cancelled " + PackageUrl, "Status AllCancelled "}));
     QCOMPARE(control.DownloadsCount(), 0);
 
     // A download started from Finished is pending once Finished returns.
@@ -415,7 +434,7 @@ void tst_AsyncDownload::destructionCancelsOldestFirst() {
                          ReadOutcome::Succeeded);
         log.lines.clear();
     }
-    QCOMPARE(log.lines, QStringList{"Status 5 " + PackageUrl});
+    QCOMPARE(log.lines, QStringList{"Status Cancelled " + PackageUrl});
     // The second page read was no longer pending, but it is stopped too; a control that goes
     // away, as with its window, keeps what a later run can resume.
     QCOMPARE(service.cancelled, (QStringList{QStringLiteral("/srv/dl/pkg.zip"), PageUrl}));
@@ -441,16 +460,16 @@ void tst_AsyncDownload::designTimeProperties() {
     QVERIFY(loaded);
     ctlAsyncDownload other(service);
     other.readProperties(*loaded);
-    QCOMPARE(other.Status(), 4);
+    QCOMPARE(statusName(other.Status()), QStringLiteral("Redirecting"));
     QCOMPARE(other.Overwrite(), false);
     QCOMPARE(other.CacheFile(), QString());
 
     platform::PropertyBag text;
     text.write(QStringLiteral("STATUS"), QStringLiteral("3"));
     other.readProperties(text);
-    QCOMPARE(other.Status(), 3);
+    QCOMPARE(statusName(other.Status()), QStringLiteral("ReceivingData"));
     other.readProperties(platform::PropertyBag());
-    QCOMPARE(other.Status(), 0);
+    QCOMPARE(statusName(other.Status()), QStringLiteral("Completed"));
 }
 
 QTEST_GUILESS_MAIN(tst_AsyncDownload)

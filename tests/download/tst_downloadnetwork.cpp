@@ -16,6 +16,7 @@
 #include "download/DownloadTestKit.h"
 
 using download::ctlAsyncDownload;
+namespace DownloadStatus = download::DownloadStatus;
 using platform::NetworkReadService;
 using testsupport::PortalResponse;
 using testsupport::TestPortal;
@@ -266,11 +267,11 @@ void tst_DownloadNetwork::pageIntoMemory() {
     QCOMPARE(X.value, body);
     QCOMPARE(X.target, url);
     QCOMPARE(X.contentType, QString::fromLatin1(contentType));
-    QCOMPARE(m_log->lines.first(), QStringLiteral("Status 1 connecting to 127.0.0.1"));
+    QCOMPARE(m_log->lines.first(), QStringLiteral("Status Connecting connecting to 127.0.0.1"));
     QVERIFY(m_log->lines.contains("MimeType " + QString::fromLatin1(contentType)));
-    QVERIFY(m_log->lines.contains("Status 2 " + url));
+    QVERIFY(m_log->lines.contains("Status BeginningData " + url));
     QCOMPARE(m_log->lines.last(), "Finished ok 0 " + url);
-    QVERIFY(m_log->lines.at(m_log->lines.size() - 2).startsWith("Status 0 "));
+    QVERIFY(m_log->lines.at(m_log->lines.size() - 2).startsWith("Status Completed "));
     QCOMPARE(m_control->DownloadsCount(), 0);
     QVERIFY(entriesOf(m_dir->path()).isEmpty());
 
@@ -318,7 +319,7 @@ void tst_DownloadNetwork::packageToFile() {
     // No partial file is ever visible at the save path.
     bool sawPartial = false;
     m_log->onStatus = [&](std::int32_t status, const QString &) {
-        if (status == 3 && !existing && QFile::exists(target))
+        if (status == DownloadStatus::ReceivingData && !existing && QFile::exists(target))
             sawPartial = true;
     };
     const bool finished = waitForFinished();
@@ -352,7 +353,7 @@ void tst_DownloadNetwork::redirectIsFollowed() {
     QVERIFY(waitForFinished());
     QVERIFY(m_log->finished.at(0).succeeded());
     QCOMPARE(m_log->finished.at(0).target, url);
-    QVERIFY(m_log->lines.contains("Status 4 " + m_portal->url("/new")));
+    QVERIFY(m_log->lines.contains("Status Redirecting " + m_portal->url("/new")));
     QVERIFY(contentsOf(target) == body);
 }
 
@@ -394,8 +395,8 @@ void tst_DownloadNetwork::failedReads() {
     const QStringList statuses = m_log->only("Status");
     // A read that fails says so twice; bytes that the publish step refuses, once.
     if (!kind.startsWith("chunk"))
-        QCOMPARE(statuses.at(statuses.size() - 2), "Status 7 " + X.statusText);
-    QCOMPARE(statuses.last(), "Status 0 " + X.statusText);
+        QCOMPARE(statuses.at(statuses.size() - 2), "Status Error " + X.statusText);
+    QCOMPARE(statuses.last(), "Status Completed " + X.statusText);
     QCOMPARE(m_log->lines.last(), "Finished failed 0 " + url);
     QCOMPARE(entriesOf(m_dir->path()), QStringList{"pkg.zip"});
     QCOMPARE(contentsOf(target), QByteArray("the old package"));
@@ -470,7 +471,7 @@ void tst_DownloadNetwork::cancelStopsTheTransfer() {
     QVERIFY(QTest::qWaitFor([&] { return m_log->percents.size() >= 2; }, WaitMs));
 
     m_control->CancelDownload(url);
-    QCOMPARE(m_log->lines.last(), "Status 5 " + url);
+    QCOMPARE(m_log->lines.last(), "Status Cancelled " + url);
     QVERIFY(QTest::qWaitFor([&] { return m_portal->abandoned("/slow") == 1; }, WaitMs));
     // The other download goes on to its end; the cancelled one says nothing more.
     QVERIFY(waitForFinished());
@@ -494,8 +495,9 @@ void tst_DownloadNetwork::cancelAllStopsEveryTransfer() {
     QVERIFY(QTest::qWaitFor([&] { return m_portal->requests().size() == 3; }, WaitMs));
     m_log->lines.clear();
     m_control->CancelAllDownload();
-    QCOMPARE(m_log->lines, (QStringList{"Status 5 " + urls[0], "Status 5 " + urls[1],
-                                        "Status 5 " + urls[2], "Status 6 "}));
+    QCOMPARE(m_log->lines,
+             (QStringList{"Status Cancelled " + urls[0], "Status Cancelled " + urls[1],
+                          "Status Cancelled " + urls[2], "Status AllCancelled "}));
     QCOMPARE(m_control->DownloadsCount(), 0);
     QVERIFY(QTest::qWaitFor(
         [&] {
@@ -558,7 +560,7 @@ void tst_DownloadNetwork::unwritableDestination() {
     QVERIFY(finished);
     QVERIFY(!m_log->finished.at(0).succeeded());
     QVERIFY(m_log->only("FileSaved").isEmpty());
-    QVERIFY(m_log->only("Status").last().startsWith("Status 0 "));
+    QVERIFY(m_log->only("Status").last().startsWith("Status Completed "));
     // Nothing appeared in the current folder either.
     const QStringList here =
         entriesOf(QDir::currentPath()).filter(QStringLiteral("update-tool-test"));
@@ -577,7 +579,7 @@ void tst_DownloadNetwork::destructionStopsTransfers() {
     QVERIFY(!entriesOf(m_dir->path()).isEmpty()); // the hidden temporary file
     m_log->lines.clear();
     m_control.reset();
-    QCOMPARE(m_log->lines, QStringList{"Status 5 " + url});
+    QCOMPARE(m_log->lines, QStringList{"Status Cancelled " + url});
     QVERIFY(QTest::qWaitFor([&] { return m_portal->abandoned("/slow") == 1; }, WaitMs));
     QVERIFY(entriesOf(m_dir->path()).isEmpty());
     QCOMPARE(m_service->runningReads(), 0);
@@ -671,8 +673,8 @@ void tst_DownloadNetwork::resume() {
     // Retries are invisible but for progress, which never goes back and ends at the whole.
     QVERIFY(std::is_sorted(m_log->percents.begin(), m_log->percents.end()));
     QCOMPARE(m_log->percents.back(), 100.0F);
-    QCOMPARE(m_log->only("Status 7"), QStringList());
-    QCOMPARE(m_log->only("Status 1").size(), 1);
+    QCOMPARE(m_log->only("Status Error"), QStringList());
+    QCOMPARE(m_log->only("Status Connecting").size(), 1);
     QCOMPARE(entriesOf(m_dir->path()), QStringList{"Demo_2.1.zip"});
 }
 
@@ -758,7 +760,7 @@ void tst_DownloadNetwork::cancelDuringARetryWait() {
     QVERIFY(QTest::qWaitFor([&] { return m_waits.size() == 1; }, WaitMs));
     m_control->CancelDownload(url);
     QCOMPARE(m_service->runningReads(), 0);
-    QCOMPARE(m_log->lines.last(), "Status 5 " + url);
+    QCOMPARE(m_log->lines.last(), "Status Cancelled " + url);
     QTest::qWait(100);
     QVERIFY(m_log->finished.empty());
     QVERIFY(entriesOf(m_dir->path()).isEmpty());

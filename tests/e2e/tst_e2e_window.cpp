@@ -210,20 +210,27 @@ private slots:
         QVERIFY(run.x.start());
         QProcess openbox;
         openbox.setProcessEnvironment(run.x.environment());
+        openbox.setProcessChannelMode(QProcess::MergedChannels);
         openbox.start(windowManager, {});
         QVERIFY(openbox.waitForStarted());
         const auto stopOpenbox = qScopeGuard([&] {
             openbox.terminate();
             openbox.waitForFinished(5000);
         });
-        // A window mapped while openbox is still starting can stay unmapped for good: wait
-        // until it announces itself on the root window.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            run.x
+        // Only a window manager that has taken over the screen handles the updater's map
+        // request; one still starting may drop it and leave the window unmapped.
+        const auto windowManagerReady = [&] {
+            return run.x
                 .run(QStringLiteral("xprop"),
                      {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
-                .contains(u'#'),
-            15000);
+                .contains(u"window id");
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            windowManagerReady(),
+            qPrintable(QStringLiteral("openbox %1: %2")
+                           .arg(openbox.state() == QProcess::Running ? u"running"_qs : u"ended"_qs,
+                                QString::fromLocal8Bit(openbox.readAll()))),
+            30000);
         QCOMPARE(run.start(portal.base()), QString());
         run.xdotool({"windowmove", "--sync", QString::number(run.window), "30", "40"});
         QTRY_COMPARE(run.frame().topLeft(), QPoint(30, 40));

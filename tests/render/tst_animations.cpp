@@ -46,7 +46,7 @@ private slots:
         QList<int> presented;
         int yields = 0;
         FadeWindow(
-            1, 1, 0, 255, 255, 0, [&](std::uint8_t a) { presented.append(a); }, [&] { ++yields; });
+            {}, [&](std::uint8_t a) { presented.append(a); }, [&] { ++yields; });
         QCOMPARE(presented.size(), 255);
         QCOMPARE(presented.first(), 1);
         QCOMPARE(presented.last(), 255);
@@ -74,17 +74,20 @@ private slots:
         QFETCH(int, startDown);
         QList<int> presented;
         FadeWindow(
-            std::int16_t(direction), std::int16_t(step), std::int16_t(startUp),
-            std::int16_t(startDown), 255, 0, [&](std::uint8_t a) { presented.append(a); }, [] {});
+            {.iDirection = std::int16_t(direction),
+             .iStep = std::int16_t(step),
+             .iStartUp = std::int16_t(startUp),
+             .iStartDown = std::int16_t(startDown)},
+            [&](std::uint8_t a) { presented.append(a); }, [] {});
         QTEST(presented, "expected");
     }
 
     void fadeRejectsNonBytes() {
         auto none = [](std::uint8_t) {};
         QVERIFY_THROWS_EXCEPTION(platform::OverflowError,
-                                 FadeWindow(1, 1, 300, 0, 255, 0, none, [] {}));
+                                 FadeWindow({.iStartUp = 300}, none, [] {}));
         QVERIFY_THROWS_EXCEPTION(platform::OverflowError,
-                                 FadeWindow(1, 1, 0, 0, 400, 0, none, [] {}));
+                                 FadeWindow({.iMaxAlpha = 400}, none, [] {}));
     }
 
     void resizeGrowsAroundTheCentre() {
@@ -140,7 +143,7 @@ private slots:
 
         int presented = 0, yields = 0;
         FadeWindow(
-            1, 1, 0, 255, 255, 0, [&](std::uint8_t) { ++presented; }, [&] { ++yields; },
+            {}, [&](std::uint8_t) { ++presented; }, [&] { ++yields; },
             [&] { return yields == 40; });
         QCOMPARE(presented, 40);
     }

@@ -37,9 +37,13 @@ bool XvfbSession::start() {
             continue;
         m_display = QStringLiteral(":%1").arg(number);
         m_xvfb.setProcessChannelMode(QProcess::MergedChannels);
-        m_xvfb.start(QStringLiteral("Xvfb"), {m_display, QStringLiteral("-screen"),
-                                              QStringLiteral("0"), QStringLiteral("1024x768x24"),
-                                              QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        // -noreset: by default the server resets whenever its last client leaves, and a
+        // program connecting during that reset (the updater, while xdotool polls for its
+        // window) is refused.
+        m_xvfb.start(QStringLiteral("Xvfb"),
+                     {m_display, QStringLiteral("-screen"), QStringLiteral("0"),
+                      QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                      QStringLiteral("tcp"), QStringLiteral("-noreset")});
         if (!m_xvfb.waitForStarted(5000))
             return false;
         const QDeadlineTimer deadline(10000);

@@ -60,7 +60,7 @@ public:
     float sngLastPercent() const override { return m_percent; }
 
     const render::RegionRects &regions() const override {
-        const bool expanded = m_state.Tag == u"1";
+        const bool expanded = m_state.isExpanded();
         render::LayoutInput in;
         in.W = expanded ? ExpandedW : CompactW;
         in.H = expanded ? ExpandedH : CompactH;

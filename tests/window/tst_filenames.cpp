@@ -22,30 +22,59 @@ private slots:
                                              << "." << 2 << "a.b";
         QTest::newRow("style 3 before first") << "a.b.c"
                                               << "." << 3 << "a";
+        QTest::newRow("style 4 empty") << "a.b.c"
+                                       << "." << 4 << "";
         QTest::newRow("style 9 empty") << "a.b.c"
                                        << "." << 9 << "";
         QTest::newRow("style -1 empty") << "a.b.c"
                                         << "." << -1 << "";
-        QTest::newRow("no delimiter keeps path") << "name"
-                                                 << "." << 1 << "name";
-        QTest::newRow("no delimiter style 3") << "name"
-                                              << "." << 3 << "name";
+        for (int style = 0; style <= 3; ++style)
+            QTest::addRow("no delimiter, style %d", style) << "name"
+                                                           << "." << style << "name";
         QTest::newRow("no delimiter style 9") << "name"
                                               << "." << 9 << "";
-        QTest::newRow("file name of a local path") << "C:\\Tools\\Demo_2.1.zip"
-                                                   << "\\" << 1 << "Demo_2.1.zip";
-        QTest::newRow("style 0 other delimiter") << "a/b/c"
-                                                 << "/" << 0 << "a/b";
-        QTest::newRow("style 0 web address") << "http://x.cn/d/pkg.v2.zip"
-                                             << "." << 0 << "pkg.v2";
+        QTest::newRow("empty delimiter keeps path") << "a.b"
+                                                    << "" << 1 << "a.b";
+
+        // A local path written with "\".
+        const QString win = QStringLiteral("C:\\a\\b.zip");
+        QTest::newRow("extension") << win << "." << 1 << "zip";
+        QTest::newRow("without extension") << win << "." << 2 << "C:\\a\\b";
+        QTest::newRow("file name") << win << "\\" << 1 << "b.zip";
+        QTest::newRow("folder") << win << "\\" << 2 << "C:\\a";
+        QTest::newRow("style 0 other delimiter") << win << "\\" << 0 << "C:\\a";
+        QTest::newRow("file name, dot in it") << "C:\\Tools\\Demo_2.1.zip"
+                                              << "\\" << 1 << "Demo_2.1.zip";
         QTest::newRow("style 0 local path") << "C:\\Tools\\Demo.zip"
                                             << "." << 0 << "Demo";
-        QTest::newRow("style 0 slash path") << "/opt/tools/Demo.zip"
-                                            << "." << 0 << "Demo";
-        QTest::newRow("style 0 no separator") << "Demo.zip"
-                                              << "." << 0 << "Demo";
         QTest::newRow("style 0 dot only in folder") << "C:\\a.b\\name"
                                                     << "." << 0 << "";
+        QTest::newRow("style 3 first separator is exact") << "/a\\b/c"
+                                                          << "\\" << 3 << "/a";
+
+        // Our own paths: "/" separates folders too, and "\" finds it.
+        const QString posix = QStringLiteral("/home/u/dl/pkg 2.1.zip");
+        QTest::newRow("posix folder") << posix << "\\" << 2 << "/home/u/dl";
+        QTest::newRow("posix name") << posix << "\\" << 1 << "pkg 2.1.zip";
+        QTest::newRow("posix bare name") << posix << "." << 0 << "pkg 2.1";
+        QTest::newRow("posix dot in folder") << "/tmp/a.b/pkg"
+                                             << "." << 0 << "";
+        QTest::newRow("style 0 slash delimiter") << "a/b/c"
+                                                 << "/" << 0 << "a/b";
+        QTest::newRow("style 0 no separator") << "Demo.zip"
+                                              << "." << 0 << "Demo";
+        QTest::newRow("mixed separators") << "/tmp/x\\y/z.txt"
+                                          << "\\" << 2 << "/tmp/x\\y";
+        QTest::newRow("mixed, last is backslash") << "/tmp/x/y\\z.txt"
+                                                  << "/" << 1 << "z.txt";
+        QTest::newRow("root file") << "/pkg.zip"
+                                   << "\\" << 2 << "";
+
+        // A web address has no "\" folders.
+        QTest::newRow("style 0 web address") << "http://x.cn/d/pkg.v2.zip"
+                                             << "." << 0 << "pkg.v2";
+        QTest::newRow("style 0 web, backslash in name") << "http://x.cn/d/a\\b.zip"
+                                                        << "." << 0 << "a\\b";
         QTest::newRow("style 0 web dot only in host") << "http://x.cn/name"
                                                       << "." << 0 << "";
         QTest::newRow("case-sensitive") << "aXbxc"

@@ -140,6 +140,17 @@ private slots:
                                             << "a_b_c_d.zip";
         QTest::newRow("reserved") << "a<b>c:d|e?f*g\"h"
                                   << "a_b_c_d_e_f_g_h.zip";
+        // The name before ".zip" holds at most 200 bytes of UTF-8: exactly that is kept whole,
+        // one byte more loses the last character, never a part of one.
+        const QString a200(200, u'a');
+        QTest::newRow("200 bytes kept") << a200 << a200 + u".zip"_qs;
+        QTest::newRow("201 bytes cut") << a200 + u"b"_qs << a200 + u".zip"_qs;
+        const QString wide = u"ab"_qs + QString(66, u'版'); // 2 + 66 * 3 = 200 bytes
+        QTest::newRow("200 bytes of 3-byte characters kept") << wide << wide + u".zip"_qs;
+        QTest::newRow("a 3-byte character over the cap") << wide + u'版' << wide + u".zip"_qs;
+        const QString emoji = u"😀"_qs.repeated(50); // 4 bytes each, 2 UTF-16 units
+        QTest::newRow("200 bytes of 4-byte characters kept") << emoji << emoji + u".zip"_qs;
+        QTest::newRow("a 4-byte character over the cap") << emoji + u"😀"_qs << emoji + u".zip"_qs;
     }
     void packageFileName() {
         QFETCH(QString, title);

@@ -14,6 +14,7 @@
 #include "support/TestPortal.h"
 #include "support/ZipArchive.h"
 #include "window/FakeWindowHost.h"
+#include "window/FileNames.h"
 #include "window/Interaction.h"
 #include "window/Workflow.h"
 
@@ -510,6 +511,10 @@ private slots:
         QTest::newRow("shorter than announced")
             << PortalResponse(whole).withContentLength(package.size() + 100) << QString()
             << QByteArray() << DownloadFailed;
+        // The check found no free name: the read succeeds but writes no file.
+        QTest::newRow("every numbered name taken")
+            << PortalResponse::ok(randomPackage(64 * 1024), "application/zip") << QString()
+            << QByteArray() << DownloadFailed;
 
         const QByteArray zip = randomPackage(64 * 1024);
         const PortalResponse served = PortalResponse::ok(zip, "application/zip");
@@ -547,6 +552,10 @@ private slots:
         net.portal.route(PackagePath, response);
 
         QVERIFY(runCheck(rig));
+        const bool noFreeName = QTest::currentDataTag() == QByteArray("every numbered name taken");
+        if (noFreeName) // what the check makes of a folder where every name is taken
+            rig.state.strPackagePath = UniqueFileName(
+                rig.state.strPackagePath, [](const QString &) { return true; }, 3);
         QVERIFY(runDownload(rig));
         QCOMPARE(rig.boxes.shown.size(), 1);
         QCOMPARE(rig.boxes.shown[0].text, message);
@@ -564,7 +573,7 @@ private slots:
 
         // The next try, from the same card, gets the package (a copy without a key: a signed
         // one would need the page's signature of the new bytes).
-        if (!publicKey.isEmpty())
+        if (!publicKey.isEmpty() || noFreeName)
             return;
         const QByteArray package = randomPackage(64 * 1024);
         net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));

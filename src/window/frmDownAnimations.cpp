@@ -1,0 +1,126 @@
+#include "window/frmDown.h"
+
+#include "platform/Numbers.h"
+#include "platform/Twips.h"
+#include "render/Animations.h"
+
+// The window's animations: the fade-in at start-up and the switch between the compact and
+// the expanded view.
+namespace window {
+namespace {
+
+// Marks an animation as running for as long as the scope lasts.
+struct AnimationScope {
+    explicit AnimationScope(bool &running)
+        : m_running(running) {
+        m_running = true;
+    }
+    ~AnimationScope() { m_running = false; }
+    Q_DISABLE_COPY_MOVE(AnimationScope)
+    bool &m_running;
+};
+
+// How many more animations may follow a view switch to reach the view `Tag` names. Two
+// always suffice (a window at neither size first becomes the compact one); the bound only
+// keeps a window manager that refuses both sizes from keeping us animating.
+constexpr int MaxFollowUpSwitches = 2;
+
+} // namespace
+
+using platform::twipsToPixels;
+
+// The resize animation's view of the window: geometry in twips, a fresh opaque surface and
+// a repaint after every step.
+class frmDown::ResizeAdapter final : public render::ResizableWindow {
+public:
+    explicit ResizeAdapter(frmDown &form)
+        : m_form(form) {}
+
+    render::TwipsGeometry geometry() const override {
+        const QRect g = m_form.geometry();
+        return {float(platform::pixelsToTwips(g.x())), float(platform::pixelsToTwips(g.y())),
+                float(platform::pixelsToTwips(g.width())),
+                float(platform::pixelsToTwips(g.height()))};
+    }
+    // Growing keeps the centre, which near a screen edge would push the title strip and
+    // its buttons out of reach; every step stays inside the screen's available area.
+    void moveTo(const render::TwipsGeometry &g) override {
+        auto pixels = [](float twips) {
+            return platform::roundToInt32(double(twips) / platform::TwipsPerPixel);
+        };
+        const QRect wanted(pixels(g.left), pixels(g.top), pixels(g.width), pixels(g.height));
+        m_form.setGeometry(render::clampedInto(wanted, m_form.availableScreenArea()));
+    }
+    void setInputEnabled(bool enabled) override { m_form.setEnabled(enabled); }
+    void rebuildSurfaceAndRedraw() override {
+        m_form.CreateLayeredSurface(true, 255);
+        m_form.setCanvasFromClientSize();
+        m_form.m_inTransition = true;
+        redraw();
+        m_form.m_inTransition = false;
+    }
+    void redraw() override {
+        m_form.ReDraw(QStringLiteral("ResizeFormSize"), 0, m_form.strLastInfo1(),
+                      m_form.strLastInfo2(), m_form.sngLastPercent(), -1);
+    }
+    void yield() override { m_form.processPendingEvents(); }
+    bool closed() const override { return m_form.m_unloaded; }
+
+private:
+    frmDown &m_form;
+};
+
+void frmDown::fadeIn() {
+    const AnimationScope animating(m_animating);
+    const AnimationScope fading(m_fading);
+    render::FadeWindow(
+        {.iDirection = 1,
+         .iStep = 1,
+         .iStartUp = 0,
+         .iStartDown = 255,
+         .iMaxAlpha = 255,
+         .iMinAlpha = 0},
+        [this](std::uint8_t alpha) {
+            m_surface.setGlobalAlpha(alpha);
+            PresentSurface();
+        },
+        [this] { processPendingEvents(); }, [this] { return m_unloaded; });
+}
+
+// The animations yield to the event loop, where a finished check or a click may ask for
+// another view switch. It never runs inside the running one (the two would step the same
+// window towards different sizes): it waits, and when the running animation ends the
+// window is brought to the size of the view `Tag` names then.
+void frmDown::switchViewSize() {
+    if (m_animating) {
+        m_viewSwitchPending = true;
+        return;
+    }
+    {
+        const AnimationScope switching(m_animating);
+        ResizeAdapter adapter(*this);
+        render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth,
+                               lExpandedHeight);
+    }
+    applyPendingViewSwitch();
+}
+
+bool frmDown::sizeMatchesTag() const {
+    const bool expanded = m_state.isExpanded();
+    const QSize view(twipsToPixels(expanded ? lExpandedWidth : lCompactWidth),
+                     twipsToPixels(expanded ? lExpandedHeight : lCompactHeight));
+    return size() == view;
+}
+
+void frmDown::applyPendingViewSwitch() {
+    if (!m_viewSwitchPending || m_animating)
+        return;
+    m_viewSwitchPending = false;
+    const AnimationScope switching(m_animating);
+    ResizeAdapter adapter(*this);
+    for (int run = 0; run < MaxFollowUpSwitches && !m_unloaded && !sizeMatchesTag(); ++run)
+        render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth,
+                               lExpandedHeight);
+}
+
+} // namespace window
