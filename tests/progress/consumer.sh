@@ -34,9 +34,12 @@ cc -Wall -Wextra -Werror ${CONSUMER_CFLAGS:-} -o "$work/engine" "$work/engine.c"
 # shellcheck disable=SC2046,SC2086
 cc -Wall -Wextra -Werror ${CONSUMER_CFLAGS:-} -o "$work/engine-static" "$work/engine.c" \
     $(pkg-config --cflags update-tool-progress) "$prefix/lib/libupdate-tool-progress.a"
-ldd "$work/engine" | grep -q "$prefix/lib/libupdate-tool-progress.so" ||
+# ldd's output is taken whole first: `ldd | grep -q` under pipefail fails at random when grep
+# stops reading early and ldd dies of SIGPIPE.
+libraries=$(ldd "$work/engine" "$work/engine-static")
+grep -qF "$prefix/lib/libupdate-tool-progress.so" <<<"$libraries" ||
     fail "the example does not load the installed library"
-! ldd "$work/engine" "$work/engine-static" | grep -q libQt || fail "the example loads Qt"
+! grep -q libQt <<<"$libraries" || fail "the example loads Qt"
 
 export XDG_RUNTIME_DIR=$work/run
 mkdir -m 700 "$XDG_RUNTIME_DIR"
