@@ -21,6 +21,7 @@ struct LayoutRect {
     std::int32_t Y = 0;
     std::int32_t Width = 0;
     std::int32_t Height = 0;
+    friend bool operator==(const LayoutRect &, const LayoutRect &) = default;
 };
 
 struct PathTextParams {
@@ -44,6 +45,7 @@ struct PathTextParams {
     std::uint8_t bAlpha1 = 255;
     std::uint8_t bAlpha2 = 255;
     float sngAngle = 90; // gradient angle, degrees clockwise (90: colour 1 on top)
+    friend bool operator==(const PathTextParams &, const PathTextParams &) = default;
 };
 
 // Horizontal and vertical alignment of a code.

@@ -48,6 +48,7 @@ struct RoundPanelParams {
     std::int32_t lShadowColor = 0;
     std::uint8_t bShadowAlpha = 120;
     std::int32_t lSmoothingMode = 4; // 2, 4, 5, 6 anti-alias; others do not
+    friend bool operator==(const RoundPanelParams &, const RoundPanelParams &) = default;
 };
 
 struct PathShadowParams {

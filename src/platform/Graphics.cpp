@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include <QRegion>
 #include <QtMath>
 
 namespace platform {
@@ -234,8 +235,9 @@ void cubicWeights(float t, float *w) {
 constexpr qreal kPreShrinkFactor = 4;
 
 // The image reduced by averaging blocks of k x k pixels (fewer at the right and bottom
-// edges, where the image ends inside a block). k is at most 16, so the sums fit the 16-bit
-// lanes that add two channels at once.
+// edges, where the image ends inside a block). The rows of a block are first summed per
+// column, a loop the compiler vectorises, then k columns at a time. k is at most 16, so
+// the sums fit the 16-bit lanes that add two channels at once.
 QImage averageBlocks(const QImage &src, int k) {
     const int sw = src.width();
     const int sh = src.height();
@@ -244,34 +246,69 @@ QImage averageBlocks(const QImage &src, int k) {
     QImage out(w, h, QImage::Format_ARGB32_Premultiplied);
     if (out.isNull())
         return out;
-    std::vector<quint32> redBlue(static_cast<std::size_t>(w));
-    std::vector<quint32> alphaGreen(static_cast<std::size_t>(w));
+    std::vector<quint32> redBlue(static_cast<std::size_t>(sw));
+    std::vector<quint32> alphaGreen(static_cast<std::size_t>(sw));
     for (int by = 0; by < h; ++by) {
         std::fill(redBlue.begin(), redBlue.end(), 0);
         std::fill(alphaGreen.begin(), alphaGreen.end(), 0);
         const int rowsInBlock = std::min(k, sh - by * k);
         for (int y = by * k; y < by * k + rowsInBlock; ++y) {
             const auto *line = reinterpret_cast<const QRgb *>(src.constScanLine(y));
-            for (int bx = 0, x = 0; bx < w; ++bx) {
-                quint32 rb = 0, ag = 0;
-                for (const int end = std::min(sw, x + k); x < end; ++x) {
-                    rb += line[x] & 0x00FF00FF;
-                    ag += (line[x] >> 8) & 0x00FF00FF;
-                }
-                redBlue[std::size_t(bx)] += rb;
-                alphaGreen[std::size_t(bx)] += ag;
+            quint32 *rbColumn = redBlue.data();
+            quint32 *agColumn = alphaGreen.data();
+            for (int x = 0; x < sw; ++x) {
+                rbColumn[x] += line[x] & 0x00FF00FF;
+                agColumn[x] += (line[x] >> 8) & 0x00FF00FF;
             }
         }
         auto *outLine = reinterpret_cast<QRgb *>(out.scanLine(by));
         for (int bx = 0; bx < w; ++bx) {
-            const quint32 count = quint32(rowsInBlock * std::min(k, sw - bx * k));
+            const int first = bx * k;
+            const int end = std::min(sw, first + k);
+            quint32 rb = 0, ag = 0;
+            for (int x = first; x < end; ++x) {
+                rb += redBlue[std::size_t(x)];
+                ag += alphaGreen[std::size_t(x)];
+            }
+            const quint32 count = quint32(rowsInBlock * (end - first));
             auto mean = [count](quint32 sum) { return (sum + count / 2) / count; };
-            const quint32 rb = redBlue[std::size_t(bx)], ag = alphaGreen[std::size_t(bx)];
             outLine[bx] = mean(rb & 0xFFFF) | mean(rb >> 16) << 16 | mean(ag & 0xFFFF) << 8 |
                           mean(ag >> 16) << 24;
         }
     }
     return out;
+}
+
+// The rectangles that cover the part of `area` inside `clip`: bands of at most
+// kRowsPerPiece rows, each cut into the horizontal stretches the clip occupies in that band.
+// A frame's shadow shows in a thin margin; filled in one go, the painter would share the
+// work of the whole, mostly clipped area among its threads, which costs more than it saves.
+std::vector<QRect> piecesOf(const QRegion &clip, const QRect &area) {
+    constexpr int kRowsPerPiece = 64;
+    std::vector<QRect> pieces;
+    for (int top = area.top(); top <= area.bottom(); top += kRowsPerPiece) {
+        const QRect band(area.left(), top, area.width(),
+                         std::min(kRowsPerPiece, area.bottom() + 1 - top));
+        // The clip's rectangles in the band, one pixel larger for the rounding of a clip set
+        // at another pixel ratio, merged where they overlap across.
+        std::vector<std::pair<int, int>> stretches;
+        for (const QRect &rc : clip.intersected(band.adjusted(-1, -1, 1, 1)))
+            stretches.emplace_back(rc.left() - 1, rc.right() + 1);
+        std::sort(stretches.begin(), stretches.end());
+        std::vector<std::pair<int, int>> merged;
+        for (const auto &s : stretches) {
+            if (!merged.empty() && s.first <= merged.back().second + 1)
+                merged.back().second = std::max(merged.back().second, s.second);
+            else
+                merged.push_back(s);
+        }
+        for (const auto &[left, right] : merged)
+            if (const QRect piece =
+                    QRect(QPoint(left, band.top()), QPoint(right, band.bottom())) & band;
+                !piece.isEmpty())
+                pieces.push_back(piece);
+    }
+    return pieces;
 }
 
 } // namespace
@@ -455,11 +492,33 @@ void drawImageStretched(QPainter &painter, const QImage &image, const QRectF &ta
     const QPointF origin(area.left() + 0.5 - step / 2.0, area.top() + 0.5 - step / 2.0);
     const QRectF onGrid((target.left() - origin.x()) / step, (target.top() - origin.y()) / step,
                         target.width() / step, target.height() / step);
-    const QImage coarse = enlargeBicubic(image, onGrid, QRect(QPoint(0, 0), grid));
-    painter.save();
-    painter.setClipRect(area, Qt::IntersectClip);
-    painter.drawImage(QRectF(origin, QSizeF(grid.width() * step, grid.height() * step)), coarse);
-    painter.restore();
+    const QRectF gridTarget(origin, QSizeF(grid.width() * step, grid.height() * step));
+    const auto fill = [&](const QRect &pixels) {
+        // The grid cells around the pixels' centres and one more on each side, so that the
+        // painter never reaches the edge of the piece it is given: each pixel gets the same
+        // samples as from the whole grid.
+        const auto cell = [&](qreal centre, qreal start) {
+            return int(std::floor((centre - start) / step));
+        };
+        const QRect cells = QRect(QPoint(cell(pixels.left() + 0.5, origin.x()) - 1,
+                                         cell(pixels.top() + 0.5, origin.y()) - 1),
+                                  QPoint(cell(pixels.right() + 0.5, origin.x()) + 2,
+                                         cell(pixels.bottom() + 0.5, origin.y()) + 2)) &
+                            QRect(QPoint(0, 0), grid);
+        const QImage coarse = enlargeBicubic(image, onGrid, cells);
+        painter.save();
+        painter.setClipRect(pixels, Qt::IntersectClip);
+        painter.drawImage(QRectF(gridTarget.topLeft() + QPointF(cells.left(), cells.top()) * step,
+                                 QSizeF(cells.width() * step, cells.height() * step)),
+                          coarse);
+        painter.restore();
+    };
+    if (!painter.hasClipping() || !(painter.clipRegion().rectCount() > 1)) {
+        fill(area);
+        return;
+    }
+    for (const QRect &piece : piecesOf(painter.clipRegion(), area))
+        fill(piece);
 }
 
 } // namespace platform

@@ -20,6 +20,25 @@ enum ScreenRegion : std::int32_t {
     srActionButton = 11,
 };
 
+// The theme styles the card knows by name; any other value draws like ShadedStyle.
+enum ThemeStyle : std::int32_t {
+    RoundedStyle = 15,  // a rounded panel in the main colour
+    DiagonalStyle = 25, // a diagonal gradient of the light colour, without drop shadow
+    DiagonalStyleToo = 26,
+    PlainStyle = 27, // the light colour, flat
+    ShadedStyle = 0, // the light colour a little darker, flat
+};
+inline bool isRoundedStyle(std::int32_t style) {
+    return style == RoundedStyle;
+}
+inline bool isDiagonalStyle(std::int32_t style) {
+    return style == DiagonalStyle || style == DiagonalStyleToo;
+}
+// Whether the card casts a drop shadow into the margin around it.
+inline bool castsShadow(std::int32_t style) {
+    return !isDiagonalStyle(style);
+}
+
 // A rectangle as (left, top, right, bottom) in canvas pixels. The right and bottom edges are
 // outside it: a point is inside when left <= x < right and top <= y < bottom.
 struct Rect {

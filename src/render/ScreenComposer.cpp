@@ -1,5 +1,6 @@
 #include "render/ScreenComposer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <QPainter>
@@ -36,7 +37,67 @@ void drawFocusFrame(QPainter &g, const Rect &rc, std::int32_t colour) {
     g.restore();
 }
 
+// The runs of fully opaque pixels of `image`, rows with the same runs merged into one band.
+QRegion opaquePixels(const QImage &image) {
+    std::vector<QRect> rects;
+    std::vector<QRect> band; // the runs of the rows since the band's top, one row high
+    std::vector<QRect> runs;
+    const auto close = [&](int bottom) {
+        for (QRect rc : band) {
+            rc.setBottom(bottom - 1);
+            rects.push_back(rc);
+        }
+    };
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        runs.clear();
+        for (int x = 0; x < image.width();) {
+            if (qAlpha(line[x]) != 255) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < image.width() && qAlpha(line[x]) == 255)
+                ++x;
+            runs.emplace_back(start, y, x - start, 1);
+        }
+        const auto sameColumns = [](const QRect &a, const QRect &b) {
+            return a.left() == b.left() && a.right() == b.right();
+        };
+        if (y > 0 && std::equal(runs.begin(), runs.end(), band.begin(), band.end(), sameColumns))
+            continue;
+        close(y);
+        band = runs;
+    }
+    close(image.height());
+    QRegion region;
+    region.setRects(rects.data(), int(rects.size()));
+    return region;
+}
+
 } // namespace
+
+const ScreenComposer::CardBackground &
+ScreenComposer::cardBackground(const Background &background, QSize size, qreal devicePixelRatio) {
+    CardBackground &cached = m_cardBackground;
+    if (cached.size == size && cached.devicePixelRatio == devicePixelRatio &&
+        cached.background == background && !cached.image.isNull())
+        return cached;
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatio);
+    image.fill(Qt::transparent);
+    QPainter g(&image);
+    g.setRenderHint(QPainter::Antialiasing);
+    g.setRenderHint(QPainter::SmoothPixmapTransform);
+    if (background.roundPanel)
+        drawing::DrawRoundPanel(g, background.panel);
+    else
+        drawing::DrawPathText(g, background.box);
+    const QPainter::RenderHints hints = g.renderHints();
+    g.end();
+    cached = {size, devicePixelRatio, background, image, hints, opaquePixels(image)};
+    return cached;
+}
 
 QImage ScreenComposer::drawCanvas(const ReDrawRequest &request, const ViewState &view,
                                   std::int32_t W, std::int32_t H, qreal devicePixelRatio) {
@@ -70,17 +131,12 @@ QImage ScreenComposer::drawCanvas(const ReDrawRequest &request, const ViewState 
             elements.push_back(StyleSwatch(view, rc, look(region)));
     m_regions = regions;
 
-    QImage canvas(int(std::ceil(W * devicePixelRatio)), int(std::ceil(H * devicePixelRatio)),
-                  QImage::Format_ARGB32_Premultiplied);
+    const QSize size(int(std::ceil(W * devicePixelRatio)), int(std::ceil(H * devicePixelRatio)));
+    const CardBackground &card = cardBackground(background, size, devicePixelRatio);
+    QImage canvas = card.image.copy();
     canvas.setDevicePixelRatio(devicePixelRatio);
-    canvas.fill(Qt::transparent);
     QPainter g(&canvas);
-    g.setRenderHint(QPainter::Antialiasing);
-    g.setRenderHint(QPainter::SmoothPixmapTransform);
-    if (background.roundPanel)
-        drawing::DrawRoundPanel(g, background.panel);
-    else
-        drawing::DrawPathText(g, background.box);
+    g.setRenderHints(card.hints);
     for (const drawing::PathTextParams &element : elements) {
         // Mid-animation the card is smaller than the view its texts are laid out for; each
         // element stays in its own box so none spills over the button or the status line.
@@ -121,19 +177,40 @@ void ScreenComposer::ReDraw(const ReDrawRequest &request, const ViewState &view,
     g.setRenderHint(QPainter::Antialiasing);
     g.setRenderHint(QPainter::SmoothPixmapTransform);
     const std::int32_t margin = view.lShadowMargin;
-    if (view.lThemeStyle != 25 && view.lThemeStyle != 26) {
-        drawing::ImageShadowParams shadow;
-        shadow.lX = margin + ShadowInset;
-        shadow.lY = margin + ShadowInset;
-        shadow.lWidth = W - 2 * ShadowInset;
-        shadow.lHeight = H - 2 * ShadowInset;
-        shadow.sngBlur = float(2 * margin);
-        shadow.bAlpha = 255;
-        shadow.lColor = ShadowColour;
-        shadow.sngOffset = 0;
-        drawing::DrawImageShadow(g, canvas, shadow);
-    }
+    if (castsShadow(view.lThemeStyle))
+        drawShadow(g, canvas, view, W, H);
     g.drawImage(QPointF(margin, margin), canvas);
+}
+
+void ScreenComposer::drawShadow(QPainter &g, const QImage &canvas, const ViewState &view,
+                                std::int32_t W, std::int32_t H) const {
+    const std::int32_t margin = view.lShadowMargin;
+    g.save();
+    // The shadow is computed only where the card lets it show: the margin and the card's
+    // transparent corners. The clip is set in device pixels; when the card does not start
+    // on a whole device pixel its edges are resampled and the shadow is drawn everywhere.
+    const qreal ratio = canvas.devicePixelRatio();
+    const qreal offset = margin * ratio;
+    if (offset == std::round(offset) && m_cardBackground.image.size() == canvas.size()) {
+        const QRect device(0, 0, g.device()->width(), g.device()->height());
+        // One pixel beyond the device, as far as the enlargement looks, so that the clip does
+        // not move the grid the enlargement is computed on.
+        const QRegion visible = QRegion(device.adjusted(-1, -1, 1, 1)) -
+                                m_cardBackground.opaque.translated(int(offset), int(offset));
+        g.setWorldTransform(QTransform::fromScale(1 / ratio, 1 / ratio));
+        g.setClipRegion(visible);
+        g.setWorldTransform(QTransform());
+    }
+    drawing::DrawImageShadow(g, canvas,
+                             {.lX = margin + ShadowInset,
+                              .lY = margin + ShadowInset,
+                              .lWidth = W - 2 * ShadowInset,
+                              .lHeight = H - 2 * ShadowInset,
+                              .sngBlur = float(2 * margin),
+                              .bAlpha = 255,
+                              .lColor = ShadowColour,
+                              .sngOffset = 0});
+    g.restore();
 }
 
 } // namespace render
