@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <QLine>
+#include <QRect>
 #include <QString>
 
 #include "platform/GraphicsText.h"
@@ -61,6 +62,10 @@ std::array<QLine, 4> FrameLines(const LayoutRect &rc);
 
 // The outline request for the text (trimmed) in the layout box.
 platform::TextPathRequest PathTextRequest(const PathTextParams &p);
+
+// The pixels DrawPathText may touch, or more: the box with its frame, and the text, which may
+// run beyond the box, with its outline, one pixel wider on every side for anti-aliasing.
+QRect PathTextBounds(const PathTextParams &p);
 
 // Paints background, frame, bar and text in that order. Changes no setting of the painter;
 // anti-aliasing is whatever the caller chose. Throws platform::OverflowError before drawing

@@ -280,15 +280,14 @@ QImage averageBlocks(const QImage &src, int k) {
 }
 
 // The rectangles that cover the part of `area` inside `clip`: bands of at most
-// kRowsPerPiece rows, each cut into the horizontal stretches the clip occupies in that band.
+// RowsPerBand rows, each cut into the horizontal stretches the clip occupies in that band.
 // A frame's shadow shows in a thin margin; filled in one go, the painter would share the
 // work of the whole, mostly clipped area among its threads, which costs more than it saves.
 std::vector<QRect> piecesOf(const QRegion &clip, const QRect &area) {
-    constexpr int kRowsPerPiece = 64;
     std::vector<QRect> pieces;
-    for (int top = area.top(); top <= area.bottom(); top += kRowsPerPiece) {
+    for (int top = area.top(); top <= area.bottom(); top += RowsPerBand) {
         const QRect band(area.left(), top, area.width(),
-                         std::min(kRowsPerPiece, area.bottom() + 1 - top));
+                         std::min(RowsPerBand, area.bottom() + 1 - top));
         // The clip's rectangles in the band, one pixel larger for the rounding of a clip set
         // at another pixel ratio, merged where they overlap across.
         std::vector<std::pair<int, int>> stretches;
@@ -449,6 +448,28 @@ QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &ar
             line[x] = pack(r[0][x] * w0 + r[1][x] * w1 + r[2][x] * w2 + r[3][x] * w3);
     }
     return result;
+}
+
+void paintInBands(QPainter &painter, const QRect &deviceArea, const std::function<void()> &paint) {
+    const QTransform world = painter.worldTransform();
+    // The clip is kept in device pixels once set: set it with the transform that maps the
+    // painter's coordinates back to device pixels.
+    bool invertible = false;
+    const QTransform fromDevice = painter.deviceTransform().inverted(&invertible) * world;
+    for (int top = deviceArea.top(); top <= deviceArea.bottom(); top += RowsPerBand) {
+        painter.save();
+        if (invertible) {
+            painter.setWorldTransform(fromDevice);
+            painter.setClipRect(QRect(deviceArea.left(), top, deviceArea.width(),
+                                      std::min(RowsPerBand, deviceArea.bottom() + 1 - top)),
+                                Qt::IntersectClip);
+            painter.setWorldTransform(world);
+        }
+        paint();
+        painter.restore();
+        if (!invertible)
+            return;
+    }
 }
 
 void drawImageStretched(QPainter &painter, const QImage &image, const QRectF &target) {

@@ -9,6 +9,7 @@
 #include "drawing/ImageShadow.h"
 #include "drawing/PathText.h"
 #include "drawing/RoundPanel.h"
+#include "platform/Graphics.h"
 #include "render/AccessibleElements.h"
 #include "render/ContentElements.h"
 #include "render/LayeredSurface.h"
@@ -75,7 +76,33 @@ QRegion opaquePixels(const QImage &image) {
     return region;
 }
 
+// The pixels the focus frame may touch.
+QRect focusFrameBounds(const Rect &rc) {
+    return rc.isEmpty() ? QRect() : QRect(rc.left, rc.top, rc.width(), rc.height());
+}
+
 } // namespace
+
+// The elements of `frame`, in order, and its focus frame; only those that reach `within`
+// when given.
+void ScreenComposer::paintElements(QPainter &g, const CardFrame &frame, const QRegion *within) {
+    for (const drawing::PathTextParams &element : frame.elements) {
+        if (within && !within->intersects(drawing::PathTextBounds(element)))
+            continue;
+        // Mid-animation the card is smaller than the view its texts are laid out for; each
+        // element stays in its own box so none spills over the button or the status line.
+        if (frame.inTransition) {
+            const drawing::LayoutRect &rc = element.rcLayout;
+            g.save();
+            g.setClipRect(QRect(rc.X, rc.Y, rc.Width + 1, rc.Height + 1), Qt::IntersectClip);
+        }
+        drawing::DrawPathText(g, element);
+        if (frame.inTransition)
+            g.restore();
+    }
+    if (!frame.focus.isEmpty())
+        drawFocusFrame(g, frame.focus, frame.focusColour);
+}
 
 const ScreenComposer::CardBackground &
 ScreenComposer::cardBackground(const Background &background, QSize size, qreal devicePixelRatio) {
@@ -131,27 +158,53 @@ QImage ScreenComposer::drawCanvas(const ReDrawRequest &request, const ViewState 
             elements.push_back(StyleSwatch(view, rc, look(region)));
     m_regions = regions;
 
+    CardFrame frame{{}, background, view.inTransition, std::move(elements), {}, 0};
+    if (view.bShowFocus) {
+        frame.focus = regions.of(FocusedRegion(regions, view.lFocusRegion));
+        frame.focusColour = ContrastShade(view, 0.5f);
+    }
     const QSize size(int(std::ceil(W * devicePixelRatio)), int(std::ceil(H * devicePixelRatio)));
     const CardBackground &card = cardBackground(background, size, devicePixelRatio);
-    QImage canvas = card.image.copy();
-    canvas.setDevicePixelRatio(devicePixelRatio);
-    QPainter g(&canvas);
-    g.setRenderHints(card.hints);
-    for (const drawing::PathTextParams &element : elements) {
-        // Mid-animation the card is smaller than the view its texts are laid out for; each
-        // element stays in its own box so none spills over the button or the status line.
-        if (view.inTransition) {
-            const drawing::LayoutRect &rc = element.rcLayout;
-            g.save();
-            g.setClipRect(QRect(rc.X, rc.Y, rc.Width + 1, rc.Height + 1));
-        }
-        drawing::DrawPathText(g, element);
-        if (view.inTransition)
-            g.restore();
+
+    // The last card again when only some elements changed: where they were and where they
+    // are now, the background is put back and every element that reaches there is painted
+    // again in order, which gives the same pixels as painting the whole card.
+    CardFrame last = std::move(m_lastCard);
+    const bool sameCard = !last.canvas.isNull() && last.canvas.size() == size &&
+                          last.canvas.devicePixelRatio() == devicePixelRatio &&
+                          last.background == background && !last.inTransition &&
+                          !frame.inTransition && last.elements.size() == frame.elements.size();
+    QRegion changed(QRect(0, 0, W, H));
+    if (sameCard) {
+        changed = QRegion();
+        for (std::size_t i = 0; i < frame.elements.size(); ++i)
+            if (!(frame.elements[i] == last.elements[i]))
+                changed |= QRegion(drawing::PathTextBounds(last.elements[i])) |
+                           drawing::PathTextBounds(frame.elements[i]);
+        if (frame.focus != last.focus || frame.focusColour != last.focusColour)
+            changed |= QRegion(focusFrameBounds(last.focus)) | focusFrameBounds(frame.focus);
     }
-    if (view.bShowFocus)
-        if (const Rect rc = regions.of(FocusedRegion(regions, view.lFocusRegion)); !rc.isEmpty())
-            drawFocusFrame(g, rc, ContrastShade(view, 0.5f));
+    QImage canvas = sameCard ? std::move(last.canvas) : card.image.copy();
+    canvas.setDevicePixelRatio(devicePixelRatio);
+    if (sameCard && !changed.isEmpty()) {
+        QPainter g(&canvas);
+        // Two pixels more: at a fractional pixel ratio the clip rounds to device pixels.
+        QRegion clip;
+        for (const QRect &rc : changed)
+            clip |= rc.adjusted(-2, -2, 2, 2);
+        g.setClipRegion(clip);
+        g.setCompositionMode(QPainter::CompositionMode_Source);
+        g.drawImage(QPointF(0, 0), card.image);
+        g.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        g.setRenderHints(card.hints);
+        paintElements(g, frame, &clip);
+    } else if (!sameCard) {
+        QPainter g(&canvas);
+        g.setRenderHints(card.hints);
+        paintElements(g, frame, nullptr);
+    }
+    frame.canvas = canvas;
+    m_lastCard = std::move(frame);
     return canvas;
 }
 
@@ -179,7 +232,10 @@ void ScreenComposer::ReDraw(const ReDrawRequest &request, const ViewState &view,
     const std::int32_t margin = view.lShadowMargin;
     if (castsShadow(view.lThemeStyle))
         drawShadow(g, canvas, view, W, H);
-    g.drawImage(QPointF(margin, margin), canvas);
+    const qreal ratio = canvas.devicePixelRatio();
+    const QRect onDevice =
+        QRectF(margin * ratio, margin * ratio, canvas.width(), canvas.height()).toAlignedRect();
+    platform::paintInBands(g, onDevice, [&] { g.drawImage(QPointF(margin, margin), canvas); });
 }
 
 void ScreenComposer::drawShadow(QPainter &g, const QImage &canvas, const ViewState &view,

@@ -5,6 +5,8 @@
 #include <QRegion>
 #include <QString>
 
+#include <vector>
+
 #include "render/ContentElements.h"
 #include "render/Regions.h"
 #include "render/ViewState.h"
@@ -52,6 +54,16 @@ private:
     };
     const CardBackground &cardBackground(const Background &background, QSize size,
                                          qreal devicePixelRatio);
+    // What the last frame's card showed, to repaint only what changed.
+    struct CardFrame {
+        QImage canvas;
+        Background background;
+        bool inTransition = false;
+        std::vector<drawing::PathTextParams> elements;
+        Rect focus; // empty: no focus frame
+        std::int32_t focusColour = 0;
+    };
+    static void paintElements(QPainter &g, const CardFrame &frame, const QRegion *within);
     void drawShadow(QPainter &g, const QImage &canvas, const ViewState &view, std::int32_t W,
                     std::int32_t H) const;
 
@@ -60,6 +72,7 @@ private:
     float m_sngLastPercent = 0;
     RegionRects m_regions;
     CardBackground m_cardBackground;
+    CardFrame m_lastCard;
 };
 
 } // namespace render
