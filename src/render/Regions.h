@@ -77,7 +77,7 @@ struct RegionRects {
 struct LayoutInput {
     std::int32_t W = 0; // card width and height
     std::int32_t H = 0;
-    std::int32_t lThemeStyle = 27;
+    std::int32_t lThemeStyle = PlainStyle;
     bool hasTitle = false;        // the title text, trimmed, is not empty
     bool hasStatus = false;       // the displayed status text, trimmed, is not empty
     bool hasActionButton = false; // the action caption is not empty

@@ -85,13 +85,13 @@ ViewState viewOf(const Frame &f) {
 ScreenComposer compose(const Frame &f, LayeredSurface &surface) {
     surface.create(QSize(f.W + 2 * Margin, f.H + 2 * Margin), 1.0, 255);
     ScreenComposer composer;
-    composer.ReDraw({QStringLiteral("test"), f.mouse, f.info1, f.info2, f.percent, -1}, viewOf(f),
-                    {0, 0, f.W, f.H}, false, surface);
+    composer.ReDraw({f.mouse, f.info1, f.info2, f.percent}, viewOf(f), {0, 0, f.W, f.H}, false,
+                    surface);
     return composer;
 }
 
 ReDrawRequest requestOf(const Frame &f) {
-    return {QStringLiteral("test"), f.mouse, f.info1, f.info2, f.percent, -1};
+    return {f.mouse, f.info1, f.info2, f.percent};
 }
 
 // The frame as the composer drew it before it kept anything between frames: a fresh card,
@@ -288,8 +288,8 @@ private slots:
         other.info2 = QString();
         other.caption = QString();
         other.percent = 90;
-        composer.ReDraw({QStringLiteral("test"), 2, other.info1, other.info2, other.percent, -1},
-                        viewOf(other), {0, 0, 380, 440}, true, surface);
+        composer.ReDraw({2, other.info1, other.info2, other.percent}, viewOf(other),
+                        {0, 0, 380, 440}, true, surface);
         QCOMPARE(composer.strLastInfo1(), Title);
         QCOMPARE(composer.strLastInfo2(), Status);
         QCOMPARE(composer.sngLastPercent(), 40.0f);
@@ -302,8 +302,8 @@ private slots:
     void remembersWithoutASurface() {
         ScreenComposer composer;
         LayeredSurface none;
-        composer.ReDraw({QStringLiteral("CheckHook"), 0, Title, QStringLiteral("正在处理"), 30, -1},
-                        viewOf(Frame{}), {0, 0, 0, 0}, false, none);
+        composer.ReDraw({0, Title, QStringLiteral("正在处理"), 30}, viewOf(Frame{}), {0, 0, 0, 0},
+                        false, none);
         QCOMPARE(composer.strLastInfo2(), QStringLiteral("正在处理"));
         QCOMPARE(composer.sngLastPercent(), 30.0f);
         QVERIFY(!none.exists());
@@ -656,7 +656,7 @@ private slots:
             return compose(f, surface).regions();
         }();
         QStringList described;
-        const ReDrawRequest request{u"test"_qs, 0, f.info1, f.info2, f.percent, -1};
+        const ReDrawRequest request{0, f.info1, f.info2, f.percent};
         for (const AccessibleElement &e :
              DescribeFrame(request, viewOf(f), regions, f.W, f.H, Status)) {
             const QString role = e.role == QAccessible::Button        ? u"Button"_qs
@@ -693,8 +693,8 @@ private slots:
         auto describe = [](const Frame &f) {
             LayeredSurface surface;
             const RegionRects regions = compose(f, surface).regions();
-            return DescribeFrame({u"test"_qs, 0, f.info1, f.info2, f.percent, -1}, viewOf(f),
-                                 regions, f.W, f.H, Status);
+            return DescribeFrame({0, f.info1, f.info2, f.percent}, viewOf(f), regions, f.W, f.H,
+                                 Status);
         };
         Frame first, next;
         next.info2 = status;
@@ -805,8 +805,7 @@ private slots:
         LayeredSurface surface;
         surface.create(QSize(f.W + 2 * Margin, f.H + 2 * Margin), 2.0, 255);
         ScreenComposer composer;
-        composer.ReDraw({QStringLiteral("test"), 0, f.info1, f.info2, 0, -1}, viewOf(f),
-                        {0, 0, f.W, f.H}, false, surface);
+        composer.ReDraw({0, f.info1, f.info2, 0}, viewOf(f), {0, 0, f.W, f.H}, false, surface);
         const QImage &image = surface.image();
         QCOMPARE(image.size(), QSize(2 * (f.W + 2 * Margin), 2 * (f.H + 2 * Margin)));
         const Rect rc = composer.regions().rcActionButton;
