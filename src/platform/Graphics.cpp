@@ -230,9 +230,81 @@ void cubicWeights(float t, float *w) {
     w[3] = 0.5f * t3 - 0.5f * t2;
 }
 
+// The taps of one result pixel along an axis; taps beyond the image keep weight 0 so the
+// image fades out into transparency at its edges.
+struct CubicSample {
+    int first = 0;
+    float weight[4] = {};
+};
+
+// The samples of `count` result pixels from `start` on, when the source's `sourceLength`
+// pixels are stretched over `tLength` pixels from `t0`.
+std::vector<CubicSample> cubicSamples(int start, int count, qreal t0, qreal tLength,
+                                      int sourceLength) {
+    std::vector<CubicSample> out(static_cast<std::size_t>(count));
+    const qreal scale = sourceLength / tLength;
+    for (int i = 0; i < count; ++i) {
+        const qreal centre = start + i + 0.5;
+        const qreal s = (centre - t0) * scale - 0.5;
+        const int base = int(std::floor(s));
+        CubicSample &sample = out[std::size_t(i)];
+        sample.first = base - 1;
+        cubicWeights(float(s - base), sample.weight);
+        for (int k = 0; k < 4; ++k) {
+            const int tap = base - 1 + k;
+            if (tap < 0 || tap >= sourceLength)
+                sample.weight[k] = 0;
+        }
+    }
+    return out;
+}
+
 // Source pixels per result pixel above which shrinkArea first averages blocks of pixels,
 // leaving about this many per result pixel.
 constexpr qreal kPreShrinkFactor = 4;
+
+// Fills `result` with the averages the taps give of `src`: across each used row first, then
+// down the columns.
+void averageOnto(QImage &result, const QImage &src, const std::vector<Tap> &across,
+                 const std::vector<Tap> &down) {
+    const int w = result.width();
+    const Pixel zero = {0, 0, 0, 0};
+    std::vector<Pixel> rows(std::size_t(src.height()) * w, zero);
+    std::vector<bool> used(std::size_t(src.height()), false);
+    for (const Tap &d : down)
+        used[std::size_t(d.source)] = true;
+    // Each result pixel is gathered in a register and stored once.
+    for (int y = 0; y < src.height(); ++y) {
+        if (!used[std::size_t(y)])
+            continue;
+        const auto *line = reinterpret_cast<const QRgb *>(src.constScanLine(y));
+        Pixel *row = rows.data() + std::size_t(y) * w;
+        int current = across.front().result;
+        Pixel sum = zero;
+        for (const Tap &t : across) {
+            if (t.result != current) {
+                row[current] = sum;
+                sum = zero;
+                current = t.result;
+            }
+            sum += unpack(line[t.source]) * t.weight;
+        }
+        row[current] = sum;
+    }
+    std::vector<Pixel> sums(std::size_t(result.height()) * w, zero);
+    for (const Tap &t : down) {
+        const Pixel *row = rows.data() + std::size_t(t.source) * w;
+        Pixel *out = sums.data() + std::size_t(t.result) * w;
+        for (int i = 0; i < w; ++i)
+            out[i] += row[i] * t.weight;
+    }
+    for (int y = 0; y < result.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(result.scanLine(y));
+        const Pixel *sum = sums.data() + std::size_t(y) * w;
+        for (int x = 0; x < w; ++x)
+            line[x] = pack(sum[x]);
+    }
+}
 
 // The image reduced by averaging blocks of k x k pixels (fewer at the right and bottom
 // edges, where the image ends inside a block). The rows of a block are first summed per
@@ -339,43 +411,7 @@ QImage shrinkArea(const QImage &image, const QRectF &source, QSize size, const Q
     if (across.empty() || down.empty())
         return result;
 
-    const int w = size.width();
-    const Pixel zero = {0, 0, 0, 0};
-    std::vector<Pixel> rows(std::size_t(src.height()) * w, zero);
-    std::vector<bool> used(std::size_t(src.height()), false);
-    for (const Tap &d : down)
-        used[std::size_t(d.source)] = true;
-    // Each result pixel is gathered in a register and stored once.
-    for (int y = 0; y < src.height(); ++y) {
-        if (!used[std::size_t(y)])
-            continue;
-        const auto *line = reinterpret_cast<const QRgb *>(src.constScanLine(y));
-        Pixel *row = rows.data() + std::size_t(y) * w;
-        int current = across.front().result;
-        Pixel sum = zero;
-        for (const Tap &t : across) {
-            if (t.result != current) {
-                row[current] = sum;
-                sum = zero;
-                current = t.result;
-            }
-            sum += unpack(line[t.source]) * t.weight;
-        }
-        row[current] = sum;
-    }
-    std::vector<Pixel> sums(std::size_t(size.height()) * w, zero);
-    for (const Tap &t : down) {
-        const Pixel *row = rows.data() + std::size_t(t.source) * w;
-        Pixel *out = sums.data() + std::size_t(t.result) * w;
-        for (int i = 0; i < w; ++i)
-            out[i] += row[i] * t.weight;
-    }
-    for (int y = 0; y < size.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(result.scanLine(y));
-        const Pixel *sum = sums.data() + std::size_t(y) * w;
-        for (int x = 0; x < w; ++x)
-            line[x] = pack(sum[x]);
-    }
+    averageOnto(result, src, across, down);
     return result;
 }
 
@@ -388,36 +424,12 @@ QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &ar
     if (src.isNull() || !(target.width() > 0) || !(target.height() > 0))
         return result;
 
-    // The taps of one result pixel along an axis; taps beyond the image keep weight 0 so the
-    // image fades out into transparency at its edges.
-    struct Sample {
-        int first = 0;
-        float weight[4] = {};
-    };
-    auto samples = [](int start, int count, qreal t0, qreal tLength, int sourceLength) {
-        std::vector<Sample> out(static_cast<std::size_t>(count));
-        const qreal scale = sourceLength / tLength;
-        for (int i = 0; i < count; ++i) {
-            const qreal centre = start + i + 0.5;
-            const qreal s = (centre - t0) * scale - 0.5;
-            const int base = int(std::floor(s));
-            Sample &sample = out[std::size_t(i)];
-            sample.first = base - 1;
-            cubicWeights(float(s - base), sample.weight);
-            for (int k = 0; k < 4; ++k) {
-                const int tap = base - 1 + k;
-                if (tap < 0 || tap >= sourceLength)
-                    sample.weight[k] = 0;
-            }
-        }
-        return out;
-    };
     const int w = area.width();
     const int h = area.height();
-    const std::vector<Sample> across =
-        samples(area.left(), w, target.left(), target.width(), src.width());
-    const std::vector<Sample> down =
-        samples(area.top(), h, target.top(), target.height(), src.height());
+    const std::vector<CubicSample> across =
+        cubicSamples(area.left(), w, target.left(), target.width(), src.width());
+    const std::vector<CubicSample> down =
+        cubicSamples(area.top(), h, target.top(), target.height(), src.height());
 
     // Horizontal pass over every source row, then the vertical pass row by row.
     const Pixel zero = {0, 0, 0, 0};
@@ -426,7 +438,7 @@ QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &ar
         const auto *line = reinterpret_cast<const QRgb *>(src.constScanLine(y));
         Pixel *row = rows.data() + std::size_t(y) * w;
         for (int x = 0; x < w; ++x) {
-            const Sample &s = across[std::size_t(x)];
+            const CubicSample &s = across[std::size_t(x)];
             const int base = s.first;
             Pixel sum = zero;
             for (int k = 0; k < 4; ++k)
@@ -438,7 +450,7 @@ QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &ar
     // Taps beyond the image read a row of zeros.
     const std::vector<Pixel> zeros(std::size_t(w), zero);
     for (int y = 0; y < h; ++y) {
-        const Sample &s = down[std::size_t(y)];
+        const CubicSample &s = down[std::size_t(y)];
         const Pixel *r[4];
         for (int k = 0; k < 4; ++k)
             r[k] = s.weight[k] == 0 ? zeros.data() : rows.data() + std::size_t(s.first + k) * w;
@@ -449,6 +461,43 @@ QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &ar
     }
     return result;
 }
+
+namespace {
+
+// The bicubic surface of an image sampled every `step` pixels: sample (i, j) of the grid
+// lies at origin + (i, j) * step on the target, and `onGrid` is where the image lies in
+// units of samples.
+struct BicubicGrid {
+    const QImage &image;
+    QRectF onGrid;
+    QPointF origin;
+    QSize size;
+    int step = 1;
+};
+
+// Fills `pixels` from the grid, the painter filling in between samples bilinearly. Only the
+// samples around the pixels' centres are computed, with one more on each side so that the
+// painter never reaches the edge of the piece it is given: each pixel gets the same samples
+// as from the whole grid.
+void fillFromGrid(QPainter &painter, const BicubicGrid &grid, const QRect &pixels) {
+    const auto cell = [&](qreal centre, qreal start) {
+        return int(std::floor((centre - start) / grid.step));
+    };
+    const QRect cells = QRect(QPoint(cell(pixels.left() + 0.5, grid.origin.x()) - 1,
+                                     cell(pixels.top() + 0.5, grid.origin.y()) - 1),
+                              QPoint(cell(pixels.right() + 0.5, grid.origin.x()) + 2,
+                                     cell(pixels.bottom() + 0.5, grid.origin.y()) + 2)) &
+                        QRect(QPoint(0, 0), grid.size);
+    const QImage coarse = enlargeBicubic(grid.image, grid.onGrid, cells);
+    painter.save();
+    painter.setClipRect(pixels, Qt::IntersectClip);
+    painter.drawImage(QRectF(grid.origin + QPointF(cells.left(), cells.top()) * grid.step,
+                             QSizeF(cells.width() * grid.step, cells.height() * grid.step)),
+                      coarse);
+    painter.restore();
+}
+
+} // namespace
 
 void paintInBands(QPainter &painter, const QRect &deviceArea, const std::function<void()> &paint) {
     const QTransform world = painter.worldTransform();
@@ -513,27 +562,8 @@ void drawImageStretched(QPainter &painter, const QImage &image, const QRectF &ta
     const QPointF origin(area.left() + 0.5 - step / 2.0, area.top() + 0.5 - step / 2.0);
     const QRectF onGrid((target.left() - origin.x()) / step, (target.top() - origin.y()) / step,
                         target.width() / step, target.height() / step);
-    const QRectF gridTarget(origin, QSizeF(grid.width() * step, grid.height() * step));
-    const auto fill = [&](const QRect &pixels) {
-        // The grid cells around the pixels' centres and one more on each side, so that the
-        // painter never reaches the edge of the piece it is given: each pixel gets the same
-        // samples as from the whole grid.
-        const auto cell = [&](qreal centre, qreal start) {
-            return int(std::floor((centre - start) / step));
-        };
-        const QRect cells = QRect(QPoint(cell(pixels.left() + 0.5, origin.x()) - 1,
-                                         cell(pixels.top() + 0.5, origin.y()) - 1),
-                                  QPoint(cell(pixels.right() + 0.5, origin.x()) + 2,
-                                         cell(pixels.bottom() + 0.5, origin.y()) + 2)) &
-                            QRect(QPoint(0, 0), grid);
-        const QImage coarse = enlargeBicubic(image, onGrid, cells);
-        painter.save();
-        painter.setClipRect(pixels, Qt::IntersectClip);
-        painter.drawImage(QRectF(gridTarget.topLeft() + QPointF(cells.left(), cells.top()) * step,
-                                 QSizeF(cells.width() * step, cells.height() * step)),
-                          coarse);
-        painter.restore();
-    };
+    const BicubicGrid surface{image, onGrid, origin, grid, step};
+    const auto fill = [&](const QRect &pixels) { fillFromGrid(painter, surface, pixels); };
     if (!painter.hasClipping() || !(painter.clipRegion().rectCount() > 1)) {
         fill(area);
         return;

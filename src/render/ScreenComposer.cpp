@@ -81,6 +81,34 @@ QRect focusFrameBounds(const Rect &rc) {
     return rc.isEmpty() ? QRect() : QRect(rc.left, rc.top, rc.width(), rc.height());
 }
 
+// The card's elements in the order they are painted, over its background.
+std::vector<drawing::PathTextParams> cardElements(const ReDrawRequest &request,
+                                                  const ViewState &view, const RegionRects &regions,
+                                                  const QString &status, std::int32_t W,
+                                                  std::int32_t H) {
+    std::vector<drawing::PathTextParams> elements;
+    elements.push_back(Watermark(view, W, H));
+    const auto look = [&](std::int32_t region) {
+        return LookOf(region, request.lMouseStatus, view.lHoverRegion);
+    };
+    if (!regions.rcStatusLine.isEmpty())
+        elements.push_back(StatusLine(view, regions.rcStatusLine, status, request.lPercentValue,
+                                      look(srStatusLine)));
+    if (!regions.rcTitleBar.isEmpty())
+        elements.push_back(TitleLine(view, W, request.strInfo1));
+    for (auto &call : ContentArea(view, W, H, !regions.rcActionButton.isEmpty()))
+        elements.push_back(std::move(call));
+    if (!regions.rcActionButton.isEmpty())
+        elements.push_back(ActionButton(view, W, H, look(srActionButton)));
+    for (const std::int32_t region : {srExpand, srMinimize, srClose})
+        if (const Rect rc = regions.of(region); !rc.isEmpty())
+            elements.push_back(TitleButton(view, region, rc, look(region)));
+    for (const std::int32_t region : {srStyle15, srStyle25, srStyle27})
+        if (const Rect rc = regions.of(region); !rc.isEmpty())
+            elements.push_back(StyleSwatch(view, rc, look(region)));
+    return elements;
+}
+
 } // namespace
 
 // The elements of `frame`, in order, and its focus frame; only those that reach `within`
@@ -135,27 +163,9 @@ QImage ScreenComposer::drawCanvas(const ReDrawRequest &request, const ViewState 
 
     // Nothing is drawn before the geometry is known to fit, so a failing request leaves
     // the regions as they were.
-    std::vector<drawing::PathTextParams> elements;
     const Background background = BackgroundOf(view, W, H);
-    elements.push_back(Watermark(view, W, H));
-    const auto look = [&](std::int32_t region) {
-        return LookOf(region, request.lMouseStatus, view.lHoverRegion);
-    };
-    if (!regions.rcStatusLine.isEmpty())
-        elements.push_back(StatusLine(view, regions.rcStatusLine, status, request.lPercentValue,
-                                      look(srStatusLine)));
-    if (!regions.rcTitleBar.isEmpty())
-        elements.push_back(TitleLine(view, W, request.strInfo1));
-    for (auto &call : ContentArea(view, W, H, !regions.rcActionButton.isEmpty()))
-        elements.push_back(std::move(call));
-    if (!regions.rcActionButton.isEmpty())
-        elements.push_back(ActionButton(view, W, H, look(srActionButton)));
-    for (const std::int32_t region : {srExpand, srMinimize, srClose})
-        if (const Rect rc = regions.of(region); !rc.isEmpty())
-            elements.push_back(TitleButton(view, region, rc, look(region)));
-    for (const std::int32_t region : {srStyle15, srStyle25, srStyle27})
-        if (const Rect rc = regions.of(region); !rc.isEmpty())
-            elements.push_back(StyleSwatch(view, rc, look(region)));
+    std::vector<drawing::PathTextParams> elements =
+        cardElements(request, view, regions, status, W, H);
     m_regions = regions;
 
     CardFrame frame{{}, background, view.inTransition, std::move(elements), {}, 0};
@@ -166,17 +176,22 @@ QImage ScreenComposer::drawCanvas(const ReDrawRequest &request, const ViewState 
     const QSize size(int(std::ceil(W * devicePixelRatio)), int(std::ceil(H * devicePixelRatio)));
     const CardBackground &card = cardBackground(background, size, devicePixelRatio);
 
+    return repaintCard(std::move(frame), card);
+}
+
+QImage ScreenComposer::repaintCard(CardFrame frame, const CardBackground &card) {
+    const QSize size = card.image.size();
+    const qreal devicePixelRatio = card.devicePixelRatio;
     // The last card again when only some elements changed: where they were and where they
     // are now, the background is put back and every element that reaches there is painted
     // again in order, which gives the same pixels as painting the whole card.
     CardFrame last = std::move(m_lastCard);
     const bool sameCard = !last.canvas.isNull() && last.canvas.size() == size &&
                           last.canvas.devicePixelRatio() == devicePixelRatio &&
-                          last.background == background && !last.inTransition &&
+                          last.background == frame.background && !last.inTransition &&
                           !frame.inTransition && last.elements.size() == frame.elements.size();
-    QRegion changed(QRect(0, 0, W, H));
+    QRegion changed;
     if (sameCard) {
-        changed = QRegion();
         for (std::size_t i = 0; i < frame.elements.size(); ++i)
             if (!(frame.elements[i] == last.elements[i]))
                 changed |= QRegion(drawing::PathTextBounds(last.elements[i])) |

@@ -63,6 +63,9 @@ private:
         Rect focus; // empty: no focus frame
         std::int32_t focusColour = 0;
     };
+    // The card of `frame` on `card`'s background, repainting only what changed since the
+    // last card where that was the same size and background; remembers it as the last.
+    QImage repaintCard(CardFrame frame, const CardBackground &card);
     static void paintElements(QPainter &g, const CardFrame &frame, const QRegion *within);
     void drawShadow(QPainter &g, const QImage &canvas, const ViewState &view, std::int32_t W,
                     std::int32_t H) const;
