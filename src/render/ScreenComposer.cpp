@@ -158,8 +158,12 @@ QImage ScreenComposer::drawCanvas(const ReDrawRequest &request, const ViewState 
                                   std::int32_t W, std::int32_t H, qreal devicePixelRatio) {
     const QString status = DisplayedStatusText(request.strInfo2, view.lHoverRegion);
     const bool hasAction = !view.strActionCaption.isEmpty();
-    const RegionRects regions = LayoutRegions(
-        {W, H, view.lThemeStyle, hasText(request.strInfo1), hasText(status), hasAction});
+    const RegionRects regions = LayoutRegions({.W = W,
+                                               .H = H,
+                                               .lThemeStyle = view.lThemeStyle,
+                                               .hasTitle = hasText(request.strInfo1),
+                                               .hasStatus = hasText(status),
+                                               .hasActionButton = hasAction});
 
     // Nothing is drawn before the geometry is known to fit, so a failing request leaves
     // the regions as they were.
@@ -168,7 +172,9 @@ QImage ScreenComposer::drawCanvas(const ReDrawRequest &request, const ViewState 
         cardElements(request, view, regions, status, W, H);
     m_regions = regions;
 
-    CardFrame frame{{}, background, view.inTransition, std::move(elements), {}, 0};
+    CardFrame frame{.background = background,
+                    .inTransition = view.inTransition,
+                    .elements = std::move(elements)};
     if (view.bShowFocus) {
         frame.focus = regions.of(FocusedRegion(regions, view.lFocusRegion));
         frame.focusColour = ContrastShade(view, 0.5f);

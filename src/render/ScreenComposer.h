@@ -56,11 +56,11 @@ private:
                                          qreal devicePixelRatio);
     // What the last frame's card showed, to repaint only what changed.
     struct CardFrame {
-        QImage canvas;
+        QImage canvas{};
         Background background;
         bool inTransition = false;
         std::vector<drawing::PathTextParams> elements;
-        Rect focus; // empty: no focus frame
+        Rect focus{}; // empty: no focus frame
         std::int32_t focusColour = 0;
     };
     // The card of `frame` on `card`'s background, repainting only what changed since the
