@@ -431,10 +431,13 @@ QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &ar
     const std::vector<CubicSample> down =
         cubicSamples(area.top(), h, target.top(), target.height(), src.height());
 
-    // Horizontal pass over every source row, then the vertical pass row by row.
+    // Horizontal pass over the source rows the result reaches, then the vertical pass row by
+    // row.
     const Pixel zero = {0, 0, 0, 0};
     std::vector<Pixel> rows(std::size_t(src.height()) * w, zero);
-    for (int y = 0; y < src.height(); ++y) {
+    const int firstRow = std::max(0, down.front().first);
+    const int lastRow = std::min(src.height() - 1, down.back().first + 3);
+    for (int y = firstRow; y <= lastRow; ++y) {
         const auto *line = reinterpret_cast<const QRgb *>(src.constScanLine(y));
         Pixel *row = rows.data() + std::size_t(y) * w;
         for (int x = 0; x < w; ++x) {
