@@ -97,7 +97,7 @@ int main(int argc, char **argv) {
     drawing::RoundPanelParams panel;
     panel.sngRight = 439;
     panel.sngBottom = 199;
-    panel.lFillStyle = 4;
+    panel.lFillStyle = drawing::LinearGradientFill;
     panel.lColor1 = drawing::ShadeColor(0x00C08040, 0.25f);
     panel.lColor2 = 0x00C08040;
     panel.lColor3 = drawing::ShadeColor(0x00C08040, 0.35f);

@@ -123,7 +123,7 @@ int main(int argc, char **argv) {
         const int x = 10 + i * 122;
         label(p, x, 8, QString::fromLatin1(styles[i]));
         RoundPanelParams r = panel(x, 26, 110, 70);
-        r.lFillStyle = i < 4 ? i : 4;
+        r.lFillStyle = i < 4 ? i : LinearGradientFill;
         r.lGradientDirection = i < 4 ? 1 : i - 3;
         if (i == 2) {
             // The texture is anchored at the target's origin: shift the target to show it.
@@ -147,7 +147,7 @@ int main(int argc, char **argv) {
         const int x = 10 + i * 122;
         label(p, x, 110, QStringLiteral("bevel w %1").arg(double(widths[i])));
         RoundPanelParams r = panel(x, 128, 110, 70);
-        r.lFillStyle = 0;
+        r.lFillStyle = SolidFill;
         r.lColor1 = 0x00E0E0E0;
         r.sngLineWidth = widths[i];
         r.bBevel = true;
@@ -157,7 +157,7 @@ int main(int argc, char **argv) {
         const int x = 10 + (i + 3) * 122;
         label(p, x, 110, QStringLiteral("dash style %1").arg(i));
         RoundPanelParams r = panel(x, 128, 110, 70);
-        r.lFillStyle = 1;
+        r.lFillStyle = NoFill;
         r.sngLineWidth = 2;
         r.lDashStyle = i;
         r.bBevel = true;
@@ -184,7 +184,7 @@ int main(int argc, char **argv) {
         DrawRoundPanel(p, r);
         label(p, 400, 212, QStringLiteral("path shadow sharp 4, offset 3"));
         r = panel(400, 230, 110, 70);
-        r.lFillStyle = 0;
+        r.lFillStyle = SolidFill;
         DrawPathShadow(p, OutlinePath(RoundPanelOutline(r)),
                        {400, 230, 110, 70, 4, 120, 0, 3, true});
         DrawRoundPanel(p, r);
@@ -196,7 +196,7 @@ int main(int argc, char **argv) {
         RoundPanelParams s;
         s.sngRight = 200 - 1;
         s.sngBottom = 80 - 1;
-        s.lFillStyle = 4;
+        s.lFillStyle = LinearGradientFill;
         s.lColor1 = ShadeColor(0x00C08040, 0.25f);
         s.lColor2 = 0x00C08040;
         s.lColor3 = ShadeColor(0x00C08040, 0.35f);

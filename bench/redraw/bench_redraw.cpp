@@ -34,13 +34,12 @@ double timeRedraw(const render::ViewState &base, QSize client, int rounds) {
     render::LayeredSurface surface;
     surface.create(client, 1.0, 255);
     render::ScreenComposer composer;
-    const render::Rect canvas{0, 0, client.width() - 20, client.height() - 20};
-    render::ReDrawRequest request{QStringLiteral("bench"),
-                                  1,
-                                  QStringLiteral("更新工具 2.4.1"),
-                                  QStringLiteral("正在下载，请稍等 ..."),
-                                  37.5f,
-                                  -1};
+    const render::Rect canvas{0, 0, client.width() - 2 * render::ShadowMargin,
+                              client.height() - 2 * render::ShadowMargin};
+    render::ReDrawRequest request{.lMouseStatus = render::MouseHovering,
+                                  .strInfo1 = QStringLiteral("更新工具 2.4.1"),
+                                  .strInfo2 = QStringLiteral("正在下载，请稍等 ..."),
+                                  .lPercentValue = 37.5f};
     render::ViewState view = base;
     for (int i = 0; i < 5; ++i) // fonts, outlines and caches warm up
         composer.ReDraw(request, view, canvas, false, surface);
@@ -67,7 +66,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "bench_redraw: no font with Chinese glyphs is installed\n");
         return 1;
     }
-    view.lThemeStyle = 15;
+    view.lThemeStyle = render::RoundedStyle;
     view.lThemeColor = 0xE0A050;
     view.lThemeLightColor = 0xF8ECE0;
     view.lThemeSpecialColor = 0xC07020;

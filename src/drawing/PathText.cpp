@@ -4,6 +4,7 @@
 
 #include <QBrush>
 #include <QPainter>
+#include <QPainterPath>
 
 #include "drawing/Colors.h"
 #include "platform/Graphics.h"
@@ -58,6 +59,27 @@ platform::TextPathRequest PathTextRequest(const PathTextParams &p) {
             qreal(p.rcLayout.Height),
             horizontal,
             vertical};
+}
+
+QRect PathTextBounds(const PathTextParams &p) {
+    const LayoutRect &rc = p.rcLayout;
+    // Pixel centres lie on integer coordinates: the box and its frame cover the pixels from
+    // X to X + Width and from Y to Y + Height.
+    QRect bounds(QPoint(rc.X - 1, rc.Y - 1), QPoint(platform::checkedAdd(rc.X, rc.Width) + 1,
+                                                    platform::checkedAdd(rc.Y, rc.Height) + 1));
+    const platform::TextPathRequest request = PathTextRequest(p);
+    if (request.text.isEmpty())
+        return bounds;
+    const QPainterPath path = platform::textPath(request);
+    if (path.isEmpty())
+        return bounds;
+    // A miter may reach five pen widths beyond a sharp corner.
+    const qreal reach = (p.lOutlineWidth > 0 ? p.lOutlineWidth * 5.0 : 0) + 1;
+    return bounds |
+           path.controlPointRect()
+               .translated(rc.X + platform::kPixelCentreOffset, rc.Y + platform::kPixelCentreOffset)
+               .adjusted(-reach, -reach, reach, reach)
+               .toAlignedRect();
 }
 
 void DrawPathText(QPainter &lGraphics, const PathTextParams &p) {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <QLine>
+#include <QRect>
 #include <QString>
 
 #include "platform/GraphicsText.h"
@@ -21,6 +22,7 @@ struct LayoutRect {
     std::int32_t Y = 0;
     std::int32_t Width = 0;
     std::int32_t Height = 0;
+    friend bool operator==(const LayoutRect &, const LayoutRect &) = default;
 };
 
 struct PathTextParams {
@@ -44,6 +46,7 @@ struct PathTextParams {
     std::uint8_t bAlpha1 = 255;
     std::uint8_t bAlpha2 = 255;
     float sngAngle = 90; // gradient angle, degrees clockwise (90: colour 1 on top)
+    friend bool operator==(const PathTextParams &, const PathTextParams &) = default;
 };
 
 // Horizontal and vertical alignment of a code.
@@ -59,6 +62,10 @@ std::array<QLine, 4> FrameLines(const LayoutRect &rc);
 
 // The outline request for the text (trimmed) in the layout box.
 platform::TextPathRequest PathTextRequest(const PathTextParams &p);
+
+// The pixels DrawPathText may touch, or more: the box with its frame, and the text, which may
+// run beyond the box, with its outline, one pixel wider on every side for anti-aliasing.
+QRect PathTextBounds(const PathTextParams &p);
 
 // Paints background, frame, bar and text in that order. Changes no setting of the painter;
 // anti-aliasing is whatever the caller chose. Throws platform::OverflowError before drawing

@@ -60,9 +60,9 @@ QPainterPath elementPath(const OutlineElement &e) {
 std::optional<QBrush> fillBrush(const RoundPanelParams &p, const PanelColors &colors,
                                 const Outline &outline, const QPainterPath &path) {
     switch (p.lFillStyle) {
-    case 0:
+    case SolidFill:
         return QBrush(argb(colors.c1));
-    case 2: {
+    case TextureFill: {
         if (p.picTexture.isNull())
             return std::nullopt;
         QBrush brush(p.picTexture);
@@ -71,7 +71,7 @@ std::optional<QBrush> fillBrush(const RoundPanelParams &p, const PanelColors &co
                                                      -platform::kPixelCentreOffset));
         return brush;
     }
-    case 3: {
+    case CentreGradientFill: {
         const QRect bounds = path.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
         // The centre is the mean of the figure's points as each element lists them: both
         // ends of every line and the four points of every quarter arc.
@@ -85,7 +85,7 @@ std::optional<QBrush> fillBrush(const RoundPanelParams &p, const PanelColors &co
                                                      bounds.top() - platform::kPixelCentreOffset));
         return brush;
     }
-    case 4: {
+    case LinearGradientFill: {
         const std::optional<int> angle = GradientAngle(p.lGradientDirection);
         if (!angle)
             return std::nullopt;
@@ -256,15 +256,13 @@ void DrawRoundPanel(QPainter &lGraphics, const RoundPanelParams &p) {
     const Outline bevel = lines && p.bBevel ? RoundPanelBevel(p) : Outline{};
     std::optional<PathShadowParams> shadow;
     if (p.sngShadowSize > 0) {
-        shadow = PathShadowParams{at(p.sngLeft),
-                                  at(p.sngTop),
-                                  roundToInt32(double(p.sngRight) - p.sngLeft),
-                                  roundToInt32(double(p.sngBottom) - p.sngTop),
-                                  p.sngShadowSize,
-                                  p.bShadowAlpha,
-                                  p.lShadowColor,
-                                  0,
-                                  false};
+        shadow = PathShadowParams{.lX = at(p.sngLeft),
+                                  .lY = at(p.sngTop),
+                                  .lWidth = roundToInt32(double(p.sngRight) - p.sngLeft),
+                                  .lHeight = roundToInt32(double(p.sngBottom) - p.sngTop),
+                                  .sngSize = p.sngShadowSize,
+                                  .bAlpha = p.bShadowAlpha,
+                                  .lColor = p.lShadowColor};
         (void)PathShadowGeometry(*shadow); // raises its overflow before anything is drawn
     }
     const std::optional<QBrush> brush = fillBrush(p, colors, outline, path);
@@ -275,7 +273,7 @@ void DrawRoundPanel(QPainter &lGraphics, const RoundPanelParams &p) {
             DrawPathShadow(lGraphics, path, *shadow);
         lGraphics.save();
         platform::useGdiPixelCentres(lGraphics);
-        if (p.lFillStyle == 2) {
+        if (p.lFillStyle == TextureFill) {
             // Clamped texture: nothing beyond the picture.
             const qreal o = platform::kPixelCentreOffset;
             lGraphics.setClipRect(QRectF(QPointF(-o, -o), QSizeF(p.picTexture.size())),

@@ -18,15 +18,23 @@ class QPainterPath;
 // Everything the outline uses is an integer, rounded half to even from the float sums.
 namespace drawing {
 
+// How the panel is filled; any other value fills nothing.
+enum FillStyle : std::int32_t {
+    SolidFill = 0, // colour 1
+    NoFill = 1,
+    TextureFill = 2,        // picTexture, clamped: nothing beyond the picture
+    CentreGradientFill = 3, // colour 1 in the centre to colour 2 on the outline
+    LinearGradientFill = 4, // colour 1 to colour 2 in the lGradientDirection
+};
+
 struct RoundPanelParams {
     float sngLeft = 0;
     float sngTop = 0;
     float sngRight = 0; // the right edge itself, not a width
     float sngBottom = 0;
-    // 0 solid, 1 none, 2 texture, 3 centre gradient, 4 linear gradient; others: none.
-    std::int32_t lFillStyle = 0;
-    QImage picTexture;      // fill style 2; a null image means no picture
-    float sngLineWidth = 1; // border and bevel; 0 or less draws neither
+    std::int32_t lFillStyle = SolidFill; // a FillStyle
+    QImage picTexture{};                 // TextureFill; a null image means no picture
+    float sngLineWidth = 1;              // border and bevel; 0 or less draws neither
     std::int32_t lHideBorder = 0;
     std::int32_t lColor1 = 0;
     std::int32_t lColor2 = -1; // -1: the colour of lColor1
@@ -36,7 +44,7 @@ struct RoundPanelParams {
     std::int16_t iRadiusTopRight = 0;
     std::int16_t iRadiusBottomLeft = 0;
     std::int16_t iRadiusBottomRight = 0;
-    // Fill style 4: 1 -> 90 degrees, 2 -> 0, 3 -> 45, 4 -> 135; others: no fill.
+    // LinearGradientFill: 1 -> 90 degrees, 2 -> 0, 3 -> 45, 4 -> 135; others: no fill.
     std::int32_t lGradientDirection = 1;
     std::uint8_t bAlpha1 = 255;
     std::uint8_t bAlpha2 = 255;
@@ -48,6 +56,7 @@ struct RoundPanelParams {
     std::int32_t lShadowColor = 0;
     std::uint8_t bShadowAlpha = 120;
     std::int32_t lSmoothingMode = 4; // 2, 4, 5, 6 anti-alias; others do not
+    friend bool operator==(const RoundPanelParams &, const RoundPanelParams &) = default;
 };
 
 struct PathShadowParams {

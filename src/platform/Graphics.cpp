@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include <QRegion>
 #include <QtMath>
 
 namespace platform {
@@ -229,13 +230,86 @@ void cubicWeights(float t, float *w) {
     w[3] = 0.5f * t3 - 0.5f * t2;
 }
 
+// The taps of one result pixel along an axis; taps beyond the image keep weight 0 so the
+// image fades out into transparency at its edges.
+struct CubicSample {
+    int first = 0;
+    float weight[4] = {};
+};
+
+// The samples of `count` result pixels from `start` on, when the source's `sourceLength`
+// pixels are stretched over `tLength` pixels from `t0`.
+std::vector<CubicSample> cubicSamples(int start, int count, qreal t0, qreal tLength,
+                                      int sourceLength) {
+    std::vector<CubicSample> out(static_cast<std::size_t>(count));
+    const qreal scale = sourceLength / tLength;
+    for (int i = 0; i < count; ++i) {
+        const qreal centre = start + i + 0.5;
+        const qreal s = (centre - t0) * scale - 0.5;
+        const int base = int(std::floor(s));
+        CubicSample &sample = out[std::size_t(i)];
+        sample.first = base - 1;
+        cubicWeights(float(s - base), sample.weight);
+        for (int k = 0; k < 4; ++k) {
+            const int tap = base - 1 + k;
+            if (tap < 0 || tap >= sourceLength)
+                sample.weight[k] = 0;
+        }
+    }
+    return out;
+}
+
 // Source pixels per result pixel above which shrinkArea first averages blocks of pixels,
 // leaving about this many per result pixel.
 constexpr qreal kPreShrinkFactor = 4;
 
+// Fills `result` with the averages the taps give of `src`: across each used row first, then
+// down the columns.
+void averageOnto(QImage &result, const QImage &src, const std::vector<Tap> &across,
+                 const std::vector<Tap> &down) {
+    const int w = result.width();
+    const Pixel zero = {0, 0, 0, 0};
+    std::vector<Pixel> rows(std::size_t(src.height()) * w, zero);
+    std::vector<bool> used(std::size_t(src.height()), false);
+    for (const Tap &d : down)
+        used[std::size_t(d.source)] = true;
+    // Each result pixel is gathered in a register and stored once.
+    for (int y = 0; y < src.height(); ++y) {
+        if (!used[std::size_t(y)])
+            continue;
+        const auto *line = reinterpret_cast<const QRgb *>(src.constScanLine(y));
+        Pixel *row = rows.data() + std::size_t(y) * w;
+        int current = across.front().result;
+        Pixel sum = zero;
+        for (const Tap &t : across) {
+            if (t.result != current) {
+                row[current] = sum;
+                sum = zero;
+                current = t.result;
+            }
+            sum += unpack(line[t.source]) * t.weight;
+        }
+        row[current] = sum;
+    }
+    std::vector<Pixel> sums(std::size_t(result.height()) * w, zero);
+    for (const Tap &t : down) {
+        const Pixel *row = rows.data() + std::size_t(t.source) * w;
+        Pixel *out = sums.data() + std::size_t(t.result) * w;
+        for (int i = 0; i < w; ++i)
+            out[i] += row[i] * t.weight;
+    }
+    for (int y = 0; y < result.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(result.scanLine(y));
+        const Pixel *sum = sums.data() + std::size_t(y) * w;
+        for (int x = 0; x < w; ++x)
+            line[x] = pack(sum[x]);
+    }
+}
+
 // The image reduced by averaging blocks of k x k pixels (fewer at the right and bottom
-// edges, where the image ends inside a block). k is at most 16, so the sums fit the 16-bit
-// lanes that add two channels at once.
+// edges, where the image ends inside a block). The rows of a block are first summed per
+// column, a loop the compiler vectorises, then k columns at a time. k is at most 16, so
+// the sums fit the 16-bit lanes that add two channels at once.
 QImage averageBlocks(const QImage &src, int k) {
     const int sw = src.width();
     const int sh = src.height();
@@ -244,34 +318,68 @@ QImage averageBlocks(const QImage &src, int k) {
     QImage out(w, h, QImage::Format_ARGB32_Premultiplied);
     if (out.isNull())
         return out;
-    std::vector<quint32> redBlue(static_cast<std::size_t>(w));
-    std::vector<quint32> alphaGreen(static_cast<std::size_t>(w));
+    std::vector<quint32> redBlue(static_cast<std::size_t>(sw));
+    std::vector<quint32> alphaGreen(static_cast<std::size_t>(sw));
     for (int by = 0; by < h; ++by) {
         std::fill(redBlue.begin(), redBlue.end(), 0);
         std::fill(alphaGreen.begin(), alphaGreen.end(), 0);
         const int rowsInBlock = std::min(k, sh - by * k);
         for (int y = by * k; y < by * k + rowsInBlock; ++y) {
             const auto *line = reinterpret_cast<const QRgb *>(src.constScanLine(y));
-            for (int bx = 0, x = 0; bx < w; ++bx) {
-                quint32 rb = 0, ag = 0;
-                for (const int end = std::min(sw, x + k); x < end; ++x) {
-                    rb += line[x] & 0x00FF00FF;
-                    ag += (line[x] >> 8) & 0x00FF00FF;
-                }
-                redBlue[std::size_t(bx)] += rb;
-                alphaGreen[std::size_t(bx)] += ag;
+            quint32 *rbColumn = redBlue.data();
+            quint32 *agColumn = alphaGreen.data();
+            for (int x = 0; x < sw; ++x) {
+                rbColumn[x] += line[x] & 0x00FF00FF;
+                agColumn[x] += (line[x] >> 8) & 0x00FF00FF;
             }
         }
         auto *outLine = reinterpret_cast<QRgb *>(out.scanLine(by));
         for (int bx = 0; bx < w; ++bx) {
-            const quint32 count = quint32(rowsInBlock * std::min(k, sw - bx * k));
+            const int first = bx * k;
+            const int end = std::min(sw, first + k);
+            quint32 rb = 0, ag = 0;
+            for (int x = first; x < end; ++x) {
+                rb += redBlue[std::size_t(x)];
+                ag += alphaGreen[std::size_t(x)];
+            }
+            const quint32 count = quint32(rowsInBlock * (end - first));
             auto mean = [count](quint32 sum) { return (sum + count / 2) / count; };
-            const quint32 rb = redBlue[std::size_t(bx)], ag = alphaGreen[std::size_t(bx)];
             outLine[bx] = mean(rb & 0xFFFF) | mean(rb >> 16) << 16 | mean(ag & 0xFFFF) << 8 |
                           mean(ag >> 16) << 24;
         }
     }
     return out;
+}
+
+// The rectangles that cover the part of `area` inside `clip`: bands of at most
+// RowsPerBand rows, each cut into the horizontal stretches the clip occupies in that band.
+// A frame's shadow shows in a thin margin; filled in one go, the painter would share the
+// work of the whole, mostly clipped area among its threads, which costs more than it saves.
+std::vector<QRect> piecesOf(const QRegion &clip, const QRect &area) {
+    std::vector<QRect> pieces;
+    for (int top = area.top(); top <= area.bottom(); top += RowsPerBand) {
+        const QRect band(area.left(), top, area.width(),
+                         std::min(RowsPerBand, area.bottom() + 1 - top));
+        // The clip's rectangles in the band, one pixel larger for the rounding of a clip set
+        // at another pixel ratio, merged where they overlap across.
+        std::vector<std::pair<int, int>> stretches;
+        for (const QRect &rc : clip.intersected(band.adjusted(-1, -1, 1, 1)))
+            stretches.emplace_back(rc.left() - 1, rc.right() + 1);
+        std::sort(stretches.begin(), stretches.end());
+        std::vector<std::pair<int, int>> merged;
+        for (const auto &s : stretches) {
+            if (!merged.empty() && s.first <= merged.back().second + 1)
+                merged.back().second = std::max(merged.back().second, s.second);
+            else
+                merged.push_back(s);
+        }
+        for (const auto &[left, right] : merged)
+            if (const QRect piece =
+                    QRect(QPoint(left, band.top()), QPoint(right, band.bottom())) & band;
+                !piece.isEmpty())
+                pieces.push_back(piece);
+    }
+    return pieces;
 }
 
 } // namespace
@@ -303,43 +411,7 @@ QImage shrinkArea(const QImage &image, const QRectF &source, QSize size, const Q
     if (across.empty() || down.empty())
         return result;
 
-    const int w = size.width();
-    const Pixel zero = {0, 0, 0, 0};
-    std::vector<Pixel> rows(std::size_t(src.height()) * w, zero);
-    std::vector<bool> used(std::size_t(src.height()), false);
-    for (const Tap &d : down)
-        used[std::size_t(d.source)] = true;
-    // Each result pixel is gathered in a register and stored once.
-    for (int y = 0; y < src.height(); ++y) {
-        if (!used[std::size_t(y)])
-            continue;
-        const auto *line = reinterpret_cast<const QRgb *>(src.constScanLine(y));
-        Pixel *row = rows.data() + std::size_t(y) * w;
-        int current = across.front().result;
-        Pixel sum = zero;
-        for (const Tap &t : across) {
-            if (t.result != current) {
-                row[current] = sum;
-                sum = zero;
-                current = t.result;
-            }
-            sum += unpack(line[t.source]) * t.weight;
-        }
-        row[current] = sum;
-    }
-    std::vector<Pixel> sums(std::size_t(size.height()) * w, zero);
-    for (const Tap &t : down) {
-        const Pixel *row = rows.data() + std::size_t(t.source) * w;
-        Pixel *out = sums.data() + std::size_t(t.result) * w;
-        for (int i = 0; i < w; ++i)
-            out[i] += row[i] * t.weight;
-    }
-    for (int y = 0; y < size.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(result.scanLine(y));
-        const Pixel *sum = sums.data() + std::size_t(y) * w;
-        for (int x = 0; x < w; ++x)
-            line[x] = pack(sum[x]);
-    }
+    averageOnto(result, src, across, down);
     return result;
 }
 
@@ -352,45 +424,24 @@ QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &ar
     if (src.isNull() || !(target.width() > 0) || !(target.height() > 0))
         return result;
 
-    // The taps of one result pixel along an axis; taps beyond the image keep weight 0 so the
-    // image fades out into transparency at its edges.
-    struct Sample {
-        int first = 0;
-        float weight[4] = {};
-    };
-    auto samples = [](int start, int count, qreal t0, qreal tLength, int sourceLength) {
-        std::vector<Sample> out(static_cast<std::size_t>(count));
-        const qreal scale = sourceLength / tLength;
-        for (int i = 0; i < count; ++i) {
-            const qreal centre = start + i + 0.5;
-            const qreal s = (centre - t0) * scale - 0.5;
-            const int base = int(std::floor(s));
-            Sample &sample = out[std::size_t(i)];
-            sample.first = base - 1;
-            cubicWeights(float(s - base), sample.weight);
-            for (int k = 0; k < 4; ++k) {
-                const int tap = base - 1 + k;
-                if (tap < 0 || tap >= sourceLength)
-                    sample.weight[k] = 0;
-            }
-        }
-        return out;
-    };
     const int w = area.width();
     const int h = area.height();
-    const std::vector<Sample> across =
-        samples(area.left(), w, target.left(), target.width(), src.width());
-    const std::vector<Sample> down =
-        samples(area.top(), h, target.top(), target.height(), src.height());
+    const std::vector<CubicSample> across =
+        cubicSamples(area.left(), w, target.left(), target.width(), src.width());
+    const std::vector<CubicSample> down =
+        cubicSamples(area.top(), h, target.top(), target.height(), src.height());
 
-    // Horizontal pass over every source row, then the vertical pass row by row.
+    // Horizontal pass over the source rows the result reaches, then the vertical pass row by
+    // row.
     const Pixel zero = {0, 0, 0, 0};
     std::vector<Pixel> rows(std::size_t(src.height()) * w, zero);
-    for (int y = 0; y < src.height(); ++y) {
+    const int firstRow = std::max(0, down.front().first);
+    const int lastRow = std::min(src.height() - 1, down.back().first + 3);
+    for (int y = firstRow; y <= lastRow; ++y) {
         const auto *line = reinterpret_cast<const QRgb *>(src.constScanLine(y));
         Pixel *row = rows.data() + std::size_t(y) * w;
         for (int x = 0; x < w; ++x) {
-            const Sample &s = across[std::size_t(x)];
+            const CubicSample &s = across[std::size_t(x)];
             const int base = s.first;
             Pixel sum = zero;
             for (int k = 0; k < 4; ++k)
@@ -402,7 +453,7 @@ QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &ar
     // Taps beyond the image read a row of zeros.
     const std::vector<Pixel> zeros(std::size_t(w), zero);
     for (int y = 0; y < h; ++y) {
-        const Sample &s = down[std::size_t(y)];
+        const CubicSample &s = down[std::size_t(y)];
         const Pixel *r[4];
         for (int k = 0; k < 4; ++k)
             r[k] = s.weight[k] == 0 ? zeros.data() : rows.data() + std::size_t(s.first + k) * w;
@@ -412,6 +463,65 @@ QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &ar
             line[x] = pack(r[0][x] * w0 + r[1][x] * w1 + r[2][x] * w2 + r[3][x] * w3);
     }
     return result;
+}
+
+namespace {
+
+// The bicubic surface of an image sampled every `step` pixels: sample (i, j) of the grid
+// lies at origin + (i, j) * step on the target, and `onGrid` is where the image lies in
+// units of samples.
+struct BicubicGrid {
+    const QImage &image;
+    QRectF onGrid;
+    QPointF origin;
+    QSize size;
+    int step = 1;
+};
+
+// Fills `pixels` from the grid, the painter filling in between samples bilinearly. Only the
+// samples around the pixels' centres are computed, with one more on each side so that the
+// painter never reaches the edge of the piece it is given: each pixel gets the same samples
+// as from the whole grid.
+void fillFromGrid(QPainter &painter, const BicubicGrid &grid, const QRect &pixels) {
+    const auto cell = [&](qreal centre, qreal start) {
+        return int(std::floor((centre - start) / grid.step));
+    };
+    const QRect cells = QRect(QPoint(cell(pixels.left() + 0.5, grid.origin.x()) - 1,
+                                     cell(pixels.top() + 0.5, grid.origin.y()) - 1),
+                              QPoint(cell(pixels.right() + 0.5, grid.origin.x()) + 2,
+                                     cell(pixels.bottom() + 0.5, grid.origin.y()) + 2)) &
+                        QRect(QPoint(0, 0), grid.size);
+    const QImage coarse = enlargeBicubic(grid.image, grid.onGrid, cells);
+    painter.save();
+    painter.setClipRect(pixels, Qt::IntersectClip);
+    painter.drawImage(QRectF(grid.origin + QPointF(cells.left(), cells.top()) * grid.step,
+                             QSizeF(cells.width() * grid.step, cells.height() * grid.step)),
+                      coarse);
+    painter.restore();
+}
+
+} // namespace
+
+void paintInBands(QPainter &painter, const QRect &deviceArea, const std::function<void()> &paint) {
+    const QTransform world = painter.worldTransform();
+    // The clip is kept in device pixels once set: set it with the transform that maps the
+    // painter's coordinates back to device pixels.
+    bool invertible = false;
+    const QTransform fromDevice = painter.deviceTransform().inverted(&invertible) * world;
+    for (int top = deviceArea.top(); top <= deviceArea.bottom(); top += RowsPerBand) {
+        painter.save();
+        if (invertible) {
+            painter.setWorldTransform(fromDevice);
+            painter.setClipRect(QRect(deviceArea.left(), top, deviceArea.width(),
+                                      std::min(RowsPerBand, deviceArea.bottom() + 1 - top)),
+                                Qt::IntersectClip);
+            painter.setWorldTransform(world);
+        }
+        paint();
+        painter.restore();
+        if (!invertible)
+            return;
+    }
 }
 
 void drawImageStretched(QPainter &painter, const QImage &image, const QRectF &target) {
@@ -455,11 +565,14 @@ void drawImageStretched(QPainter &painter, const QImage &image, const QRectF &ta
     const QPointF origin(area.left() + 0.5 - step / 2.0, area.top() + 0.5 - step / 2.0);
     const QRectF onGrid((target.left() - origin.x()) / step, (target.top() - origin.y()) / step,
                         target.width() / step, target.height() / step);
-    const QImage coarse = enlargeBicubic(image, onGrid, QRect(QPoint(0, 0), grid));
-    painter.save();
-    painter.setClipRect(area, Qt::IntersectClip);
-    painter.drawImage(QRectF(origin, QSizeF(grid.width() * step, grid.height() * step)), coarse);
-    painter.restore();
+    const BicubicGrid surface{image, onGrid, origin, grid, step};
+    const auto fill = [&](const QRect &pixels) { fillFromGrid(painter, surface, pixels); };
+    if (!painter.hasClipping() || !(painter.clipRegion().rectCount() > 1)) {
+        fill(area);
+        return;
+    }
+    for (const QRect &piece : piecesOf(painter.clipRegion(), area))
+        fill(piece);
 }
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 
 #include <QColor>
 #include <QLinearGradient>
@@ -74,6 +75,15 @@ QImage shrinkArea(const QImage &image, const QRectF &source, QSize size, const Q
 // pixel centres of `area` only. Samples beyond the image count as transparent, so the
 // result fades out over about one source pixel at every edge instead of ending hard.
 QImage enlargeBicubic(const QImage &image, const QRectF &target, const QRect &area);
+
+// Qt's raster engine shares out any operation over more than about 96 rows of pixels among
+// its thread pool and waits for it; for the window's pictures the hand-over costs more than
+// it saves, many times more on a busy machine. Calls `paint` once for each band of at most
+// RowsPerBand device rows of `deviceArea`, the painter clipped to the band in device pixels
+// (whatever its transform), and restores the painter after each: the same pixels as one
+// call, painted on the calling thread.
+inline constexpr int RowsPerBand = 64;
+void paintInBands(QPainter &painter, const QRect &deviceArea, const std::function<void()> &paint);
 
 // Draws `image` stretched over `target` onto the pixels whose centres lie inside it: with
 // the bicubic enlargement when the painter asks for smooth pixmap transforms, else with

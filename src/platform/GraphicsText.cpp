@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include <QCache>
@@ -75,6 +76,70 @@ qreal alignedOffset(TextAlign align, qreal room) {
     return 0;
 }
 
+// What every line of one request is laid out with.
+struct LineFrame {
+    const TextPathRequest &request;
+    const QFontMetricsF &metrics;
+    qreal padding = 0; // inside the box on the left and the right
+    qreal room = 0;    // the width the lines wrap at and align in
+    bool wrap = false;
+};
+
+// The outline of one laid-out line, aligned in the box and underlined or struck out as the
+// style asks.
+QPainterPath lineOutline(const LineFrame &frame, const QTextLine &line, const QString &paragraph) {
+    const TextPathRequest &r = frame.request;
+    const QFontMetricsF &metrics = frame.metrics;
+    // Trailing blanks do not count for alignment (Qt's natural width includes them).
+    int end = line.textStart() + line.textLength();
+    while (end > line.textStart() && paragraph.at(end - 1).isSpace())
+        --end;
+    const qreal width = line.cursorToX(end) - line.cursorToX(line.textStart());
+    const qreal dx = frame.padding + alignedOffset(r.horizontal, frame.room - width);
+    // Every line keeps the first font's ascent even when a fallback font is taller.
+    const qreal dy = metrics.ascent() - line.ascent();
+    QPainterPath path;
+    for (const QGlyphRun &run : line.glyphRuns()) {
+        const QRawFont raw = run.rawFont();
+        const QList<quint32> glyphs = run.glyphIndexes();
+        const QList<QPointF> positions = run.positions();
+        for (qsizetype g = 0; g < glyphs.size(); ++g)
+            path.addPath(raw.pathForGlyph(glyphs[g]).translated(positions[g]));
+    }
+    const qreal baseline = line.y() + line.ascent();
+    if (r.fontStyle & kFontUnderline)
+        path.addRect(QRectF(0, baseline + metrics.underlinePos(), width, metrics.lineWidth()));
+    if (r.fontStyle & kFontStrikeout)
+        path.addRect(QRectF(0, baseline - metrics.strikeOutPos(), width, metrics.lineWidth()));
+    return path.translated(dx, dy);
+}
+
+// Lays one paragraph out from `top` down, adding its lines' outlines to `path` and moving
+// `top` below them; returns how many lines it took.
+int addParagraph(const LineFrame &frame, const QFont &font, const QString &paragraph,
+                 QPainterPath &path, qreal &top) {
+    const qreal lineSpacing = frame.metrics.lineSpacing();
+    if (paragraph.isEmpty()) {
+        top += lineSpacing;
+        return 1;
+    }
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setUseDesignMetrics(true);
+    QTextLayout layout(paragraph, font);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(frame.wrap ? frame.room : 1e9);
+        line.setPosition(QPointF(0, top));
+        top += lineSpacing;
+    }
+    layout.endLayout();
+    for (int i = 0; i < layout.lineCount(); ++i)
+        path.addPath(lineOutline(frame, layout.lineAt(i), paragraph));
+    return layout.lineCount();
+}
+
 TextOutline layOut(const TextPathRequest &r) {
     TextOutline outline;
     if (r.text.isEmpty() || !(r.emSize > 0) || !fontFamilyExists(r.family))
@@ -90,66 +155,16 @@ TextOutline layOut(const TextPathRequest &r) {
     const qreal padding = kTextPaddingEm * kLayoutPixelSize;
     const bool wrap = r.width > 0;
     const qreal boxWidth = wrap ? r.width / scale : 0;
-    const qreal room = std::max<qreal>(0, boxWidth - 2 * padding);
-    const qreal lineSpacing = metrics.lineSpacing();
-
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    option.setUseDesignMetrics(true);
+    const LineFrame frame{r, metrics, padding, std::max<qreal>(0, boxWidth - 2 * padding), wrap};
 
     // CR LF and LF break lines; a lone CR breaks nothing and draws nothing, so dropping
     // every CR leaves exactly the breaks to split at.
     QString text = r.text;
     text.remove(QChar('\r'));
-    const QStringList paragraphs = text.split(QChar('\n'));
-
     QPainterPath path;
     qreal top = 0;
-    for (const QString &paragraph : paragraphs) {
-        if (paragraph.isEmpty()) {
-            ++outline.lineCount;
-            top += lineSpacing;
-            continue;
-        }
-        QTextLayout layout(paragraph, font);
-        layout.setTextOption(option);
-        layout.beginLayout();
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(wrap ? room : 1e9);
-            line.setPosition(QPointF(0, top));
-            ++outline.lineCount;
-            top += lineSpacing;
-        }
-        layout.endLayout();
-
-        for (int i = 0; i < layout.lineCount(); ++i) {
-            const QTextLine line = layout.lineAt(i);
-            // Trailing blanks do not count for alignment (Qt's natural width includes them).
-            int end = line.textStart() + line.textLength();
-            while (end > line.textStart() && paragraph.at(end - 1).isSpace())
-                --end;
-            const qreal width = line.cursorToX(end) - line.cursorToX(line.textStart());
-            const qreal dx = padding + alignedOffset(r.horizontal, room - width);
-            // Every line keeps the first font's ascent even when a fallback font is taller.
-            const qreal dy = metrics.ascent() - line.ascent();
-            QPainterPath linePath;
-            for (const QGlyphRun &run : line.glyphRuns()) {
-                const QRawFont raw = run.rawFont();
-                const QList<quint32> glyphs = run.glyphIndexes();
-                const QList<QPointF> positions = run.positions();
-                for (qsizetype g = 0; g < glyphs.size(); ++g)
-                    linePath.addPath(raw.pathForGlyph(glyphs[g]).translated(positions[g]));
-            }
-            const qreal baseline = line.y() + line.ascent();
-            if (r.fontStyle & kFontUnderline)
-                linePath.addRect(
-                    QRectF(0, baseline + metrics.underlinePos(), width, metrics.lineWidth()));
-            if (r.fontStyle & kFontStrikeout)
-                linePath.addRect(
-                    QRectF(0, baseline - metrics.strikeOutPos(), width, metrics.lineWidth()));
-            path.addPath(linePath.translated(dx, dy));
-        }
-    }
+    for (const QString &paragraph : text.split(QChar('\n')))
+        outline.lineCount += addParagraph(frame, font, paragraph, path, top);
 
     const qreal boxHeight = std::max<qreal>(0, r.height / scale);
     const qreal dy = alignedOffset(r.vertical, boxHeight - top);
@@ -204,79 +219,88 @@ void clearTextPathCache() {
     pictures().clear();
 }
 
+namespace {
+
+// A cached picture composed with source-over gives the same pixels as stroking and filling
+// one after the other only at full opacity, on a raster device, and when the painter
+// merely translates.
+bool picturesGiveTheSamePixels(const QPainter &painter) {
+    const QPaintEngine *engine = painter.paintEngine();
+    return painter.deviceTransform().type() <= QTransform::TxTranslate &&
+           !painter.viewTransformEnabled() && painter.opacity() == 1.0 &&
+           painter.compositionMode() == QPainter::CompositionMode_SourceOver && engine &&
+           engine->type() == QPaintEngine::Raster;
+}
+
+// The outline painted into a picture at a fraction (fracX, fracY) of a pixel, or nothing
+// when the picture would be too large to keep.
+std::optional<TextPicture> makePicture(const QPainterPath &path, QPointF fraction, bool antialiased,
+                                       const QColor &fill, qreal outlineWidth,
+                                       const QColor &outline) {
+    // Room for the pen: a miter may reach five pen widths beyond a sharp corner.
+    const qreal reach = outlineWidth > 0 ? outlineWidth * 5 + 1 : 1;
+    const QRectF area =
+        path.controlPointRect().translated(fraction).adjusted(-reach, -reach, reach, reach);
+    if (!(area.width() * area.height() <= qreal(kLargestPicture)))
+        return std::nullopt;
+    const QRect bounds = area.toAlignedRect();
+    TextPicture picture{QImage(bounds.size(), QImage::Format_ARGB32_Premultiplied),
+                        bounds.topLeft()};
+    if (picture.image.isNull())
+        return std::nullopt;
+    picture.image.fill(Qt::transparent);
+    QPainter onPicture(&picture.image);
+    onPicture.setRenderHint(QPainter::Antialiasing, antialiased);
+    onPicture.translate(fraction - bounds.topLeft());
+    paintOutline(onPicture, path, fill, outlineWidth, outline);
+    return picture;
+}
+
+// Draws the picture with its origin in the device pixel (whole.x, whole.y).
+void drawPicture(QPainter &painter, const TextPicture &picture, QPointF whole) {
+    painter.save();
+    painter.resetTransform();
+    painter.drawImage(whole + picture.offset, picture.image);
+    painter.restore();
+}
+
+} // namespace
+
 void drawTextPath(QPainter &painter, const TextPathRequest &request, const QColor &fill,
                   qreal outlineWidth, const QColor &outline) {
     const QPainterPath path = textPath(request);
     if (path.isEmpty())
         return;
-    // A cached picture composed with source-over gives the same pixels as stroking and
-    // filling one after the other only at full opacity, on a raster device, and when the
-    // painter merely translates.
-    const QTransform toDevice = painter.deviceTransform();
-    const QPaintEngine *engine = painter.paintEngine();
-    if (toDevice.type() > QTransform::TxTranslate || painter.viewTransformEnabled() ||
-        painter.opacity() != 1.0 ||
-        painter.compositionMode() != QPainter::CompositionMode_SourceOver || !engine ||
-        engine->type() != QPaintEngine::Raster) {
+    if (!picturesGiveTheSamePixels(painter)) {
         paintOutline(painter, path, fill, outlineWidth, outline);
         return;
     }
-    const qreal wholeX = std::floor(toDevice.dx());
-    const qreal wholeY = std::floor(toDevice.dy());
-    const qreal fracX = std::round((toDevice.dx() - wholeX) * kSubPixelSteps) / kSubPixelSteps;
-    const qreal fracY = std::round((toDevice.dy() - wholeY) * kSubPixelSteps) / kSubPixelSteps;
+    const QTransform toDevice = painter.deviceTransform();
+    const QPointF whole(std::floor(toDevice.dx()), std::floor(toDevice.dy()));
+    const QPointF fraction(
+        std::round((toDevice.dx() - whole.x()) * kSubPixelSteps) / kSubPixelSteps,
+        std::round((toDevice.dy() - whole.y()) * kSubPixelSteps) / kSubPixelSteps);
     const bool antialiased = painter.testRenderHint(QPainter::Antialiasing);
-    const QString key = cacheKey(request) + QChar(0x1E) +
-                        QStringList{QString::number(fill.rgba(), 16),
-                                    QString::number(outlineWidth),
-                                    QString::number(outline.rgba(), 16),
-                                    QString::number(fracX),
-                                    QString::number(fracY),
-                                    QString::number(int(antialiased))}
-                            .join(QChar(0x1F));
-    const TextPicture *picture = pictures().object(key);
-    if (!picture) {
-        // Room for the pen: a miter may reach five pen widths beyond a sharp corner.
-        const qreal reach = outlineWidth > 0 ? outlineWidth * 5 + 1 : 1;
-        const QRectF area =
-            path.controlPointRect().translated(fracX, fracY).adjusted(-reach, -reach, reach, reach);
-        if (!(area.width() * area.height() <= qreal(kLargestPicture))) {
-            paintOutline(painter, path, fill, outlineWidth, outline);
-            return;
-        }
-        const QRect bounds = area.toAlignedRect();
-        auto *made = new TextPicture{QImage(bounds.size(), QImage::Format_ARGB32_Premultiplied),
-                                     bounds.topLeft()};
-        if (made->image.isNull()) {
-            delete made;
-            paintOutline(painter, path, fill, outlineWidth, outline);
-            return;
-        }
-        made->image.fill(Qt::transparent);
-        {
-            QPainter onPicture(&made->image);
-            onPicture.setRenderHint(QPainter::Antialiasing, antialiased);
-            onPicture.translate(fracX - bounds.left(), fracY - bounds.top());
-            paintOutline(onPicture, path, fill, outlineWidth, outline);
-        }
-        const int kib = int(made->image.sizeInBytes() / 1024) + 1;
-        const QImage image = made->image;
-        const QPoint offset = made->offset;
-        if (!pictures().insert(key, made, kib)) {
-            // Too large to keep; draw it this once.
-            painter.save();
-            painter.resetTransform();
-            painter.drawImage(QPointF(wholeX, wholeY) + offset, image);
-            painter.restore();
-            return;
-        }
-        picture = pictures().object(key);
+    const QString key =
+        cacheKey(request) + QChar(0x1E) +
+        QStringList{QString::number(fill.rgba(), 16),    QString::number(outlineWidth),
+                    QString::number(outline.rgba(), 16), QString::number(fraction.x()),
+                    QString::number(fraction.y()),       QString::number(int(antialiased))}
+            .join(QChar(0x1F));
+    if (const TextPicture *cached = pictures().object(key)) {
+        drawPicture(painter, *cached, whole);
+        return;
     }
-    painter.save();
-    painter.resetTransform();
-    painter.drawImage(QPointF(wholeX + picture->offset.x(), wholeY + picture->offset.y()),
-                      picture->image);
-    painter.restore();
+    std::optional<TextPicture> made =
+        makePicture(path, fraction, antialiased, fill, outlineWidth, outline);
+    if (!made) {
+        paintOutline(painter, path, fill, outlineWidth, outline);
+        return;
+    }
+    drawPicture(painter, *made, whole);
+    const int kib = int(made->image.sizeInBytes() / 1024) + 1;
+    // The cache owns what it is given, and drops a picture too large to keep at once.
+    pictures().insert(key, new TextPicture(std::move(*made)), kib);
 }
 
 bool fontFamilyExists(const QString &family) {

@@ -14,10 +14,10 @@ using platform::checkedSubtract;
 const QString BackgroundFont = QStringLiteral("Arial");
 
 bool isStyle15(const ViewState &view) {
-    return view.lThemeStyle == 15;
+    return isRoundedStyle(view.lThemeStyle);
 }
 bool isDiagonal(const ViewState &view) {
-    return view.lThemeStyle == 25 || view.lThemeStyle == 26;
+    return isDiagonalStyle(view.lThemeStyle);
 }
 
 // A text in the window's font, regular, opaque, no outline, no bar, no background.
@@ -52,9 +52,9 @@ drawing::LayoutRect inside(const Rect &rc) {
 Look LookOf(std::int32_t region, std::int32_t lMouseStatus, std::int32_t lHoverRegion) {
     if (lHoverRegion != region)
         return Look::Normal;
-    if (lMouseStatus == 2)
+    if (lMouseStatus == MousePressed)
         return Look::Pressed;
-    if (lMouseStatus == 1)
+    if (lMouseStatus == MouseHovering)
         return Look::Hover;
     return Look::Normal;
 }
@@ -68,27 +68,17 @@ Background BackgroundOf(const ViewState &view, std::int32_t W, std::int32_t H) {
     Background b;
     if (isStyle15(view)) {
         b.roundPanel = true;
-        drawing::RoundPanelParams &p = b.panel;
-        p.sngLeft = 0;
-        p.sngTop = 0;
-        p.sngRight = float(checkedSubtract(W, 1));
-        p.sngBottom = float(checkedSubtract(H, 1));
-        p.lFillStyle = 4;
-        p.sngLineWidth = 1.0f;
-        p.lHideBorder = 0;
-        p.lColor1 = ShadeColor(view.lThemeColor, 0.25f);
-        p.lColor2 = view.lThemeColor;
-        p.lColor3 = ShadeColor(view.lThemeColor, 0.35f);
-        p.lColor4 = 0;
-        p.iRadiusTopLeft = p.iRadiusTopRight = p.iRadiusBottomLeft = p.iRadiusBottomRight = 8;
-        p.lGradientDirection = 1;
-        p.bAlpha1 = p.bAlpha2 = p.bAlpha3 = p.bAlpha4 = 255;
-        p.bBevel = false;
-        p.lDashStyle = 0;
-        p.sngShadowSize = 0;
-        p.lShadowColor = 0;
-        p.bShadowAlpha = 120;
-        p.lSmoothingMode = 4;
+        b.panel = {.sngRight = float(checkedSubtract(W, 1)),
+                   .sngBottom = float(checkedSubtract(H, 1)),
+                   .lFillStyle = drawing::LinearGradientFill,
+                   .lColor1 = ShadeColor(view.lThemeColor, 0.25f),
+                   .lColor2 = view.lThemeColor,
+                   .lColor3 = ShadeColor(view.lThemeColor, 0.35f),
+                   .lColor4 = 0,
+                   .iRadiusTopLeft = 8,
+                   .iRadiusTopRight = 8,
+                   .iRadiusBottomLeft = 8,
+                   .iRadiusBottomRight = 8};
         return b;
     }
     PathTextParams &p = b.box;
@@ -103,8 +93,9 @@ Background BackgroundOf(const ViewState &view, std::int32_t W, std::int32_t H) {
         p.lColor2 = ShadeColor(view.lThemeLightColor, -0.05f);
         p.sngAngle = 45;
     } else {
-        p.lColor1 = p.lColor2 = view.lThemeStyle == 27 ? view.lThemeLightColor
-                                                       : ShadeColor(view.lThemeLightColor, -0.05f);
+        p.lColor1 = p.lColor2 = view.lThemeStyle == PlainStyle
+                                    ? view.lThemeLightColor
+                                    : ShadeColor(view.lThemeLightColor, -0.05f);
         p.sngAngle = 90;
     }
     return b;
@@ -115,7 +106,7 @@ PathTextParams Watermark(const ViewState &view, std::int32_t W, std::int32_t H) 
                             QStringLiteral("软件更新"), 7, 64, ShadeColor(view.lThemeColor, -0.2f));
     p.lFontStyle = 1;
     p.bTextAlpha = 25;
-    const bool plain = isDiagonal(view) || view.lThemeStyle == 27;
+    const bool plain = isDiagonal(view) || view.lThemeStyle == PlainStyle;
     p.lOutlineWidth = plain ? 0 : 1;
     p.lOutlineColor = 0xFFFFFF;
     p.bOutlineAlpha = 25;
@@ -151,7 +142,7 @@ std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, s
     const QString title = ShownPageTitle(view.strPageTitle);
     const drawing::LayoutRect body{25, 55, checkedSubtract(W, 51), checkedSubtract(H, 126)};
     const bool known = !view.strPageTitle.trimmed().isEmpty();
-    const bool compact = view.Tag.toDouble() == 0;
+    const bool compact = !view.isExpanded();
     if (!hasActionButton)
         return {text(view, {25, 55, checkedSubtract(W, 51), checkedSubtract(H, 111)},
                      QStringLiteral("请重新下载对应版本更新工具"), 5, 16, contrast)};

@@ -26,6 +26,7 @@ struct Background {
     bool roundPanel = false;
     drawing::RoundPanelParams panel;
     drawing::PathTextParams box;
+    friend bool operator==(const Background &, const Background &) = default;
 };
 Background BackgroundOf(const ViewState &view, std::int32_t W, std::int32_t H);
 

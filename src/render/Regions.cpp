@@ -35,7 +35,7 @@ Rect RegionRects::of(std::int32_t region) const {
 RegionRects LayoutRegions(const LayoutInput &in) {
     const std::int32_t W = in.W;
     const std::int32_t H = in.H;
-    const bool style15 = in.lThemeStyle == 15;
+    const bool style15 = isRoundedStyle(in.lThemeStyle);
     const std::int32_t d = style15 ? 3 : 0;
     RegionRects r;
 

@@ -20,6 +20,25 @@ enum ScreenRegion : std::int32_t {
     srActionButton = 11,
 };
 
+// The theme styles the card knows by name; any other value draws like ShadedStyle.
+enum ThemeStyle : std::int32_t {
+    RoundedStyle = 15,  // a rounded panel in the main colour
+    DiagonalStyle = 25, // a diagonal gradient of the light colour, without drop shadow
+    DiagonalStyleToo = 26,
+    PlainStyle = 27, // the light colour, flat
+    ShadedStyle = 0, // the light colour a little darker, flat
+};
+inline bool isRoundedStyle(std::int32_t style) {
+    return style == RoundedStyle;
+}
+inline bool isDiagonalStyle(std::int32_t style) {
+    return style == DiagonalStyle || style == DiagonalStyleToo;
+}
+// Whether the card casts a drop shadow into the margin around it.
+inline bool castsShadow(std::int32_t style) {
+    return !isDiagonalStyle(style);
+}
+
 // A rectangle as (left, top, right, bottom) in canvas pixels. The right and bottom edges are
 // outside it: a point is inside when left <= x < right and top <= y < bottom.
 struct Rect {
@@ -58,7 +77,7 @@ struct RegionRects {
 struct LayoutInput {
     std::int32_t W = 0; // card width and height
     std::int32_t H = 0;
-    std::int32_t lThemeStyle = 27;
+    std::int32_t lThemeStyle = PlainStyle;
     bool hasTitle = false;        // the title text, trimmed, is not empty
     bool hasStatus = false;       // the displayed status text, trimmed, is not empty
     bool hasActionButton = false; // the action caption is not empty

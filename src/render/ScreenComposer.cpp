@@ -1,5 +1,6 @@
 #include "render/ScreenComposer.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <QPainter>
@@ -8,6 +9,7 @@
 #include "drawing/ImageShadow.h"
 #include "drawing/PathText.h"
 #include "drawing/RoundPanel.h"
+#include "platform/Graphics.h"
 #include "render/AccessibleElements.h"
 #include "render/ContentElements.h"
 #include "render/LayeredSurface.h"
@@ -36,19 +38,55 @@ void drawFocusFrame(QPainter &g, const Rect &rc, std::int32_t colour) {
     g.restore();
 }
 
-} // namespace
+// The runs of fully opaque pixels of `image`, rows with the same runs merged into one band.
+QRegion opaquePixels(const QImage &image) {
+    std::vector<QRect> rects;
+    std::vector<QRect> band; // the runs of the rows since the band's top, one row high
+    std::vector<QRect> runs;
+    const auto close = [&](int bottom) {
+        for (QRect rc : band) {
+            rc.setBottom(bottom - 1);
+            rects.push_back(rc);
+        }
+    };
+    for (int y = 0; y < image.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        runs.clear();
+        for (int x = 0; x < image.width();) {
+            if (qAlpha(line[x]) != 255) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < image.width() && qAlpha(line[x]) == 255)
+                ++x;
+            runs.emplace_back(start, y, x - start, 1);
+        }
+        const auto sameColumns = [](const QRect &a, const QRect &b) {
+            return a.left() == b.left() && a.right() == b.right();
+        };
+        if (y > 0 && std::equal(runs.begin(), runs.end(), band.begin(), band.end(), sameColumns))
+            continue;
+        close(y);
+        band = runs;
+    }
+    close(image.height());
+    QRegion region;
+    region.setRects(rects.data(), int(rects.size()));
+    return region;
+}
 
-QImage ScreenComposer::drawCanvas(const ReDrawRequest &request, const ViewState &view,
-                                  std::int32_t W, std::int32_t H, qreal devicePixelRatio) {
-    const QString status = DisplayedStatusText(request.strInfo2, view.lHoverRegion);
-    const bool hasAction = !view.strActionCaption.isEmpty();
-    const RegionRects regions = LayoutRegions(
-        {W, H, view.lThemeStyle, hasText(request.strInfo1), hasText(status), hasAction});
+// The pixels the focus frame may touch.
+QRect focusFrameBounds(const Rect &rc) {
+    return rc.isEmpty() ? QRect() : QRect(rc.left, rc.top, rc.width(), rc.height());
+}
 
-    // Nothing is drawn before the geometry is known to fit, so a failing request leaves
-    // the regions as they were.
+// The card's elements in the order they are painted, over its background.
+std::vector<drawing::PathTextParams> cardElements(const ReDrawRequest &request,
+                                                  const ViewState &view, const RegionRects &regions,
+                                                  const QString &status, std::int32_t W,
+                                                  std::int32_t H) {
     std::vector<drawing::PathTextParams> elements;
-    const Background background = BackgroundOf(view, W, H);
     elements.push_back(Watermark(view, W, H));
     const auto look = [&](std::int32_t region) {
         return LookOf(region, request.lMouseStatus, view.lHoverRegion);
@@ -68,34 +106,126 @@ QImage ScreenComposer::drawCanvas(const ReDrawRequest &request, const ViewState 
     for (const std::int32_t region : {srStyle15, srStyle25, srStyle27})
         if (const Rect rc = regions.of(region); !rc.isEmpty())
             elements.push_back(StyleSwatch(view, rc, look(region)));
-    m_regions = regions;
+    return elements;
+}
 
-    QImage canvas(int(std::ceil(W * devicePixelRatio)), int(std::ceil(H * devicePixelRatio)),
-                  QImage::Format_ARGB32_Premultiplied);
-    canvas.setDevicePixelRatio(devicePixelRatio);
-    canvas.fill(Qt::transparent);
-    QPainter g(&canvas);
+} // namespace
+
+// The elements of `frame`, in order, and its focus frame; only those that reach `within`
+// when given.
+void ScreenComposer::paintElements(QPainter &g, const CardFrame &frame, const QRegion *within) {
+    for (const drawing::PathTextParams &element : frame.elements) {
+        if (within && !within->intersects(drawing::PathTextBounds(element)))
+            continue;
+        // Mid-animation the card is smaller than the view its texts are laid out for; each
+        // element stays in its own box so none spills over the button or the status line.
+        if (frame.inTransition) {
+            const drawing::LayoutRect &rc = element.rcLayout;
+            g.save();
+            g.setClipRect(QRect(rc.X, rc.Y, rc.Width + 1, rc.Height + 1), Qt::IntersectClip);
+        }
+        drawing::DrawPathText(g, element);
+        if (frame.inTransition)
+            g.restore();
+    }
+    if (!frame.focus.isEmpty())
+        drawFocusFrame(g, frame.focus, frame.focusColour);
+}
+
+const ScreenComposer::CardBackground &
+ScreenComposer::cardBackground(const Background &background, QSize size, qreal devicePixelRatio) {
+    CardBackground &cached = m_cardBackground;
+    if (cached.size == size && cached.devicePixelRatio == devicePixelRatio &&
+        cached.background == background && !cached.image.isNull())
+        return cached;
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(devicePixelRatio);
+    image.fill(Qt::transparent);
+    QPainter g(&image);
     g.setRenderHint(QPainter::Antialiasing);
     g.setRenderHint(QPainter::SmoothPixmapTransform);
     if (background.roundPanel)
         drawing::DrawRoundPanel(g, background.panel);
     else
         drawing::DrawPathText(g, background.box);
-    for (const drawing::PathTextParams &element : elements) {
-        // Mid-animation the card is smaller than the view its texts are laid out for; each
-        // element stays in its own box so none spills over the button or the status line.
-        if (view.inTransition) {
-            const drawing::LayoutRect &rc = element.rcLayout;
-            g.save();
-            g.setClipRect(QRect(rc.X, rc.Y, rc.Width + 1, rc.Height + 1));
-        }
-        drawing::DrawPathText(g, element);
-        if (view.inTransition)
-            g.restore();
+    const QPainter::RenderHints hints = g.renderHints();
+    g.end();
+    cached = {size, devicePixelRatio, background, image, hints, opaquePixels(image)};
+    return cached;
+}
+
+QImage ScreenComposer::drawCanvas(const ReDrawRequest &request, const ViewState &view,
+                                  std::int32_t W, std::int32_t H, qreal devicePixelRatio) {
+    const QString status = DisplayedStatusText(request.strInfo2, view.lHoverRegion);
+    const bool hasAction = !view.strActionCaption.isEmpty();
+    const RegionRects regions = LayoutRegions({.W = W,
+                                               .H = H,
+                                               .lThemeStyle = view.lThemeStyle,
+                                               .hasTitle = hasText(request.strInfo1),
+                                               .hasStatus = hasText(status),
+                                               .hasActionButton = hasAction});
+
+    // Nothing is drawn before the geometry is known to fit, so a failing request leaves
+    // the regions as they were.
+    const Background background = BackgroundOf(view, W, H);
+    std::vector<drawing::PathTextParams> elements =
+        cardElements(request, view, regions, status, W, H);
+    m_regions = regions;
+
+    CardFrame frame{.background = background,
+                    .inTransition = view.inTransition,
+                    .elements = std::move(elements)};
+    if (view.bShowFocus) {
+        frame.focus = regions.of(FocusedRegion(regions, view.lFocusRegion));
+        frame.focusColour = ContrastShade(view, 0.5f);
     }
-    if (view.bShowFocus)
-        if (const Rect rc = regions.of(FocusedRegion(regions, view.lFocusRegion)); !rc.isEmpty())
-            drawFocusFrame(g, rc, ContrastShade(view, 0.5f));
+    const QSize size(int(std::ceil(W * devicePixelRatio)), int(std::ceil(H * devicePixelRatio)));
+    const CardBackground &card = cardBackground(background, size, devicePixelRatio);
+
+    return repaintCard(std::move(frame), card);
+}
+
+QImage ScreenComposer::repaintCard(CardFrame frame, const CardBackground &card) {
+    const QSize size = card.image.size();
+    const qreal devicePixelRatio = card.devicePixelRatio;
+    // The last card again when only some elements changed: where they were and where they
+    // are now, the background is put back and every element that reaches there is painted
+    // again in order, which gives the same pixels as painting the whole card.
+    CardFrame last = std::move(m_lastCard);
+    const bool sameCard = !last.canvas.isNull() && last.canvas.size() == size &&
+                          last.canvas.devicePixelRatio() == devicePixelRatio &&
+                          last.background == frame.background && !last.inTransition &&
+                          !frame.inTransition && last.elements.size() == frame.elements.size();
+    QRegion changed;
+    if (sameCard) {
+        for (std::size_t i = 0; i < frame.elements.size(); ++i)
+            if (!(frame.elements[i] == last.elements[i]))
+                changed |= QRegion(drawing::PathTextBounds(last.elements[i])) |
+                           drawing::PathTextBounds(frame.elements[i]);
+        if (frame.focus != last.focus || frame.focusColour != last.focusColour)
+            changed |= QRegion(focusFrameBounds(last.focus)) | focusFrameBounds(frame.focus);
+    }
+    QImage canvas = sameCard ? std::move(last.canvas) : card.image.copy();
+    canvas.setDevicePixelRatio(devicePixelRatio);
+    if (sameCard && !changed.isEmpty()) {
+        QPainter g(&canvas);
+        // Two pixels more: at a fractional pixel ratio the clip rounds to device pixels.
+        QRegion clip;
+        for (const QRect &rc : changed)
+            clip |= rc.adjusted(-2, -2, 2, 2);
+        g.setClipRegion(clip);
+        g.setCompositionMode(QPainter::CompositionMode_Source);
+        g.drawImage(QPointF(0, 0), card.image);
+        g.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        g.setRenderHints(card.hints);
+        paintElements(g, frame, &clip);
+    } else if (!sameCard) {
+        QPainter g(&canvas);
+        g.setRenderHints(card.hints);
+        paintElements(g, frame, nullptr);
+    }
+    frame.canvas = canvas;
+    m_lastCard = std::move(frame);
     return canvas;
 }
 
@@ -121,19 +251,43 @@ void ScreenComposer::ReDraw(const ReDrawRequest &request, const ViewState &view,
     g.setRenderHint(QPainter::Antialiasing);
     g.setRenderHint(QPainter::SmoothPixmapTransform);
     const std::int32_t margin = view.lShadowMargin;
-    if (view.lThemeStyle != 25 && view.lThemeStyle != 26) {
-        drawing::ImageShadowParams shadow;
-        shadow.lX = margin + ShadowInset;
-        shadow.lY = margin + ShadowInset;
-        shadow.lWidth = W - 2 * ShadowInset;
-        shadow.lHeight = H - 2 * ShadowInset;
-        shadow.sngBlur = float(2 * margin);
-        shadow.bAlpha = 255;
-        shadow.lColor = ShadowColour;
-        shadow.sngOffset = 0;
-        drawing::DrawImageShadow(g, canvas, shadow);
+    if (castsShadow(view.lThemeStyle))
+        drawShadow(g, canvas, view, W, H);
+    const qreal ratio = canvas.devicePixelRatio();
+    const QRect onDevice =
+        QRectF(margin * ratio, margin * ratio, canvas.width(), canvas.height()).toAlignedRect();
+    platform::paintInBands(g, onDevice, [&] { g.drawImage(QPointF(margin, margin), canvas); });
+}
+
+void ScreenComposer::drawShadow(QPainter &g, const QImage &canvas, const ViewState &view,
+                                std::int32_t W, std::int32_t H) const {
+    const std::int32_t margin = view.lShadowMargin;
+    g.save();
+    // The shadow is computed only where the card lets it show: the margin and the card's
+    // transparent corners. The clip is set in device pixels; when the card does not start
+    // on a whole device pixel its edges are resampled and the shadow is drawn everywhere.
+    const qreal ratio = canvas.devicePixelRatio();
+    const qreal offset = margin * ratio;
+    if (offset == std::round(offset) && m_cardBackground.image.size() == canvas.size()) {
+        const QRect device(0, 0, g.device()->width(), g.device()->height());
+        // One pixel beyond the device, as far as the enlargement looks, so that the clip does
+        // not move the grid the enlargement is computed on.
+        const QRegion visible = QRegion(device.adjusted(-1, -1, 1, 1)) -
+                                m_cardBackground.opaque.translated(int(offset), int(offset));
+        g.setWorldTransform(QTransform::fromScale(1 / ratio, 1 / ratio));
+        g.setClipRegion(visible);
+        g.setWorldTransform(QTransform());
     }
-    g.drawImage(QPointF(margin, margin), canvas);
+    drawing::DrawImageShadow(g, canvas,
+                             {.lX = margin + ShadowInset,
+                              .lY = margin + ShadowInset,
+                              .lWidth = W - 2 * ShadowInset,
+                              .lHeight = H - 2 * ShadowInset,
+                              .sngBlur = float(2 * margin),
+                              .bAlpha = 255,
+                              .lColor = ShadowColour,
+                              .sngOffset = 0});
+    g.restore();
 }
 
 } // namespace render

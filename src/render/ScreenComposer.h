@@ -1,8 +1,13 @@
 #pragma once
 
 #include <QImage>
+#include <QPainter>
+#include <QRegion>
 #include <QString>
 
+#include <vector>
+
+#include "render/ContentElements.h"
 #include "render/Regions.h"
 #include "render/ViewState.h"
 
@@ -35,10 +40,42 @@ public:
     const RegionRects &regions() const { return m_regions; }
 
 private:
+    // The card's background alone, painted once for each size, pixel ratio and look: it is
+    // the same in every frame until the theme, the view or the size changes. Elements only
+    // ever paint over it, so whatever it covers fully stays opaque in every frame whatever
+    // the texts, hover or progress: under those pixels the drop shadow never shows.
+    struct CardBackground {
+        QSize size; // device pixels
+        qreal devicePixelRatio = 0;
+        Background background;
+        QImage image;
+        QPainter::RenderHints hints; // as painting the background left the painter
+        QRegion opaque;              // device pixels of the card
+    };
+    const CardBackground &cardBackground(const Background &background, QSize size,
+                                         qreal devicePixelRatio);
+    // What the last frame's card showed, to repaint only what changed.
+    struct CardFrame {
+        QImage canvas{};
+        Background background;
+        bool inTransition = false;
+        std::vector<drawing::PathTextParams> elements;
+        Rect focus{}; // empty: no focus frame
+        std::int32_t focusColour = 0;
+    };
+    // The card of `frame` on `card`'s background, repainting only what changed since the
+    // last card where that was the same size and background; remembers it as the last.
+    QImage repaintCard(CardFrame frame, const CardBackground &card);
+    static void paintElements(QPainter &g, const CardFrame &frame, const QRegion *within);
+    void drawShadow(QPainter &g, const QImage &canvas, const ViewState &view, std::int32_t W,
+                    std::int32_t H) const;
+
     QString m_strLastInfo1;
     QString m_strLastInfo2;
     float m_sngLastPercent = 0;
     RegionRects m_regions;
+    CardBackground m_cardBackground;
+    CardFrame m_lastCard;
 };
 
 } // namespace render

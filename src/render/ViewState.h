@@ -8,19 +8,23 @@
 
 namespace render {
 
+// The band around the card that its drop shadow falls into, in logical pixels on each side.
+inline constexpr std::int32_t ShadowMargin = 10;
+
 // What the window tells the picture about itself at each repaint.
 struct ViewState {
-    QString Tag = QStringLiteral("0"); // "0" compact view, anything else expanded
+    QString Tag = QStringLiteral("0"); // "0" compact view, "1" expanded view
+    bool isExpanded() const { return Tag == u"1"; }
     QString strActionCaption;
     QString strPageTitle;
     QString strAgreement;
     std::int32_t lHoverRegion = srNone;
-    std::int32_t lThemeStyle = 27;
+    std::int32_t lThemeStyle = PlainStyle;
     std::int32_t lThemeColor = 0xFFFFFF;
     std::int32_t lThemeLightColor = 0xFFFFFF;
     std::int32_t lThemeSpecialColor = 0xBFBFBF;
     QString fontName; // the window's font family
-    std::int32_t lShadowMargin = 10;
+    std::int32_t lShadowMargin = ShadowMargin;
     // A frame in the middle of the view animation: the card's size is between the views.
     bool inTransition = false;
     // Where the keyboard focus is (see FocusedRegion), and whether to show it: only once the
@@ -29,15 +33,19 @@ struct ViewState {
     bool bShowFocus = false;
 };
 
-// One repaint request. lMouseStatus: 0 none, 1 hover, 2 pressed; lPercentValue <= 0 draws no
-// bar; perColor is reserved (-1).
+// What the pointer does on the hovered region.
+enum MouseStatus : std::int32_t {
+    MouseAway = 0,
+    MouseHovering = 1,
+    MousePressed = 2,
+};
+
+// What one repaint draws. lMouseStatus is a MouseStatus; lPercentValue <= 0 draws no bar.
 struct ReDrawRequest {
-    QString strActionSource;
-    std::int32_t lMouseStatus = 0;
+    std::int32_t lMouseStatus = MouseAway;
     QString strInfo1;
     QString strInfo2;
     float lPercentValue = 0;
-    std::int32_t perColor = -1;
 };
 
 } // namespace render

@@ -44,7 +44,7 @@ void Interaction::Form_MouseDown(float X, float Y) {
         return;
     }
     m_state.lHoverRegion = r;
-    redrawLast(2, "Form_MouseDown");
+    redrawLast(render::MousePressed, "Form_MouseDown");
 }
 
 void Interaction::Form_MouseMove(float X, float Y) {
@@ -59,7 +59,7 @@ void Interaction::hoverOver(std::int32_t region) {
     if (region == m_state.lHoverRegion)
         return;
     m_state.lHoverRegion = region;
-    redrawLast(1, "Form_MouseMove");
+    redrawLast(render::MouseHovering, "Form_MouseMove");
 }
 
 void Interaction::Form_MouseUp(float X, float Y) {
@@ -70,7 +70,7 @@ void Interaction::Form_MouseUp(float X, float Y) {
 }
 
 void Interaction::pressRegion(std::int32_t r) {
-    redrawLast(0, "Form_MouseUp");
+    redrawLast(render::MouseAway, "Form_MouseUp");
     switch (r) {
     case srStatusLine:
         m_workflow.OpenAuthorPage();
@@ -87,8 +87,10 @@ void Interaction::pressRegion(std::int32_t r) {
     case srStyle15:
     case srStyle25:
     case srStyle27:
-        m_state.lThemeStyle = r == srStyle15 ? 15 : r == srStyle25 ? 25 : 27;
-        redrawLast(0, "Form_MouseUp");
+        m_state.lThemeStyle = r == srStyle15   ? render::RoundedStyle
+                              : r == srStyle25 ? render::DiagonalStyle
+                                               : render::PlainStyle;
+        redrawLast(render::MouseAway, "Form_MouseUp");
         break;
     case srActionButton:
         m_workflow.actionButtonClicked();
@@ -120,7 +122,7 @@ void Interaction::Form_KeyDown(int KeyCode, bool shift) {
     case KeyTab:
         moveFocus(!shift);
         m_state.bFocusVisible = true;
-        redrawLast(0, "Form_KeyDown");
+        redrawLast(render::MouseAway, "Form_KeyDown");
         break;
     case KeyReturn:
     case KeySpace:

@@ -74,7 +74,7 @@ StartupValues deriveStartupValues(const UpdaterSettings &settings, const BuildVa
                                    ? settings.SoftwareThemeSpecialColor
                                    : drawing::ShadeColor(v.lThemeColor, -0.25f);
     });
-    v.lShadowMargin = 10;
+    v.lShadowMargin = render::ShadowMargin;
     v.lHoverRegion = -1;
     v.strPackagePublicKey = settings.PackagePublicKey;
     v.strActionCaption =

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "platform/Application.h"
+#include "render/ViewState.h"
 #include "window/UpdaterSettings.h"
 
 namespace window {
@@ -51,7 +52,7 @@ struct StartupValues {
     std::int32_t lThemeColor = lDefaultThemeColor;
     std::int32_t lThemeLightColor = lDefaultThemeColor;
     std::int32_t lThemeSpecialColor = lDefaultThemeColor;
-    std::int32_t lShadowMargin = 10;
+    std::int32_t lShadowMargin = render::ShadowMargin;
     std::int32_t lHoverRegion = -1;
     QString strActionCaption;
     // The vendor's minisign public key when the copy carries one: then only a package signed

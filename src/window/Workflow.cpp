@@ -6,6 +6,7 @@
 #include "platform/MessageBoxes.h"
 #include "platform/Numbers.h"
 #include "platform/Shell.h"
+#include "render/ViewState.h"
 #include "window/FileNames.h"
 #include "window/PackageSignatureCheck.h"
 #include "window/PageTitle.h"
@@ -53,15 +54,15 @@ void Workflow::actionButtonClicked() {
 
 void Workflow::StartCheck() {
     m_state.strActionCaption = CaptionCancel;
-    m_host.ReDraw(QStringLiteral("Form_MouseUp"), 0, m_host.strLastInfo1(), TextChecking,
-                  m_host.sngLastPercent(), -1);
+    m_host.ReDraw(QStringLiteral("Form_MouseUp"), render::MouseAway, m_host.strLastInfo1(),
+                  TextChecking, m_host.sngLastPercent(), -1);
     m_services.control->Download(m_state.strPageUrl);
 }
 
 void Workflow::StartDownload() {
     m_state.strActionCaption.clear();
-    m_host.ReDraw(QStringLiteral("Form_MouseUp"), 0, m_host.strLastInfo1(), TextDownloading,
-                  m_host.sngLastPercent(), -1);
+    m_host.ReDraw(QStringLiteral("Form_MouseUp"), render::MouseAway, m_host.strLastInfo1(),
+                  TextDownloading, m_host.sngLastPercent(), -1);
     showExpanded(false);
     m_savedPackage.clear();
     *m_signatureRejected = false;
@@ -72,8 +73,8 @@ void Workflow::CancelCheck() {
     m_services.control->CancelAllDownload();
     m_state.strActionCaption = CaptionCheck;
     showExpanded(false);
-    m_host.ReDraw(QStringLiteral("Form_MouseUp"), 0, m_host.strLastInfo1(), m_host.strLastInfo2(),
-                  m_host.sngLastPercent(), -1);
+    m_host.ReDraw(QStringLiteral("Form_MouseUp"), render::MouseAway, m_host.strLastInfo1(),
+                  m_host.strLastInfo2(), m_host.sngLastPercent(), -1);
 }
 
 void Workflow::OpenAuthorPage() {
@@ -97,8 +98,8 @@ void Workflow::Progress(const platform::AsyncProperty &X, float Percent, std::in
         return;
     m_state.lLastPercent = p;
     const QString text = X.target == m_state.strPageUrl ? TextChecking : TextDownloading;
-    m_host.ReDraw(QStringLiteral("ctlAsyncDownload1_Progress"), 0, m_host.strLastInfo1(), text,
-                  Percent, -1);
+    m_host.ReDraw(QStringLiteral("ctlAsyncDownload1_Progress"), render::MouseAway,
+                  m_host.strLastInfo1(), text, Percent, -1);
     m_host.processPendingEvents();
 }
 
@@ -181,7 +182,8 @@ void Workflow::packageFinished(const platform::AsyncProperty &X) {
 }
 
 void Workflow::showIdle(const QString &source) {
-    m_host.ReDraw(source, 0, m_host.strLastInfo1(), m_state.strAuthorLinkText, 0, -1);
+    m_host.ReDraw(source, render::MouseAway, m_host.strLastInfo1(), m_state.strAuthorLinkText, 0,
+                  -1);
 }
 
 } // namespace window

@@ -135,8 +135,8 @@ void frmDown::Form_Load() {
     ignoringErrors([&] { CreateLayeredSurface(true, 0); });
     ignoringErrors([&] { setCanvasFromClientSize(); });
     ignoringErrors([&] {
-        ReDraw(QStringLiteral("Form_Load"), 0, m_state.strTitleText, m_state.strAuthorLinkText,
-               sngLastPercent(), -1);
+        ReDraw(QStringLiteral("Form_Load"), render::MouseAway, m_state.strTitleText,
+               m_state.strAuthorLinkText, sngLastPercent(), -1);
     });
     ignoringErrors([&] {
         show();
@@ -216,14 +216,13 @@ render::ViewState frmDown::viewState() const {
     return v;
 }
 
-void frmDown::ReDraw(const QString &strActionSource, std::int32_t lMouseStatus,
+void frmDown::ReDraw([[maybe_unused]] const QString &strActionSource, std::int32_t lMouseStatus,
                      const QString &strInfo1, const QString &strInfo2, float lPercentValue,
-                     std::int32_t perColor) {
+                     [[maybe_unused]] std::int32_t perColor) {
     if (m_unloaded)
         return;
     const bool minimised = isMinimized();
-    const render::ReDrawRequest request{strActionSource, lMouseStatus,  strInfo1,
-                                        strInfo2,        lPercentValue, perColor};
+    const render::ReDrawRequest request{lMouseStatus, strInfo1, strInfo2, lPercentValue};
     const render::ViewState view = viewState();
     m_composer.ReDraw(request, view, m_rcCanvas, minimised, m_surface);
     if (minimised)

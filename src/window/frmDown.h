@@ -96,7 +96,8 @@ public:
     QRect screenRect(const render::Rect &card) const override;
     std::int32_t focusedRegion() const override;
     std::int32_t pressedRegion() const override {
-        return m_lastMouseStatus == 2 ? m_state.lHoverRegion : std::int32_t(render::srNone);
+        return m_lastMouseStatus == render::MousePressed ? m_state.lHoverRegion
+                                                         : std::int32_t(render::srNone);
     }
     // The view animation runs (the fade-in does not keep anything from being pressed).
     bool busy() const override { return m_animating && !m_fading; }

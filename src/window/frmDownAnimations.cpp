@@ -60,7 +60,7 @@ public:
         m_form.m_inTransition = false;
     }
     void redraw() override {
-        m_form.ReDraw(QStringLiteral("ResizeFormSize"), 0, m_form.strLastInfo1(),
+        m_form.ReDraw(QStringLiteral("ResizeFormSize"), render::MouseAway, m_form.strLastInfo1(),
                       m_form.strLastInfo2(), m_form.sngLastPercent(), -1);
     }
     void yield() override { m_form.processPendingEvents(); }

@@ -1,10 +1,8 @@
 #include <QImage>
 #include <QPainter>
 #include <QTest>
-#include <QWindow>
 
 #include "drawing/ImageShadow.h"
-#include "drawing/WindowIcon.h"
 #include "platform/Numbers.h"
 #include "support/ImageProbes.h"
 
@@ -158,39 +156,6 @@ private slots:
         QCOMPARE(painter.transform(), QTransform::fromTranslate(1, 2));
         QCOMPARE(painter.opacity(), 0.5);
         QVERIFY(!painter.testRenderHint(QPainter::SmoothPixmapTransform));
-    }
-
-    void appIconHasEverySize() {
-        const QIcon icon = AppIcon(QStringLiteral("APPICON"));
-        QVERIFY(!icon.isNull());
-        QList<QSize> sizes = icon.availableSizes();
-        for (const int size : kAppIconSizes)
-            QVERIFY2(sizes.contains(QSize(size, size)), qPrintable(QString::number(size)));
-        // Opaque in the middle, transparent in the rounded corner.
-        const QImage big = icon.pixmap(256, 256).toImage();
-        QCOMPARE(qAlpha(big.pixel(128, 20)), 255);
-        QCOMPARE(qAlpha(big.pixel(1, 1)), 0);
-        QVERIFY(AppIcon(QStringLiteral("NOSUCHICON")).isNull());
-    }
-
-    void setWindowIcon_data() {
-        QTest::addColumn<bool>("setOwner");
-        QTest::newRow("window only") << false;
-        QTest::newRow("and its owner") << true;
-    }
-    void setWindowIcon() {
-        QFETCH(bool, setOwner);
-        QWindow owner, middle, window;
-        middle.setTransientParent(&owner);
-        window.setTransientParent(&middle);
-        SetWindowIcon(&window, QStringLiteral("APPICON"), setOwner);
-        QCOMPARE(window.icon().availableSizes().size(), int(std::size(kAppIconSizes)));
-        QCOMPARE(owner.icon().isNull(), !setOwner);
-        QVERIFY(middle.icon().isNull());
-        // A missing icon group is handed on as it is: no icon.
-        SetWindowIcon(&window, QStringLiteral("NOSUCHICON"), false);
-        QVERIFY(window.icon().isNull());
-        SetWindowIcon(nullptr, QStringLiteral("APPICON"), true);
     }
 };
 

@@ -41,6 +41,8 @@ using testsupport::inkedRect;
 
 } // namespace
 
+Q_DECLARE_METATYPE(PathTextParams)
+
 class tst_PathText : public QObject {
     Q_OBJECT
 private slots:
@@ -230,6 +232,39 @@ private slots:
             }
         QVERIFY(blue > 100);
         QCOMPARE(red > 0, outlined);
+    }
+
+    // Nothing is painted outside the bounds the composer repaints by, however far the text
+    // runs beyond its box.
+    void boundsHoldEverythingPainted_data() {
+        QTest::addColumn<PathTextParams>("params");
+        PathTextParams framed = text(QStringLiteral("更新"), {20, 20, 60, 30}, 5);
+        framed.bBackground = framed.bBorder = true;
+        framed.lColor1 = framed.lColor2 = 0x00808080;
+        framed.sngPercent = 50;
+        QTest::newRow("box, frame and bar") << framed;
+        PathTextParams spilling =
+            text(QStringLiteral("下载\r\n更新\r\n工具\r\n完成"), {30, 10, 40, 12}, 7);
+        spilling.sngFontSize = 20;
+        QTest::newRow("text beyond its box") << spilling;
+        PathTextParams outlined = text(QStringLiteral("W A V"), {40, 30, 80, 40}, 5);
+        outlined.sngFontSize = 36;
+        outlined.lOutlineWidth = 3;
+        outlined.lOutlineColor = 0x000000FF;
+        QTest::newRow("outline") << outlined;
+        PathTextParams emptyBox = text(QString(), {50, 50, 0, 0}, 7);
+        emptyBox.bBorder = true;
+        QTest::newRow("empty box, framed") << emptyBox;
+    }
+    void boundsHoldEverythingPainted() {
+        QFETCH(PathTextParams, params);
+        const QRect bounds = PathTextBounds(params);
+        const QRect ink = inkedRect(paint(params));
+        QVERIFY2(bounds.contains(ink), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                      .arg(ink.x())
+                                                      .arg(ink.y())
+                                                      .arg(ink.width())
+                                                      .arg(ink.height())));
     }
 
     void giantTextIsDrawnWithoutACachedPicture() {

@@ -1,11 +1,14 @@
+#include <QPainter>
 #include <QTest>
 
 #include "drawing/Colors.h"
+#include "drawing/ImageShadow.h"
 #include "platform/GraphicsText.h"
 #include "render/AccessibleElements.h"
 #include "render/ContentElements.h"
 #include "render/LayeredSurface.h"
 #include "render/ScreenComposer.h"
+#include "support/ImageProbes.h"
 
 using namespace render;
 using drawing::ShadeColor;
@@ -37,6 +40,7 @@ struct Frame {
     std::int32_t focus = srNone;
     bool showFocus = false;
     QString pageTitle;
+    std::int32_t main = Main;
 };
 
 // The columns of rows that put the pointer somewhere, read back by pointerFrame().
@@ -65,7 +69,7 @@ ViewState viewOf(const Frame &f) {
     v.strAgreement = QStringLiteral("用户协议\r\n一、本工具只下载更新。");
     v.lHoverRegion = f.hover;
     v.lThemeStyle = f.style;
-    v.lThemeColor = Main;
+    v.lThemeColor = f.main;
     v.lThemeLightColor = Light;
     v.lThemeSpecialColor = Special;
     v.fontName = platform::programFontFamily();
@@ -81,9 +85,32 @@ ViewState viewOf(const Frame &f) {
 ScreenComposer compose(const Frame &f, LayeredSurface &surface) {
     surface.create(QSize(f.W + 2 * Margin, f.H + 2 * Margin), 1.0, 255);
     ScreenComposer composer;
-    composer.ReDraw({QStringLiteral("test"), f.mouse, f.info1, f.info2, f.percent, -1}, viewOf(f),
-                    {0, 0, f.W, f.H}, false, surface);
+    composer.ReDraw({f.mouse, f.info1, f.info2, f.percent}, viewOf(f), {0, 0, f.W, f.H}, false,
+                    surface);
     return composer;
+}
+
+ReDrawRequest requestOf(const Frame &f) {
+    return {f.mouse, f.info1, f.info2, f.percent};
+}
+
+// The frame as the composer drew it before it kept anything between frames: a fresh card,
+// its shadow computed from the whole card and drawn everywhere, the card over it.
+QImage drawnInFull(const Frame &f, qreal ratio) {
+    ScreenComposer composer;
+    const QImage canvas = composer.drawCanvas(requestOf(f), viewOf(f), f.W, f.H, ratio);
+    QImage target(int(std::ceil((f.W + 2 * Margin) * ratio)),
+                  int(std::ceil((f.H + 2 * Margin) * ratio)), QImage::Format_ARGB32_Premultiplied);
+    target.setDevicePixelRatio(ratio);
+    target.fill(Qt::transparent);
+    QPainter g(&target);
+    g.setRenderHint(QPainter::Antialiasing);
+    g.setRenderHint(QPainter::SmoothPixmapTransform);
+    if (f.style != 25 && f.style != 26)
+        drawing::DrawImageShadow(
+            g, canvas, {Margin + 2, Margin + 2, f.W - 4, f.H - 4, 2.0f * Margin, 255, 0x202020, 0});
+    g.drawImage(QPointF(Margin, Margin), canvas);
+    return target;
 }
 
 QImage picture(const Frame &f) {
@@ -116,6 +143,8 @@ QByteArray show(QRgb c) {
     QVERIFY2(near(actual, expected, tolerance), show(actual) + " != " + show(expected))
 
 } // namespace
+
+Q_DECLARE_METATYPE(Frame)
 
 class tst_ScreenComposer : public QObject {
     Q_OBJECT
@@ -259,8 +288,8 @@ private slots:
         other.info2 = QString();
         other.caption = QString();
         other.percent = 90;
-        composer.ReDraw({QStringLiteral("test"), 2, other.info1, other.info2, other.percent, -1},
-                        viewOf(other), {0, 0, 380, 440}, true, surface);
+        composer.ReDraw({2, other.info1, other.info2, other.percent}, viewOf(other),
+                        {0, 0, 380, 440}, true, surface);
         QCOMPARE(composer.strLastInfo1(), Title);
         QCOMPARE(composer.strLastInfo2(), Status);
         QCOMPARE(composer.sngLastPercent(), 40.0f);
@@ -273,8 +302,8 @@ private slots:
     void remembersWithoutASurface() {
         ScreenComposer composer;
         LayeredSurface none;
-        composer.ReDraw({QStringLiteral("CheckHook"), 0, Title, QStringLiteral("正在处理"), 30, -1},
-                        viewOf(Frame{}), {0, 0, 0, 0}, false, none);
+        composer.ReDraw({0, Title, QStringLiteral("正在处理"), 30}, viewOf(Frame{}), {0, 0, 0, 0},
+                        false, none);
         QCOMPARE(composer.strLastInfo2(), QStringLiteral("正在处理"));
         QCOMPARE(composer.sngLastPercent(), 30.0f);
         QVERIFY(!none.exists());
@@ -627,7 +656,7 @@ private slots:
             return compose(f, surface).regions();
         }();
         QStringList described;
-        const ReDrawRequest request{u"test"_qs, 0, f.info1, f.info2, f.percent, -1};
+        const ReDrawRequest request{0, f.info1, f.info2, f.percent};
         for (const AccessibleElement &e :
              DescribeFrame(request, viewOf(f), regions, f.W, f.H, Status)) {
             const QString role = e.role == QAccessible::Button        ? u"Button"_qs
@@ -664,8 +693,8 @@ private slots:
         auto describe = [](const Frame &f) {
             LayeredSurface surface;
             const RegionRects regions = compose(f, surface).regions();
-            return DescribeFrame({u"test"_qs, 0, f.info1, f.info2, f.percent, -1}, viewOf(f),
-                                 regions, f.W, f.H, Status);
+            return DescribeFrame({0, f.info1, f.info2, f.percent}, viewOf(f), regions, f.W, f.H,
+                                 Status);
         };
         Frame first, next;
         next.info2 = status;
@@ -689,13 +718,94 @@ private slots:
                      (std::vector<AccessibleChange>{{u"progress"_qs, QAccessible::ValueChanged}}));
     }
 
+    // One composer draws a run of frames into one surface, as the window does, keeping what
+    // it can between them; each frame must look as if drawn from scratch.
+    void framesLookAsIfDrawnInFull_data() {
+        QTest::addColumn<QList<Frame>>("frames");
+        QTest::addColumn<qreal>("ratio");
+        const auto pointerAndProgress = [](Frame f) {
+            QList<Frame> run{f};
+            f.hover = srActionButton;
+            f.mouse = 1;
+            run << f;
+            f.mouse = 2;
+            run << f;
+            f.mouse = 0;
+            f.hover = srNone;
+            f.percent = 37.5f;
+            f.info2 = QStringLiteral("正在下载，请稍等 ...");
+            run << f;
+            f.percent = 38.5f;
+            f.hover = srStatusLine;
+            f.mouse = 1;
+            run << f;
+            f.hover = srClose; // the status line shows what the button does
+            run << f;
+            f.focus = srStyle15;
+            f.showFocus = true;
+            run << f;
+            return run;
+        };
+        for (const int style : {15, 25, 26, 27, 0})
+            for (const QString &tag : {QStringLiteral("0"), QStringLiteral("1")}) {
+                Frame f;
+                f.style = style;
+                f.tag = tag;
+                if (tag == QStringLiteral("1")) {
+                    f.W = 380;
+                    f.H = 440;
+                    f.pageTitle = QStringLiteral("示例软件 2.5.0");
+                }
+                QTest::addRow("style %d, view %s", style, qPrintable(tag))
+                    << pointerAndProgress(f) << 1.0;
+            }
+        Frame compact, expanded;
+        expanded.tag = QStringLiteral("1");
+        expanded.W = 380;
+        expanded.H = 440;
+        Frame rounded = compact, otherColour = compact;
+        rounded.style = 15;
+        otherColour.main = 0x3060C0;
+        QTest::newRow("theme changes")
+            << QList<Frame>{compact, rounded, compact, otherColour} << 1.0;
+        QTest::newRow("view switches") << QList<Frame>{compact, expanded, compact} << 1.0;
+        QList<Frame> steps{compact};
+        for (int step = 1; step < 4; ++step) {
+            Frame between = compact;
+            between.transition = true;
+            between.W = 440 - 20 * step;
+            between.H = 200 + 80 * step;
+            steps << between;
+        }
+        steps << expanded;
+        QTest::newRow("resize steps") << steps << 1.0;
+        QTest::newRow("high density") << pointerAndProgress(rounded) << 2.0;
+        QTest::newRow("margin between device pixels") << pointerAndProgress(rounded) << 1.25;
+    }
+    void framesLookAsIfDrawnInFull() {
+        QFETCH(QList<Frame>, frames);
+        QFETCH(qreal, ratio);
+        ScreenComposer composer;
+        LayeredSurface surface;
+        for (qsizetype i = 0; i < frames.size(); ++i) {
+            const Frame &f = frames[i];
+            const QSize client(f.W + 2 * Margin, f.H + 2 * Margin);
+            if (surface.size() != client)
+                surface.create(client, ratio, 255);
+            composer.ReDraw(requestOf(f), viewOf(f), {0, 0, f.W, f.H}, false, surface);
+            const QImage expected = drawnInFull(f, ratio);
+            QCOMPARE(surface.image().size(), expected.size());
+            QVERIFY2(testsupport::maxChannelDifference(surface.image(), expected) <= 1,
+                     "frame " + QByteArray::number(i));
+        }
+    }
+
     void highDensitySurface() {
         Frame f;
         LayeredSurface surface;
         surface.create(QSize(f.W + 2 * Margin, f.H + 2 * Margin), 2.0, 255);
         ScreenComposer composer;
-        composer.ReDraw({QStringLiteral("test"), 0, f.info1, f.info2, 0, -1}, viewOf(f),
-                        {0, 0, f.W, f.H}, false, surface);
+        composer.ReDraw({0, f.info1, f.info2, 0}, viewOf(f), {0, 0, f.W, f.H}, false, surface);
         const QImage &image = surface.image();
         QCOMPARE(image.size(), QSize(2 * (f.W + 2 * Margin), 2 * (f.H + 2 * Margin)));
         const Rect rc = composer.regions().rcActionButton;
