@@ -25,6 +25,7 @@
 #include <QThread>
 #include <QtEndian>
 
+#include "ProgressMessageExamples.h"
 #include "RecordingWindow.h"
 #include "hook/ProgressChannel.h"
 #include "hook/ProgressHook.h"
@@ -626,7 +627,7 @@ private slots:
         RecordingWindow window;
         ProgressHook hook(window.bind());
         ProgressChannel channel([&](const CopyDataStruct &record) {
-            hook.HandleCopyData(&record);
+            hook.HandleCopyData(record);
             return 0;
         });
         // Long enough that only the cap can explain a prompt drop.
@@ -710,7 +711,7 @@ private slots:
         QTest::newRow("no updater") << "none" << QStringList{"Trancel1_ProgressValue?0.5"} << 1
                                     << "no updater is listening" << 0;
         QTest::newRow("no answer")
-            << "silent" << QStringList{"--timeout", "300", "Trancel1_ProgressValue?0.5"} << 3
+            << "silent" << QStringList{"--timeout", "300", "Trancel1_ProgressValue?0.5"} << 1
             << "did not answer" << 0;
         QTest::newRow("no text") << "hook" << QStringList{} << 2 << "exactly one TEXT" << 0;
         QTest::newRow("bad kind") << "hook" << QStringList{"--kind", "x", "a"} << 2 << "--kind"
