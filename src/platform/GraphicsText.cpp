@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include <QCache>
@@ -75,80 +76,102 @@ qreal alignedOffset(TextAlign align, qreal room) {
     return 0;
 }
 
-TextOutline layOut(const TextPathRequest &r) {
-    TextOutline outline;
-    if (r.text.isEmpty() || !(r.emSize > 0) || !fontFamilyExists(r.family))
-        return outline;
-
+// The font a request is laid out in, at the layout size.
+QFont layoutFont(const TextPathRequest &r) {
     QFont font(r.family);
     font.setPixelSize(kLayoutPixelSize);
     font.setHintingPreference(QFont::PreferNoHinting);
     font.setBold(r.fontStyle & kFontBold);
     font.setItalic(r.fontStyle & kFontItalic);
-    const QFontMetricsF metrics(font);
-    const qreal scale = r.emSize / kLayoutPixelSize;
-    const qreal padding = kTextPaddingEm * kLayoutPixelSize;
-    const bool wrap = r.width > 0;
-    const qreal boxWidth = wrap ? r.width / scale : 0;
-    const qreal room = std::max<qreal>(0, boxWidth - 2 * padding);
-    const qreal lineSpacing = metrics.lineSpacing();
+    return font;
+}
 
+// What every line of one request shares, in layout units.
+struct LineBox {
+    QFontMetricsF metrics;
+    qreal padding = 0;
+    qreal room = 0; // the width between the paddings
+    bool wrap = false;
+    TextAlign horizontal = TextAlign::Near;
+    int fontStyle = 0;
+};
+
+// The outline of one laid-out line in its box: aligned, with its underline and strike-out.
+QPainterPath lineOutline(const QTextLine &line, const QString &paragraph, const LineBox &box) {
+    // Trailing blanks do not count for alignment (Qt's natural width includes them).
+    int end = line.textStart() + line.textLength();
+    while (end > line.textStart() && paragraph.at(end - 1).isSpace())
+        --end;
+    const qreal width = line.cursorToX(end) - line.cursorToX(line.textStart());
+    const qreal dx = box.padding + alignedOffset(box.horizontal, box.room - width);
+    // Every line keeps the first font's ascent even when a fallback font is taller.
+    const qreal dy = box.metrics.ascent() - line.ascent();
+    QPainterPath linePath;
+    for (const QGlyphRun &run : line.glyphRuns()) {
+        const QRawFont raw = run.rawFont();
+        const QList<quint32> glyphs = run.glyphIndexes();
+        const QList<QPointF> positions = run.positions();
+        for (qsizetype g = 0; g < glyphs.size(); ++g)
+            linePath.addPath(raw.pathForGlyph(glyphs[g]).translated(positions[g]));
+    }
+    const qreal baseline = line.y() + line.ascent();
+    const qreal thickness = box.metrics.lineWidth();
+    if (box.fontStyle & kFontUnderline)
+        linePath.addRect(QRectF(0, baseline + box.metrics.underlinePos(), width, thickness));
+    if (box.fontStyle & kFontStrikeout)
+        linePath.addRect(QRectF(0, baseline - box.metrics.strikeOutPos(), width, thickness));
+    return linePath.translated(dx, dy);
+}
+
+// Lays out one non-empty paragraph with its first line at `top`, adds the lines' outlines
+// to `path` and moves `top` below them. Returns the number of lines.
+int layOutParagraph(const QString &paragraph, const QFont &font, const LineBox &box, qreal &top,
+                    QPainterPath &path) {
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     option.setUseDesignMetrics(true);
+    QTextLayout layout(paragraph, font);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(box.wrap ? box.room : 1e9);
+        line.setPosition(QPointF(0, top));
+        top += box.metrics.lineSpacing();
+    }
+    layout.endLayout();
+    for (int i = 0; i < layout.lineCount(); ++i)
+        path.addPath(lineOutline(layout.lineAt(i), paragraph, box));
+    return layout.lineCount();
+}
+
+TextOutline layOut(const TextPathRequest &r) {
+    TextOutline outline;
+    if (r.text.isEmpty() || !(r.emSize > 0) || !fontFamilyExists(r.family))
+        return outline;
+
+    const QFont font = layoutFont(r);
+    const qreal scale = r.emSize / kLayoutPixelSize;
+    LineBox box{.metrics = QFontMetricsF(font),
+                .padding = kTextPaddingEm * kLayoutPixelSize,
+                .wrap = r.width > 0,
+                .horizontal = r.horizontal,
+                .fontStyle = r.fontStyle};
+    const qreal boxWidth = box.wrap ? r.width / scale : 0;
+    box.room = std::max<qreal>(0, boxWidth - 2 * box.padding);
 
     // CR LF and LF break lines; a lone CR breaks nothing and draws nothing, so dropping
     // every CR leaves exactly the breaks to split at.
     QString text = r.text;
     text.remove(QChar('\r'));
-    const QStringList paragraphs = text.split(QChar('\n'));
-
     QPainterPath path;
     qreal top = 0;
-    for (const QString &paragraph : paragraphs) {
+    for (const QString &paragraph : text.split(QChar('\n'))) {
         if (paragraph.isEmpty()) {
             ++outline.lineCount;
-            top += lineSpacing;
+            top += box.metrics.lineSpacing();
             continue;
         }
-        QTextLayout layout(paragraph, font);
-        layout.setTextOption(option);
-        layout.beginLayout();
-        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-            line.setLineWidth(wrap ? room : 1e9);
-            line.setPosition(QPointF(0, top));
-            ++outline.lineCount;
-            top += lineSpacing;
-        }
-        layout.endLayout();
-
-        for (int i = 0; i < layout.lineCount(); ++i) {
-            const QTextLine line = layout.lineAt(i);
-            // Trailing blanks do not count for alignment (Qt's natural width includes them).
-            int end = line.textStart() + line.textLength();
-            while (end > line.textStart() && paragraph.at(end - 1).isSpace())
-                --end;
-            const qreal width = line.cursorToX(end) - line.cursorToX(line.textStart());
-            const qreal dx = padding + alignedOffset(r.horizontal, room - width);
-            // Every line keeps the first font's ascent even when a fallback font is taller.
-            const qreal dy = metrics.ascent() - line.ascent();
-            QPainterPath linePath;
-            for (const QGlyphRun &run : line.glyphRuns()) {
-                const QRawFont raw = run.rawFont();
-                const QList<quint32> glyphs = run.glyphIndexes();
-                const QList<QPointF> positions = run.positions();
-                for (qsizetype g = 0; g < glyphs.size(); ++g)
-                    linePath.addPath(raw.pathForGlyph(glyphs[g]).translated(positions[g]));
-            }
-            const qreal baseline = line.y() + line.ascent();
-            if (r.fontStyle & kFontUnderline)
-                linePath.addRect(
-                    QRectF(0, baseline + metrics.underlinePos(), width, metrics.lineWidth()));
-            if (r.fontStyle & kFontStrikeout)
-                linePath.addRect(
-                    QRectF(0, baseline - metrics.strikeOutPos(), width, metrics.lineWidth()));
-            path.addPath(linePath.translated(dx, dy));
-        }
+        outline.lineCount += layOutParagraph(paragraph, font, box, top, path);
     }
 
     const qreal boxHeight = std::max<qreal>(0, r.height / scale);
@@ -189,6 +212,41 @@ void paintOutline(QPainter &painter, const QPainterPath &path, const QColor &fil
     painter.fillPath(path, fill);
 }
 
+// Whether a cached picture composed onto `painter` gives the same pixels as stroking and
+// filling the path there: only at full opacity, with source-over, on a raster device, when
+// the painter merely translates.
+bool picturesPaintAlike(QPainter &painter) {
+    const QPaintEngine *engine = painter.paintEngine();
+    return painter.deviceTransform().type() <= QTransform::TxTranslate &&
+           !painter.viewTransformEnabled() && painter.opacity() == 1.0 &&
+           painter.compositionMode() == QPainter::CompositionMode_SourceOver && engine &&
+           engine->type() == QPaintEngine::Raster;
+}
+
+// The picture of `path` stroked and filled, shifted by the sub-pixel `fraction`; nothing
+// when it would be too large to keep or cannot be allocated.
+std::unique_ptr<TextPicture> makePicture(const QPainterPath &path, const QColor &fill,
+                                         qreal outlineWidth, const QColor &outline,
+                                         QPointF fraction, bool antialiased) {
+    // Room for the pen: a miter may reach five pen widths beyond a sharp corner.
+    const qreal reach = outlineWidth > 0 ? outlineWidth * 5 + 1 : 1;
+    const QRectF area =
+        path.controlPointRect().translated(fraction).adjusted(-reach, -reach, reach, reach);
+    if (!(area.width() * area.height() <= qreal(kLargestPicture)))
+        return nullptr;
+    const QRect bounds = area.toAlignedRect();
+    auto made = std::make_unique<TextPicture>(
+        TextPicture{QImage(bounds.size(), QImage::Format_ARGB32_Premultiplied), bounds.topLeft()});
+    if (made->image.isNull())
+        return nullptr;
+    made->image.fill(Qt::transparent);
+    QPainter onPicture(&made->image);
+    onPicture.setRenderHint(QPainter::Antialiasing, antialiased);
+    onPicture.translate(fraction - bounds.topLeft());
+    paintOutline(onPicture, path, fill, outlineWidth, outline);
+    return made;
+}
+
 } // namespace
 
 QPainterPath textPath(const TextPathRequest &request) {
@@ -209,73 +267,39 @@ void drawTextPath(QPainter &painter, const TextPathRequest &request, const QColo
     const QPainterPath path = textPath(request);
     if (path.isEmpty())
         return;
-    // A cached picture composed with source-over gives the same pixels as stroking and
-    // filling one after the other only at full opacity, on a raster device, and when the
-    // painter merely translates.
-    const QTransform toDevice = painter.deviceTransform();
-    const QPaintEngine *engine = painter.paintEngine();
-    if (toDevice.type() > QTransform::TxTranslate || painter.viewTransformEnabled() ||
-        painter.opacity() != 1.0 ||
-        painter.compositionMode() != QPainter::CompositionMode_SourceOver || !engine ||
-        engine->type() != QPaintEngine::Raster) {
+    if (!picturesPaintAlike(painter)) {
         paintOutline(painter, path, fill, outlineWidth, outline);
         return;
     }
-    const qreal wholeX = std::floor(toDevice.dx());
-    const qreal wholeY = std::floor(toDevice.dy());
-    const qreal fracX = std::round((toDevice.dx() - wholeX) * kSubPixelSteps) / kSubPixelSteps;
-    const qreal fracY = std::round((toDevice.dy() - wholeY) * kSubPixelSteps) / kSubPixelSteps;
+    const QTransform toDevice = painter.deviceTransform();
+    const QPointF whole(std::floor(toDevice.dx()), std::floor(toDevice.dy()));
+    const QPointF fraction(
+        std::round((toDevice.dx() - whole.x()) * kSubPixelSteps) / kSubPixelSteps,
+        std::round((toDevice.dy() - whole.y()) * kSubPixelSteps) / kSubPixelSteps);
     const bool antialiased = painter.testRenderHint(QPainter::Antialiasing);
-    const QString key = cacheKey(request) + QChar(0x1E) +
-                        QStringList{QString::number(fill.rgba(), 16),
-                                    QString::number(outlineWidth),
-                                    QString::number(outline.rgba(), 16),
-                                    QString::number(fracX),
-                                    QString::number(fracY),
-                                    QString::number(int(antialiased))}
-                            .join(QChar(0x1F));
-    const TextPicture *picture = pictures().object(key);
-    if (!picture) {
-        // Room for the pen: a miter may reach five pen widths beyond a sharp corner.
-        const qreal reach = outlineWidth > 0 ? outlineWidth * 5 + 1 : 1;
-        const QRectF area =
-            path.controlPointRect().translated(fracX, fracY).adjusted(-reach, -reach, reach, reach);
-        if (!(area.width() * area.height() <= qreal(kLargestPicture))) {
+    const QString key =
+        cacheKey(request) + QChar(0x1E) +
+        QStringList{QString::number(fill.rgba(), 16),    QString::number(outlineWidth),
+                    QString::number(outline.rgba(), 16), QString::number(fraction.x()),
+                    QString::number(fraction.y()),       QString::number(int(antialiased))}
+            .join(QChar(0x1F));
+    TextPicture drawn;
+    if (const TextPicture *cached = pictures().object(key)) {
+        drawn = *cached; // images are implicitly shared: the copy costs nothing
+    } else {
+        auto made = makePicture(path, fill, outlineWidth, outline, fraction, antialiased);
+        if (!made) {
             paintOutline(painter, path, fill, outlineWidth, outline);
             return;
         }
-        const QRect bounds = area.toAlignedRect();
-        auto *made = new TextPicture{QImage(bounds.size(), QImage::Format_ARGB32_Premultiplied),
-                                     bounds.topLeft()};
-        if (made->image.isNull()) {
-            delete made;
-            paintOutline(painter, path, fill, outlineWidth, outline);
-            return;
-        }
-        made->image.fill(Qt::transparent);
-        {
-            QPainter onPicture(&made->image);
-            onPicture.setRenderHint(QPainter::Antialiasing, antialiased);
-            onPicture.translate(fracX - bounds.left(), fracY - bounds.top());
-            paintOutline(onPicture, path, fill, outlineWidth, outline);
-        }
+        drawn = *made;
+        // A picture too large for the cache is deleted by it and drawn this once.
         const int kib = int(made->image.sizeInBytes() / 1024) + 1;
-        const QImage image = made->image;
-        const QPoint offset = made->offset;
-        if (!pictures().insert(key, made, kib)) {
-            // Too large to keep; draw it this once.
-            painter.save();
-            painter.resetTransform();
-            painter.drawImage(QPointF(wholeX, wholeY) + offset, image);
-            painter.restore();
-            return;
-        }
-        picture = pictures().object(key);
+        pictures().insert(key, made.release(), kib);
     }
     painter.save();
     painter.resetTransform();
-    painter.drawImage(QPointF(wholeX + picture->offset.x(), wholeY + picture->offset.y()),
-                      picture->image);
+    painter.drawImage(whole + drawn.offset, drawn.image);
     painter.restore();
 }
 
