@@ -693,8 +693,22 @@ private slots:
         auto sent = sendAsync(3, QByteArray(size, 'a'), 300);
         QVERIFY(serveUntilReady(sent));
         QCOMPARE(int(sent.get().outcome), expected);
-        if (expected == UTP_TOO_LARGE)
+        if (expected == UTP_TOO_LARGE) {
             QCOMPARE(connections, 0);
+            // A kept connection refuses the same message itself, before writing anything.
+            const QByteArray tooLarge(size, 'a');
+            auto kept = std::async(std::launch::async, [&] {
+                utp_conn *connection = nullptr;
+                utp_status status = utp_open(&connection, QFile::encodeName(path).constData(), 300);
+                if (status == UTP_OK)
+                    status = utp_send(connection, 3, tooLarge.constData(),
+                                      static_cast<size_t>(tooLarge.size()), nullptr);
+                utp_close(connection);
+                return status;
+            });
+            QVERIFY(serveUntilReady(kept));
+            QCOMPARE(int(kept.get()), int(UTP_TOO_LARGE));
+        }
     }
 
     void notifyTool_data() {
