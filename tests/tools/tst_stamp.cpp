@@ -105,6 +105,40 @@ private slots:
         QCOMPARE(stamp({"show", twice}).out, QStringLiteral("SoftwareName=C\nSoftwareID=3\n"));
     }
 
+    // Only a readable trailer at the very end of the input is ours to replace; anything
+    // else that looks like one is part of the input and is copied whole.
+    void onlyOurTrailerIsReplaced_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<qsizetype>("kept"); // how many input bytes start the output
+        const QByteArray prefix(100, 'x');
+        platform::PropertyBag bag;
+        bag.write(u"SoftwareName"_qs, u"Old"_qs);
+        const QByteArray stamped = prefix + platform::makeTrailer(bag.contents(), prefix.size());
+        QTest::newRow("our trailer") << stamped << prefix.size();
+        QByteArray followed = stamped;
+        followed.insert(followed.size() - 4, QByteArray(8, 'y'));
+        QTest::newRow("trailer followed by other bytes") << followed << followed.size();
+        const QByteArray notABag =
+            prefix + platform::makeTrailer(QByteArray(40, 'z'), prefix.size());
+        QTest::newRow("trailer without a property bag") << notABag << notABag.size();
+    }
+    void onlyOurTrailerIsReplaced() {
+        QFETCH(QByteArray, input);
+        QFETCH(qsizetype, kept);
+        const QString in = path("trailer-input");
+        const QString out = path("trailer-output");
+        QFile file(in);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(input) == input.size());
+        file.close();
+        QCOMPARE(stamp({"write", in, out, "--name", "New", "--id", "5"}).exitCode, 0);
+        platform::PropertyBag bag;
+        bag.write(u"SoftwareName"_qs, u"New"_qs);
+        bag.write(u"SoftwareID"_qs, u"5"_qs);
+        QFile written(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), input.left(kept) + platform::makeTrailer(bag.contents(), kept));
+    }
+
     void keepsTheInputsFileMode() {
         const QString in = path("mode-in");
         QFile::copy(QStringLiteral(UPDATER_EXE), in);
