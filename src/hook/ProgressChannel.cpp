@@ -16,7 +16,6 @@
 #include <QTimer>
 #include <QtEndian>
 
-#include "platform/Events.h"
 #include "progress_path.h"
 
 // Unix only: folder ownership and modes are checked with POSIX calls.
@@ -26,7 +25,7 @@ namespace {
 // Creates the channel's folder or checks the one that is there. Anyone who could enter it
 // could read the messages or answer in the updater's place, so it must be a real folder
 // (not a link) owned by the user and closed to everybody else: the senders refuse any other.
-bool prepareFolder(const QString &folder, QString *reason) {
+bool prepareFolder(const QString &folder, QString &error) {
     const QByteArray path = QFile::encodeName(folder);
     if (::mkdir(path.constData(), 0700) != 0 && errno == ENOENT) {
         const QByteArray parent = QFile::encodeName(QFileInfo(folder).absolutePath());
@@ -35,22 +34,22 @@ bool prepareFolder(const QString &folder, QString *reason) {
     }
     struct stat info {};
     if (::lstat(path.constData(), &info) != 0) {
-        *reason = QStringLiteral("cannot create %1: %2")
-                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        error = QStringLiteral("cannot create %1: %2")
+                    .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     // Only our own folder is narrowed; chmod would follow a link, and root could change
     // somebody else's.
     if (S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 07777) != 0700 &&
         ::chmod(path.constData(), 0700) != 0) {
-        *reason = QStringLiteral("cannot restrict %1 to its owner: %2")
-                      .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+        error = QStringLiteral("cannot restrict %1 to its owner: %2")
+                    .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     char why[512];
     if (utp_check_channel_folder(QFile::encodeName(folder + QStringLiteral("/progress.sock")), why,
                                  sizeof why) != 0) {
-        *reason = QString::fromLocal8Bit(why);
+        error = QString::fromLocal8Bit(why);
         return false;
     }
     return true;
@@ -68,6 +67,13 @@ bool socketAnswers(const QString &socketPath) {
     const auto error = probe.error();
     return error != QLocalSocket::ConnectionRefusedError &&
            error != QLocalSocket::ServerNotFoundError;
+}
+
+// The handler owns the message's exception boundary; nothing of it may unwind through the
+// socket's event handler, so a handler that breaks that promise ends here (std::terminate).
+qint32 deliverWithoutThrowing(const ProgressChannel::Deliver &deliver,
+                              const CopyDataStruct &record) noexcept {
+    return deliver(record);
 }
 
 } // namespace
@@ -166,8 +172,7 @@ private:
         const CopyDataStruct record{dwData, cbData, m_buffer.constData() + kHeaderSize};
         // A copy, so the handler runs to its end even if the window drops the channel.
         const Deliver deliver = m_channel->m_deliver;
-        qint32 answer = 0;
-        platform::ignoringErrors([&] { answer = deliver(record); });
+        const qint32 answer = deliverWithoutThrowing(deliver, record);
         if (!alive)
             return false;
 
@@ -214,9 +219,9 @@ bool ProgressChannel::listen(const QString &socketPath) {
         return fail(QStringLiteral("the channel's socket path is too long"));
 
     const QString folder = QFileInfo(socketPath).absolutePath();
-    QString reason;
-    if (!prepareFolder(folder, &reason))
-        return fail(reason);
+    QString problem;
+    if (!prepareFolder(folder, problem))
+        return fail(problem);
 
     // Two updaters starting together must not both take the socket for stale and remove
     // each other's.

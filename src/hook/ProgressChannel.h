@@ -6,7 +6,7 @@
 #include <QObject>
 #include <QString>
 
-#include "hook/ProgressHook.h"
+#include "hook/CopyData.h"
 
 class QLocalServer;
 
@@ -14,8 +14,8 @@ class QLocalServer;
 // window: a Unix domain socket in a folder only the user can enter.
 //
 // On the wire a message is the record's dwData and cbData as little-endian 32-bit numbers,
-// followed by cbData payload bytes. The updater answers each message with the window
-// procedure's 32-bit result, little-endian, once the message has been handled and the
+// followed by cbData payload bytes. The updater answers each message with the handler's
+// 32-bit result, little-endian, once the message has been handled and the
 // window repainted; the sender waits for that answer. A connection may carry several
 // messages one after another.
 namespace hook {
@@ -40,6 +40,8 @@ class ProgressChannel final : public QObject {
 
 public:
     // Hands one complete message to the window on the GUI thread; its result is the answer.
+    // It runs inside the socket's event handler and must not throw: it is the message's
+    // exception boundary (a throwing one ends the program rather than unwind through Qt).
     using Deliver = std::function<qint32(const CopyDataStruct &record)>;
 
     static constexpr int kDefaultMessageTimeoutMs = 2000;
@@ -66,7 +68,6 @@ public:
     // from its previous answer. A sender that has not completed a message by then is
     // dropped, so a stalled sender never holds the window.
     void setMessageTimeout(int milliseconds) { m_messageTimeoutMs = milliseconds; }
-    int messageTimeout() const { return m_messageTimeoutMs; }
 
     int connectionCount() const { return static_cast<int>(m_connections.size()); }
 

@@ -23,7 +23,8 @@ bool ProgressHook::InstallProgressHook(const QObject *hWnd) noexcept {
     m_hWnd = hWnd;
     platform::ignoringErrors([this] {
         auto channel = std::make_unique<ProgressChannel>([this](const CopyDataStruct &record) {
-            return ProgressHookProc(m_hWnd, kCopyDataMessage, 0, &record);
+            HandleCopyData(record);
+            return 0;
         });
         // A channel that cannot be opened leaves the updater without progress messages,
         // nothing more; but whoever runs it learns why, as from a channel that had to move.
@@ -39,25 +40,7 @@ bool ProgressHook::InstallProgressHook(const QObject *hWnd) noexcept {
     return true;
 }
 
-qint32 ProgressHook::ProgressHookProc(const QObject *hWnd, quint32 message, quintptr wParam,
-                                      const void *lParam) noexcept {
-    if (hWnd != nullptr && hWnd == m_hWnd && message == kCopyDataMessage) {
-        HandleCopyData(lParam);
-        return 0;
-    }
-    qint32 result = 0;
-    if (m_window.previousProcedure) {
-        platform::ignoringErrors(
-            [&] { result = m_window.previousProcedure(hWnd, message, wParam, lParam); });
-    }
-    return result;
-}
-
-void ProgressHook::HandleCopyData(const void *lParam) noexcept {
-    if (lParam == nullptr)
-        return;
-    // The record and its payload belong to the sender: copy before reading.
-    const CopyDataStruct record = *static_cast<const CopyDataStruct *>(lParam);
+void ProgressHook::HandleCopyData(const CopyDataStruct &record) noexcept {
     ProgressDecision decision;
     platform::ignoringErrors([&] {
         const qsizetype length =

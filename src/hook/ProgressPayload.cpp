@@ -38,41 +38,33 @@ QString progressText(QByteArrayView payload) {
     return text;
 }
 
-ProgressDecision decideProgress(QStringView text) noexcept {
-    try {
-        // The engine's other notices share the key prefix; only progress values count.
-        if (!text.contains(u'?') || text.contains(u"Trancel1_ScriptChange") ||
-            text.contains(u"Trancel1_PipeChange") || !text.contains(u"Trancel1_ProgressValue"))
-            return {};
-
-        const qsizetype first = text.indexOf(u'?');
-        const qsizetype next = text.indexOf(u'?', first + 1);
-        const QStringView field =
-            next < 0 ? text.mid(first + 1) : text.mid(first + 1, next - first - 1);
-        const double scaled = platform::leadingNumber(field) * 100.0;
-
-        if (scaled == 0)
-            return {RepaintCase::Idle, 0};
-        if (scaled >= 100)
-            return {RepaintCase::Finished, 0};
-        // A value beyond the single-precision range cannot be shown or remembered; such a
-        // message leaves the window as it is.
-        if (!(scaled >= -FLT_MAX))
-            return {};
-        return {RepaintCase::Processing, static_cast<float>(scaled)};
-    } catch (...) {
+ProgressDecision decideProgress(QStringView text) {
+    // The engine's other notices share the key prefix; only progress values count.
+    if (!text.contains(u'?') || text.contains(u"Trancel1_ScriptChange") ||
+        text.contains(u"Trancel1_PipeChange") || !text.contains(u"Trancel1_ProgressValue"))
         return {};
-    }
+
+    const qsizetype first = text.indexOf(u'?');
+    const qsizetype next = text.indexOf(u'?', first + 1);
+    const QStringView field =
+        next < 0 ? text.mid(first + 1) : text.mid(first + 1, next - first - 1);
+    const double scaled = platform::leadingNumber(field) * 100.0;
+
+    if (scaled == 0)
+        return {RepaintCase::Idle, 0};
+    if (scaled >= 100)
+        return {RepaintCase::Finished, 0};
+    // A value beyond the single-precision range cannot be shown or remembered; such a
+    // message leaves the window as it is.
+    if (!(scaled >= -FLT_MAX))
+        return {};
+    return {RepaintCase::Processing, static_cast<float>(scaled)};
 }
 
-ProgressDecision decodeProgressMessage(quint32 dwData, QByteArrayView payload) noexcept {
+ProgressDecision decodeProgressMessage(quint32 dwData, QByteArrayView payload) {
     if (dwData != kProgressKind)
         return {};
-    try {
-        return decideProgress(progressText(payload));
-    } catch (...) {
-        return {};
-    }
+    return decideProgress(progressText(payload));
 }
 
 } // namespace hook

@@ -5,8 +5,9 @@
 #include <QStringView>
 
 // Decoding of the progress messages the conversion engine sends to the updater window.
-// Pure functions over bytes: they return a value, never throw and read at most
-// kPayloadLimit bytes of a payload, whatever its declared length.
+// Pure functions over bytes: they read at most kPayloadLimit bytes of a payload, whatever
+// its declared length, and a payload cannot make them fail; only running out of memory
+// throws, and that is left to the caller's step (the hook's exception boundary).
 namespace hook {
 
 // The message kind that carries progress; every other kind is answered and ignored.
@@ -37,9 +38,9 @@ struct ProgressDecision {
 QString progressText(QByteArrayView payload);
 
 // Applies the filters and reads the fraction after the first "?" of a decoded text.
-ProgressDecision decideProgress(QStringView text) noexcept;
+ProgressDecision decideProgress(QStringView text);
 
-// Both steps for one message of kind `dwData`. Never throws.
-ProgressDecision decodeProgressMessage(quint32 dwData, QByteArrayView payload) noexcept;
+// Both steps for one message of kind `dwData`.
+ProgressDecision decodeProgressMessage(quint32 dwData, QByteArrayView payload);
 
 } // namespace hook

@@ -14,8 +14,4 @@ QString executablePath() {
     return QCoreApplication::applicationFilePath();
 }
 
-QString applicationFolder() {
-    return QCoreApplication::applicationDirPath();
-}
-
 } // namespace platform

@@ -14,9 +14,7 @@ struct Version {
 // The program's own version, carried by the build.
 Version programVersion();
 
-// The running executable's absolute path, and the folder that holds it (no trailing
-// separator). They need a QCoreApplication.
+// The running executable's absolute path. Needs a QCoreApplication.
 QString executablePath();
-QString applicationFolder();
 
 } // namespace platform

@@ -46,8 +46,8 @@ std::unique_ptr<QFile> createHiddenTemporaryFile(const QString &folder, const QS
 bool moveFileReplacing(const QString &from, const QString &to, QString &error) {
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
         return true;
-    error = QStringLiteral("cannot move the download to %1: %2")
-                .arg(to, QString::fromLocal8Bit(std::strerror(errno)));
+    error = QStringLiteral("cannot move %1 to %2: %3")
+                .arg(from, to, QString::fromLocal8Bit(std::strerror(errno)));
     return false;
 }
 
@@ -66,8 +66,8 @@ MoveResult moveFileWithoutReplacing(const QString &from, const QString &to, QStr
         return MoveResult::Moved;
     if (errno == EEXIST)
         return MoveResult::NameTaken;
-    error = QStringLiteral("cannot move the download to %1: %2")
-                .arg(to, QString::fromLocal8Bit(std::strerror(errno)));
+    error = QStringLiteral("cannot move %1 to %2: %3")
+                .arg(from, to, QString::fromLocal8Bit(std::strerror(errno)));
     return MoveResult::Failed;
 }
 

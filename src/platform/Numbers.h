@@ -5,8 +5,10 @@
 
 namespace platform {
 
-// Raised where the program's integer arithmetic leaves its range. Callers that run
-// under the ignore-errors rule catch it at their step; nothing lets it reach Qt.
+// Raised where a number cannot be represented: integer arithmetic or a conversion whose
+// result leaves its range, and a value that is not a number at all (NaN, or text that holds
+// none). Callers that run under the ignore-errors rule catch it at their step; nothing lets
+// it reach Qt.
 class OverflowError : public std::overflow_error {
 public:
     using std::overflow_error::overflow_error;

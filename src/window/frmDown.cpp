@@ -87,15 +87,15 @@ frmDown::frmDown(const Services &services, QWidget *parent)
                            .authorPage = QString::fromUtf8(platform::build::AuthorPage)});
     ctlAsyncDownload1->setEventSink(m_workflow.get());
     m_interaction = std::make_unique<Interaction>(m_state, *this, *m_workflow);
-    m_hook = std::make_unique<hook::ProgressHook>(
-        hook::HookWindow{[this](const QString &source, qint32 status, const QString &info1,
-                                const QString &info2, float percent, qint32 perColor) {
-                             ReDraw(source, status, info1, info2, percent, perColor);
-                         },
-                         [this] { return strLastInfo1(); },
-                         [this] { return m_state.strAuthorLinkText; },
-                         [this](float percent) { m_composer.setLastPercent(percent); },
-                         {}});
+    m_hook = std::make_unique<hook::ProgressHook>(hook::HookWindow{
+        .ReDraw =
+            [this](const QString &source, qint32 status, const QString &info1, const QString &info2,
+                   float percent,
+                   qint32 perColor) { ReDraw(source, status, info1, info2, percent, perColor); },
+        .strLastInfo1 = [this] { return strLastInfo1(); },
+        .strAuthorLinkText = [this] { return m_state.strAuthorLinkText; },
+        .setLastPercent = [this](float percent) { m_composer.setLastPercent(percent); },
+    });
 }
 
 frmDown::~frmDown() {

@@ -25,6 +25,7 @@
 #include <QThread>
 #include <QtEndian>
 
+#include "ProgressMessageExamples.h"
 #include "RecordingWindow.h"
 #include "hook/ProgressChannel.h"
 #include "hook/ProgressHook.h"
@@ -626,7 +627,7 @@ private slots:
         RecordingWindow window;
         ProgressHook hook(window.bind());
         ProgressChannel channel([&](const CopyDataStruct &record) {
-            hook.HandleCopyData(&record);
+            hook.HandleCopyData(record);
             return 0;
         });
         // Long enough that only the cap can explain a prompt drop.
@@ -692,8 +693,22 @@ private slots:
         auto sent = sendAsync(3, QByteArray(size, 'a'), 300);
         QVERIFY(serveUntilReady(sent));
         QCOMPARE(int(sent.get().outcome), expected);
-        if (expected == UTP_TOO_LARGE)
+        if (expected == UTP_TOO_LARGE) {
             QCOMPARE(connections, 0);
+            // A kept connection refuses the same message itself, before writing anything.
+            const QByteArray tooLarge(size, 'a');
+            auto kept = std::async(std::launch::async, [&] {
+                utp_conn *connection = nullptr;
+                utp_status status = utp_open(&connection, QFile::encodeName(path).constData(), 300);
+                if (status == UTP_OK)
+                    status = utp_send(connection, 3, tooLarge.constData(),
+                                      static_cast<size_t>(tooLarge.size()), nullptr);
+                utp_close(connection);
+                return status;
+            });
+            QVERIFY(serveUntilReady(kept));
+            QCOMPARE(int(kept.get()), int(UTP_TOO_LARGE));
+        }
     }
 
     void notifyTool_data() {
@@ -710,7 +725,7 @@ private slots:
         QTest::newRow("no updater") << "none" << QStringList{"Trancel1_ProgressValue?0.5"} << 1
                                     << "no updater is listening" << 0;
         QTest::newRow("no answer")
-            << "silent" << QStringList{"--timeout", "300", "Trancel1_ProgressValue?0.5"} << 3
+            << "silent" << QStringList{"--timeout", "300", "Trancel1_ProgressValue?0.5"} << 1
             << "did not answer" << 0;
         QTest::newRow("no text") << "hook" << QStringList{} << 2 << "exactly one TEXT" << 0;
         QTest::newRow("bad kind") << "hook" << QStringList{"--kind", "x", "a"} << 2 << "--kind"

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "ProgressMessageExamples.h"
 #include "RecordingWindow.h"
 #include "hook/ProgressChannel.h"
 #include "hook/ProgressHook.h"
@@ -42,7 +43,7 @@ private slots:
         RecordingWindow window;
         ProgressHook hook(window.bind());
         const CopyDataStruct message = record(dwData, payload);
-        hook.HandleCopyData(&message);
+        hook.HandleCopyData(message);
         QVERIFY(matchesExample(window, repaints, status, percent));
         if (!repaints)
             QCOMPARE(window.sngLastPercent, 7.0f);
@@ -67,6 +68,15 @@ private slots:
         QByteArray split(1023, 'c');
         split.append("进");
         QTest::newRow("character split by the cut") << split << QString(1023, u'c') + QChar(0xFFFD);
+        // A four-byte character (two UTF-16 units) whole at the end, and cut after two bytes.
+        QByteArray grin(1020, 'c');
+        grin.append("\xF0\x9F\x98\x80");
+        QTest::newRow("four-byte character at the limit")
+            << grin << QString(1020, u'c') + QString::fromUcs4(U"\U0001F600");
+        QByteArray cutGrin(1022, 'c');
+        cutGrin.append("\xF0\x9F\x98\x80");
+        QTest::newRow("four-byte character split by the cut")
+            << cutGrin << QString(1022, u'c') + QStringLiteral("\uFFFD\uFFFD");
     }
     void textIsCutAtFirstNulAndLimit() {
         QFETCH(QByteArray, payload);
@@ -78,8 +88,7 @@ private slots:
         RecordingWindow window;
         ProgressHook hook(window.bind());
         const CopyDataStruct noBytes{3, 50, nullptr};
-        hook.HandleCopyData(&noBytes);
-        hook.HandleCopyData(nullptr);
+        hook.HandleCopyData(noBytes);
         QVERIFY(window.repaints.isEmpty());
     }
 
@@ -91,7 +100,7 @@ private slots:
         QByteArray payload("Trancel1_ProgressValue?0.5");
         window.duringReDraw = [&] { payload.fill('x'); };
         const CopyDataStruct message = record(3, payload);
-        hook.HandleCopyData(&message);
+        hook.HandleCopyData(message);
         QCOMPARE(window.repaints.size(), 1);
         QCOMPARE(window.repaints.first().lPercentValue, 50.0f);
     }
@@ -104,7 +113,7 @@ private slots:
         ProgressHook hook(bound);
         const QByteArray payload("Trancel1_ProgressValue?0.5");
         const CopyDataStruct message = record(3, payload);
-        hook.HandleCopyData(&message);
+        hook.HandleCopyData(message);
         QCOMPARE(window.repaints.size(), 1);
         QCOMPARE(window.repaints.first().strInfo1, QString());
         QCOMPARE(window.repaints.first().strInfo2, QStringLiteral("正在处理"));
@@ -113,63 +122,14 @@ private slots:
         bound.ReDraw = [](const QString &, qint32, const QString &, const QString &, float,
                           qint32) { throw std::runtime_error("repaint"); };
         ProgressHook failingRepaint(bound);
-        failingRepaint.HandleCopyData(&message); // must not throw
-    }
-
-    void hookProc_data() {
-        QTest::addColumn<bool>("install");
-        QTest::addColumn<bool>("hookedWindow");
-        QTest::addColumn<quint32>("message");
-        QTest::addColumn<quint32>("dwData");
-        QTest::addColumn<qint32>("result");
-        QTest::addColumn<bool>("repainted");
-        QTest::addColumn<bool>("passedOn");
-        QTest::newRow("progress") << true << true << 74u << 3u << 0 << true << false;
-        QTest::newRow("other kind answered 0, not passed on")
-            << true << true << 74u << 1u << 0 << false << false;
-        QTest::newRow("other window") << true << false << 74u << 3u << 42 << false << true;
-        QTest::newRow("other message") << true << true << 15u << 3u << 42 << false << true;
-        QTest::newRow("not installed") << false << true << 74u << 3u << 42 << false << true;
-    }
-    void hookProc() {
-        QFETCH(bool, install);
-        QFETCH(bool, hookedWindow);
-        QFETCH(quint32, message);
-        QFETCH(quint32, dwData);
-        QFETCH(qint32, result);
-        QFETCH(bool, repainted);
-        QFETCH(bool, passedOn);
-        RecordingWindow window;
-        QObject updater;
-        QObject other;
-        int passed = 0;
-        HookWindow bound = window.bind();
-        bound.previousProcedure = [&](const QObject *, quint32, quintptr, const void *) {
-            ++passed;
-            return 42;
-        };
-        ProgressHook hook(bound);
-        if (install)
-            QVERIFY(hook.InstallProgressHook(&updater));
-        const QByteArray payload("Trancel1_ProgressValue?0.5");
-        const CopyDataStruct data = record(dwData, payload);
-        QCOMPARE(hook.ProgressHookProc(hookedWindow ? &updater : &other, message, 0, &data),
-                 result);
-        QCOMPARE(window.repaints.size() == 1, repainted);
-        QCOMPARE(passed == 1, passedOn);
+        failingRepaint.HandleCopyData(message); // must not throw
     }
 
     void installedExactlyOnce() {
         RecordingWindow window;
         QObject updater;
         QObject later;
-        int passed = 0;
-        HookWindow bound = window.bind();
-        bound.previousProcedure = [&](const QObject *, quint32, quintptr, const void *) {
-            ++passed;
-            return 0;
-        };
-        ProgressHook hook(bound);
+        ProgressHook hook(window.bind());
         QVERIFY(!hook.InstallProgressHook(nullptr));
         QVERIFY(!hook.isInstalled());
         QVERIFY(hook.InstallProgressHook(&updater));
@@ -179,24 +139,6 @@ private slots:
         QVERIFY(!hook.InstallProgressHook(&updater));
         QVERIFY(!hook.InstallProgressHook(&later));
         QCOMPARE(hook.channel(), channel);
-
-        // Still bound to the first window; a message for the other is passed on once, not
-        // looped back into the hook.
-        const QByteArray payload("Trancel1_ProgressValue?0.5");
-        const CopyDataStruct data = record(3, payload);
-        hook.ProgressHookProc(&later, kCopyDataMessage, 0, &data);
-        QCOMPARE(passed, 1);
-        QVERIFY(window.repaints.isEmpty());
-        hook.ProgressHookProc(&updater, kCopyDataMessage, 0, &data);
-        QCOMPARE(window.repaints.size(), 1);
-    }
-
-    void withoutPreviousProcedureOtherMessagesGiveZero() {
-        RecordingWindow window;
-        ProgressHook hook(window.bind());
-        QObject updater;
-        QVERIFY(hook.InstallProgressHook(&updater));
-        QCOMPARE(hook.ProgressHookProc(&updater, 15, 0, nullptr), 0);
     }
 };
 

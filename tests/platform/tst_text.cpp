@@ -115,6 +115,42 @@ private slots:
         QCOMPARE(decodeCharset(bytes, charset), std::optional<QString>(expected));
     }
 
+    // Characters beyond the Basic Multilingual Plane: four bytes in UTF-8 and GB18030, two
+    // UTF-16 units in the text. A charset that cannot hold one writes a single "?".
+    void nonBmpCharacters_data() {
+        QTest::addColumn<QByteArray>("charset");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("roundTrip");
+        const QString grin = QString::fromUcs4(U"a\U0001F600b");
+        const QString ideograph = QString::fromUcs4(U"\U00020000\u8FDB");
+        QTest::newRow("U+1F600 in UTF-8") << QByteArray("UTF-8") << grin
+                                          << QByteArray("a\xF0\x9F\x98\x80"
+                                                        "b")
+                                          << true;
+        QTest::newRow("U+20000 in UTF-8") << QByteArray("UTF-8") << ideograph
+                                          << QByteArray("\xF0\xA0\x80\x80\xE8\xBF\x9B") << true;
+        QTest::newRow("U+1F600 in GB18030") << QByteArray("GB18030") << grin
+                                            << QByteArray("a\x94\x39\xFC\x36"
+                                                          "b")
+                                            << true;
+        QTest::newRow("U+20000 in GB18030")
+            << QByteArray("GB18030") << ideograph << QByteArray("\x95\x32\x82\x36\xBD\xF8") << true;
+        QTest::newRow("U+1F600 where GBK cannot hold it")
+            << QByteArray("GBK") << grin << QByteArray("a?b") << false;
+        QTest::newRow("U+20000 where Latin-1 cannot hold it")
+            << QByteArray("ISO-8859-1") << ideograph << QByteArray("??") << false;
+    }
+    void nonBmpCharacters() {
+        QFETCH(QByteArray, charset);
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, roundTrip);
+        QCOMPARE(encodeCharset(text, charset), std::optional<QByteArray>(bytes));
+        if (roundTrip)
+            QCOMPARE(decodeCharset(bytes, charset), std::optional<QString>(text));
+    }
+
     void unknownCharset() { QVERIFY(!decodeCharset("abc", "NO-SUCH-CHARSET").has_value()); }
 
     void localeCodesetRoundTrip() {
@@ -122,8 +158,16 @@ private slots:
         QCOMPARE(localeCodeset(), QByteArray("UTF-8"));
         QCOMPARE(toLocaleCodeset(u"进度 0.5"), QByteArray("\xE8\xBF\x9B\xE5\xBA\xA6 0.5"));
         QCOMPARE(fromLocaleCodeset("\xE8\xBF\x9B"), QStringLiteral("进"));
+        const QString grin = QString::fromUcs4(U"\U0001F600");
+        QCOMPARE(toLocaleCodeset(grin), QByteArray("\xF0\x9F\x98\x80"));
+        QCOMPARE(fromLocaleCodeset("\xF0\x9F\x98\x80"), grin);
+        // A four-byte sequence cut short is no character, and the byte after it survives.
+        QCOMPARE(fromLocaleCodeset("\xF0\x9F\x98"
+                                   "a"),
+                 QStringLiteral("\uFFFD\uFFFD\uFFFDa"));
         std::setlocale(LC_CTYPE, "C");
         QCOMPARE(toLocaleCodeset(u"a进b"), QByteArray("a?b"));
+        QCOMPARE(toLocaleCodeset(QString::fromUcs4(U"a\U0001F600b")), QByteArray("a?b"));
     }
 };
 

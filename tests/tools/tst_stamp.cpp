@@ -105,6 +105,40 @@ private slots:
         QCOMPARE(stamp({"show", twice}).out, QStringLiteral("SoftwareName=C\nSoftwareID=3\n"));
     }
 
+    // Only a readable trailer at the very end of the input is ours to replace; anything
+    // else that looks like one is part of the input and is copied whole.
+    void onlyOurTrailerIsReplaced_data() {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<qsizetype>("kept"); // how many input bytes start the output
+        const QByteArray prefix(100, 'x');
+        platform::PropertyBag bag;
+        bag.write(u"SoftwareName"_qs, u"Old"_qs);
+        const QByteArray stamped = prefix + platform::makeTrailer(bag.contents(), prefix.size());
+        QTest::newRow("our trailer") << stamped << prefix.size();
+        QByteArray followed = stamped;
+        followed.insert(followed.size() - 4, QByteArray(8, 'y'));
+        QTest::newRow("trailer followed by other bytes") << followed << followed.size();
+        const QByteArray notABag =
+            prefix + platform::makeTrailer(QByteArray(40, 'z'), prefix.size());
+        QTest::newRow("trailer without a property bag") << notABag << notABag.size();
+    }
+    void onlyOurTrailerIsReplaced() {
+        QFETCH(QByteArray, input);
+        QFETCH(qsizetype, kept);
+        const QString in = path("trailer-input");
+        const QString out = path("trailer-output");
+        QFile file(in);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(input) == input.size());
+        file.close();
+        QCOMPARE(stamp({"write", in, out, "--name", "New", "--id", "5"}).exitCode, 0);
+        platform::PropertyBag bag;
+        bag.write(u"SoftwareName"_qs, u"New"_qs);
+        bag.write(u"SoftwareID"_qs, u"5"_qs);
+        QFile written(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), input.left(kept) + platform::makeTrailer(bag.contents(), kept));
+    }
+
     void keepsTheInputsFileMode() {
         const QString in = path("mode-in");
         QFile::copy(QStringLiteral(UPDATER_EXE), in);
@@ -165,55 +199,112 @@ private slots:
 
     void rejectsBadInput_data() {
         QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
         const QString in = QStringLiteral(UPDATER_EXE);
         const QString out = path("rejected");
-        QTest::newRow("no command") << QStringList{};
-        QTest::newRow("unknown command") << QStringList{"stamp"};
+        QTest::newRow("no command") << QStringList{} << 2;
+        QTest::newRow("unknown command") << QStringList{"stamp"} << 2;
         QTest::newRow("unknown option")
-            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--colour", "1"};
+            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--colour", "1"} << 2;
         QTest::newRow("non-numeric id")
-            << QStringList{"write", in, out, "--name", "A", "--id", "12abc"};
+            << QStringList{"write", in, out, "--name", "A", "--id", "12abc"} << 2;
         QTest::newRow("id beyond 32 bits")
-            << QStringList{"write", in, out, "--name", "A", "--id", "4294967296"};
+            << QStringList{"write", in, out, "--name", "A", "--id", "4294967296"} << 2;
         QTest::newRow("colour out of range")
-            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--color", "16777216"};
+            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--color", "16777216"}
+            << 2;
         QTest::newRow("short hex colour")
-            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--color", "#12345"};
+            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--color", "#12345"} << 2;
         QTest::newRow("negative style")
-            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--style", "-1"};
+            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--style", "-1"} << 2;
         QTest::newRow("portal not http")
-            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--portal", "ftp://x"};
-        QTest::newRow("missing id") << QStringList{"write", in, out, "--name", "A"};
-        QTest::newRow("option without value") << QStringList{"write", in, out, "--name"};
+            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--portal", "ftp://x"}
+            << 2;
+        QTest::newRow("missing id") << QStringList{"write", in, out, "--name", "A"} << 2;
+        QTest::newRow("option without value") << QStringList{"write", in, out, "--name"} << 2;
+        QTest::newRow("write without OUT") << QStringList{"write", in} << 2;
+        QTest::newRow("show without file") << QStringList{"show"} << 2;
+        QTest::newRow("show two files") << QStringList{"show", in, in} << 2;
         QTest::newRow("unreadable input")
-            << QStringList{"write", path("no-such-file"), out, "--name", "A", "--id", "1"};
+            << QStringList{"write", path("no-such-file"), out, "--name", "A", "--id", "1"} << 1;
         QTest::newRow("output folder missing")
-            << QStringList{"write", in, path("no-dir/out"), "--name", "A", "--id", "1"};
+            << QStringList{"write", in, path("no-dir/out"), "--name", "A", "--id", "1"} << 1;
+        // The temporary copy is written, then cannot replace a folder: it must not stay.
+        QDir(m_dir.path()).mkdir(QStringLiteral("rejected-folder"));
+        QTest::newRow("output is a folder")
+            << QStringList{"write", in, path("rejected-folder"), "--name", "A", "--id", "1"} << 1;
         QFile(path("empty")).open(QIODevice::WriteOnly);
         QTest::newRow("empty input")
-            << QStringList{"write", path("empty"), out, "--name", "A", "--id", "1"};
+            << QStringList{"write", path("empty"), out, "--name", "A", "--id", "1"} << 1;
         QVERIFY(::mkfifo(QFile::encodeName(path("fifo")).constData(), 0600) == 0);
         QTest::newRow("FIFO input")
-            << QStringList{"write", path("fifo"), out, "--name", "A", "--id", "1"};
+            << QStringList{"write", path("fifo"), out, "--name", "A", "--id", "1"} << 1;
         QTest::newRow("endless device input")
-            << QStringList{"write", "/dev/zero", out, "--name", "A", "--id", "1"};
+            << QStringList{"write", "/dev/zero", out, "--name", "A", "--id", "1"} << 1;
         QTest::newRow("folder input")
-            << QStringList{"write", m_dir.path(), out, "--name", "A", "--id", "1"};
-        QTest::newRow("show without trailer") << QStringList{"show", in};
+            << QStringList{"write", m_dir.path(), out, "--name", "A", "--id", "1"} << 1;
+        QTest::newRow("show without trailer") << QStringList{"show", in} << 1;
         QTest::newRow("show a trailer of overlapping entries")
-            << QStringList{"show", overlappingTrailer(path("overlapping"))};
-        QTest::newRow("show missing file") << QStringList{"show", path("no-such-file")};
+            << QStringList{"show", overlappingTrailer(path("overlapping"))} << 1;
+        QTest::newRow("show missing file") << QStringList{"show", path("no-such-file")} << 1;
     }
     void rejectsBadInput() {
         QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
         const Run r = stamp(args);
-        QVERIFY(r.exitCode > 0);
+        QCOMPARE(r.exitCode, exitCode);
         QVERIFY(r.out.isEmpty());
         QCOMPARE(r.err.count(u'\n'), 1);
         QVERIFY(r.err.startsWith(u"update-tool-stamp: "));
         QVERIFY(!QFileInfo::exists(path("rejected")));
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Hidden | QDir::Files).filter(u".rej"_qs),
                  QStringList());
+        QVERIFY(QFileInfo(path("rejected-folder")).isDir());
+    }
+
+    // Every tool answers --help with its usage and --version with "<tool> <version>", both
+    // on stdout with exit code 0, and does nothing else.
+    void toolsAnswerHelpAndVersion_data() {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("expected"); // the start of stdout
+        const QString version = QStringLiteral("%1.%2.%3\n")
+                                    .arg(platform::programVersion().major)
+                                    .arg(platform::programVersion().minor)
+                                    .arg(platform::programVersion().revision);
+        const struct {
+            const char *name;
+            const char *exe;
+            const char *usage;
+        } tools[] = {{"update-tool-stamp", STAMP_EXE, "Usage: update-tool-stamp write IN OUT"},
+                     {"update-tool-notify", NOTIFY_EXE, "Usage: update-tool-notify [--kind N]"},
+                     {"update-tool-portal", PORTAL_EXE, "Usage: "}};
+        for (const auto &tool : tools) {
+            const QString name = QString::fromLatin1(tool.name);
+            const QString exe = QString::fromUtf8(tool.exe);
+            for (const char *option : {"--help", "-h"})
+                QTest::addRow("%s %s", tool.name, option)
+                    << exe << QString::fromLatin1(option) << QString::fromLatin1(tool.usage);
+            QTest::addRow("%s --version", tool.name)
+                << exe << QStringLiteral("--version") << name + u' ' + version;
+        }
+    }
+    void toolsAnswerHelpAndVersion() {
+        QFETCH(QString, tool);
+        QFETCH(QString, option);
+        QFETCH(QString, expected);
+        QProcess process;
+        process.start(tool, {option});
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(process.readAllStandardError()), QString());
+        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        QVERIFY2(out.startsWith(expected), qPrintable(out));
+        if (option == u"--version")
+            QCOMPARE(out, expected);
+        else
+            QVERIFY2(out.contains(u"Exit status: 0"_qs), qPrintable(out));
     }
 };
 

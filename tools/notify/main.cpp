@@ -9,13 +9,16 @@
 #include <optional>
 #include <string_view>
 
+#include "ToolCommandLine.h"
 #include "update-tool/progress.h"
+
+using namespace toolcommandline;
 
 namespace {
 
-enum ExitCode { Answered = 0, NoUpdater = 1, BadUsage = 2, NotAnswered = 3 };
+constexpr std::string_view ToolName = "update-tool-notify";
 
-constexpr const char *kUsage =
+constexpr std::string_view UsageText =
     "Usage: update-tool-notify [--kind N] [--timeout MS] TEXT\n"
     "Sends one progress message to the running updater and waits for its answer.\n"
     "Example: update-tool-notify \"Trancel1_ProgressValue?0.5\"\n"
@@ -26,12 +29,13 @@ constexpr const char *kUsage =
     "  TEXT           the message text, sent as the bytes given (the locale's codeset);\n"
     "                 put -- before a TEXT that starts with -\n"
     "\n"
-    "Exit status: 0 answered, 1 no updater listening, 2 bad usage or message too large,\n"
-    "3 no answer.\n";
+    "  --help, --version\n"
+    "\n"
+    "Exit status: 0 answered, 1 no updater listening or no answer, 2 bad usage or message\n"
+    "too large.\n";
 
-int complain(const char *message, int code) {
+void complain(const char *message) {
     std::fprintf(stderr, "update-tool-notify: %s\n", message);
-    return code;
 }
 
 std::optional<unsigned long> parseNumber(const char *text, unsigned long maximum) {
@@ -45,14 +49,21 @@ std::optional<unsigned long> parseNumber(const char *text, unsigned long maximum
     return value;
 }
 
-} // namespace
+struct Arguments {
+    unsigned long kind = 0;
+    unsigned long timeoutMs = 0;
+    const char *text = nullptr;
+};
 
-int main(int argc, char *argv[]) {
+// Reads the command line; nothing when main is to exit at once with `exitCode` (Usage after
+// a complaint on stderr, Done after --help or --version).
+std::optional<Arguments> parseArguments(int argc, char *argv[], int &exitCode) {
     const char *kindText = "3";
     const char *timeoutText = "5000";
     const char *text = nullptr;
     int texts = 0;
     bool optionsEnded = false;
+    exitCode = Usage;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument(argv[i]);
         if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
@@ -60,14 +71,14 @@ int main(int argc, char *argv[]) {
             ++texts;
         } else if (argument == "--") {
             optionsEnded = true;
-        } else if (argument == "--help" || argument == "-h") {
-            std::fputs(kUsage, stdout);
-            return Answered;
+        } else if (answersStandardOption(argument, ToolName, UsageText)) {
+            exitCode = Done;
+            return std::nullopt;
         } else if (argument == "--kind" || argument == "--timeout") {
-            if (i + 1 >= argc)
-                return complain(argument == "--kind" ? "--kind needs a value"
-                                                     : "--timeout needs a value",
-                                BadUsage);
+            if (i + 1 >= argc) {
+                complain(argument == "--kind" ? "--kind needs a value" : "--timeout needs a value");
+                return std::nullopt;
+            }
             (argument == "--kind" ? kindText : timeoutText) = argv[++i];
         } else if (argument.starts_with("--kind=")) {
             kindText = argv[i] + 7;
@@ -75,40 +86,56 @@ int main(int argc, char *argv[]) {
             timeoutText = argv[i] + 10;
         } else {
             std::fprintf(stderr, "update-tool-notify: unknown option %s (see --help)\n", argv[i]);
-            return BadUsage;
+            return std::nullopt;
         }
     }
-    if (texts != 1)
-        return complain("give exactly one TEXT (see --help)", BadUsage);
+    if (texts != 1) {
+        complain("give exactly one TEXT (see --help)");
+        return std::nullopt;
+    }
     const auto kind = parseNumber(kindText, 0xFFFFFFFFul);
-    if (!kind)
-        return complain("--kind needs a number from 0 to 4294967295", BadUsage);
+    if (!kind) {
+        complain("--kind needs a number from 0 to 4294967295");
+        return std::nullopt;
+    }
     const auto timeoutMs = parseNumber(timeoutText, 3600000);
-    if (!timeoutMs || *timeoutMs == 0)
-        return complain("--timeout needs milliseconds from 1 to 3600000", BadUsage);
+    if (!timeoutMs || *timeoutMs == 0) {
+        complain("--timeout needs milliseconds from 1 to 3600000");
+        return std::nullopt;
+    }
+    return Arguments{*kind, *timeoutMs, text};
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    int exitCode = Done;
+    const auto arguments = parseArguments(argc, argv, exitCode);
+    if (!arguments)
+        return exitCode;
+    exitCode = Done;
 
     // The text goes out as the bytes it was given in, which are already in the locale's
     // codeset.
     utp_conn *connection = nullptr;
-    utp_status status = utp_open(&connection, nullptr, static_cast<int>(*timeoutMs));
+    utp_status status = utp_open(&connection, nullptr, static_cast<int>(arguments->timeoutMs));
     if (status == UTP_OK)
-        status =
-            utp_send(connection, static_cast<uint32_t>(*kind), text, std::strlen(text), nullptr);
-    int code = Answered;
+        status = utp_send(connection, static_cast<uint32_t>(arguments->kind), arguments->text,
+                          std::strlen(arguments->text), nullptr);
     switch (status) {
     case UTP_OK:
         break;
-    case UTP_NO_UPDATER:
-        code = complain(utp_error(connection), NoUpdater);
-        break;
     case UTP_TOO_LARGE:
-        code = complain(utp_error(connection), BadUsage);
+        complain(utp_error(connection));
+        exitCode = Usage;
         break;
+    case UTP_NO_UPDATER:
     case UTP_TIMED_OUT:
     case UTP_IO_ERROR:
-        code = complain(utp_error(connection), NotAnswered);
+        complain(utp_error(connection));
+        exitCode = Failed;
         break;
     }
     utp_close(connection);
-    return code;
+    return exitCode;
 }

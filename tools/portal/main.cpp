@@ -15,13 +15,19 @@
 #include <QRegularExpression>
 #include <QSocketNotifier>
 
+#include "ToolCommandLine.h"
+#include "httpserver/HttpServer.h"
 #include "platform/Text.h"
 #include "signing/Minisign.h"
-#include "support/TestPortal.h"
+
+using toolcommandline::Done;
+using toolcommandline::Failed;
 
 namespace {
 
-enum ExitCode { Stopped = 0, BadUsage = 2, CannotServe = 3 };
+// A wrong command line; exit code toolcommandline::Usage.
+constexpr int BadUsage = toolcommandline::Usage;
+constexpr std::string_view ToolName = "update-tool-portal";
 
 // The drip interval of a throttled package; small enough for a smooth progress bar.
 constexpr int ThrottleIntervalMs = 100;
@@ -77,6 +83,145 @@ QByteArray productPage(const QByteArray &title, const QByteArray &charset, const
            "</h1>\n<p><a href=\"" + link + "\">download</a></p>\n</body></html>\n";
 }
 
+// What the portal serves, as the command line asked.
+struct PortalSettings {
+    quint16 port = 0;
+    QByteArray id;
+    QByteArray charset;
+    QByteArray title; // in `charset`
+    QString packagePath;
+    QString signaturePath;
+    std::optional<quint32> kibPerSecond;
+};
+
+struct PortalOptions {
+    QCommandLineOption port{QStringLiteral("port"),
+                            QStringLiteral("Port to listen on; 0 picks a free one."),
+                            QStringLiteral("N")};
+    QCommandLineOption id{QStringLiteral("id"), QStringLiteral("The software id."),
+                          QStringLiteral("ID")};
+    QCommandLineOption title{QStringLiteral("title"),
+                             QStringLiteral("The newest version's title on the page."),
+                             QStringLiteral("TITLE")};
+    QCommandLineOption package{QStringLiteral("package"),
+                               QStringLiteral("The package file to serve."),
+                               QStringLiteral("FILE")};
+    QCommandLineOption charset{QStringLiteral("page-charset"),
+                               QStringLiteral("The page's charset (default UTF-8)."),
+                               QStringLiteral("CS"), QStringLiteral("UTF-8")};
+    QCommandLineOption throttle{QStringLiteral("throttle"),
+                                QStringLiteral("Send the package at this many KiB/s."),
+                                QStringLiteral("KIB_PER_S")};
+    QCommandLineOption signature{
+        QStringLiteral("signature"),
+        QStringLiteral("Announce this minisign signature of the package on the page."),
+        QStringLiteral("FILE.minisig")};
+
+    void addTo(QCommandLineParser &parser) const {
+        parser.addOptions({port, id, title, package, charset, throttle, signature});
+    }
+};
+
+// The page's title in its charset; nothing, with the usage error in `error`, when the
+// charset is unknown or cannot hold the title, or the title would break the page's markup.
+std::optional<QByteArray> encodedTitle(const QString &title, const QString &charset,
+                                       QString &error) {
+    if (title.contains(QRegularExpression(QStringLiteral("[\"<>]")))) {
+        error = QStringLiteral("the title may not contain \" < or >");
+        return std::nullopt;
+    }
+    const QByteArray pageCharset = charset.toLatin1();
+    const auto bytes = platform::encodeCharset(title, pageCharset);
+    if (!bytes) {
+        error = QStringLiteral("unknown page charset %1").arg(charset);
+        return std::nullopt;
+    }
+    if (platform::decodeCharset(*bytes, pageCharset) != title) {
+        error = QStringLiteral("the title cannot be written in %1").arg(charset);
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// Checks the parsed command line; nothing, with the usage error in `error`, when it is wrong.
+std::optional<PortalSettings> readSettings(const QCommandLineParser &parser,
+                                           const PortalOptions &options, QString &error) {
+    if (!parser.positionalArguments().isEmpty()) {
+        error = QStringLiteral("unexpected argument %1 (see --help)")
+                    .arg(parser.positionalArguments().constFirst());
+        return std::nullopt;
+    }
+    for (const QCommandLineOption *required :
+         {&options.port, &options.id, &options.title, &options.package})
+        if (!parser.isSet(*required)) {
+            error =
+                QStringLiteral("--%1 is required (see --help)").arg(required->names().constFirst());
+            return std::nullopt;
+        }
+    PortalSettings settings;
+    const auto port = parseUnsigned(parser.value(options.port), 65535);
+    if (!port) {
+        error = QStringLiteral("--port wants a number from 0 to 65535");
+        return std::nullopt;
+    }
+    settings.port = static_cast<quint16>(*port);
+    const auto softwareId = parseUnsigned(parser.value(options.id), 0x7FFFFFFF);
+    if (!softwareId || *softwareId < 1) {
+        error = QStringLiteral("--id wants a positive number");
+        return std::nullopt;
+    }
+    settings.id = QByteArray::number(*softwareId);
+    if (parser.isSet(options.throttle)) {
+        settings.kibPerSecond = parseUnsigned(parser.value(options.throttle), 1024 * 1024);
+        if (!settings.kibPerSecond || *settings.kibPerSecond < 1) {
+            error = QStringLiteral("--throttle wants a positive number of KiB/s");
+            return std::nullopt;
+        }
+    }
+    const auto title =
+        encodedTitle(parser.value(options.title), parser.value(options.charset), error);
+    if (!title)
+        return std::nullopt;
+    settings.title = *title;
+    settings.charset = parser.value(options.charset).toLatin1();
+    settings.packagePath = parser.value(options.package);
+    if (parser.isSet(options.signature))
+        settings.signaturePath = parser.value(options.signature);
+    return settings;
+}
+
+// The .minisig file's bytes; nothing, with the reason in `error`, when it cannot be read or
+// is no minisign signature.
+std::optional<QByteArray> readSignature(const QString &path, QString &error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read the signature %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    QByteArray bytes = file.read(signing::MaxSignatureFileSize + 1);
+    if (const auto parsed = signing::parseSignature(bytes);
+        const auto *format = std::get_if<signing::FormatError>(&parsed)) {
+        error = QStringLiteral("%1 is no minisign signature: %2")
+                    .arg(path, QLatin1String(signing::describe(*format)));
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// Routes the product page and the package.
+void routePortal(httpserver::HttpServer &server, const PortalSettings &settings,
+                 const QByteArray &package, const QByteArray &signature) {
+    server.route("/content/" + settings.id + ".html",
+                 httpserver::Response::ok(
+                     productPage(settings.title, settings.charset, settings.id, signature),
+                     "text/html; charset=" + settings.charset));
+    auto packageResponse = httpserver::Response::ok(package, "application/zip");
+    if (settings.kibPerSecond)
+        packageResponse.dripping(qint64(*settings.kibPerSecond) * 1024 * ThrottleIntervalMs / 1000,
+                                 ThrottleIntervalMs);
+    server.route(packagePath(settings.id), packageResponse);
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -84,114 +229,51 @@ int main(int argc, char *argv[]) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Serves a product page and its package on 127.0.0.1 until SIGTERM or SIGINT.\n"
-        "Example: update-tool-portal --port 0 --id 7 --title \"Demo 2.1\" --package demo.zip"));
+        "Example: update-tool-portal --port 0 --id 7 --title \"Demo 2.1\" --package demo.zip\n"
+        "Exit status: 0 stopped by a signal (or --help, --version), 1 cannot serve, "
+        "2 bad usage."));
     parser.addHelpOption();
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Port to listen on; 0 picks a free one."),
-                                  QStringLiteral("N"));
-    const QCommandLineOption id(QStringLiteral("id"), QStringLiteral("The software id."),
-                                QStringLiteral("ID"));
-    const QCommandLineOption title(QStringLiteral("title"),
-                                   QStringLiteral("The newest version's title on the page."),
-                                   QStringLiteral("TITLE"));
-    const QCommandLineOption package(QStringLiteral("package"),
-                                     QStringLiteral("The package file to serve."),
-                                     QStringLiteral("FILE"));
-    const QCommandLineOption charset(QStringLiteral("page-charset"),
-                                     QStringLiteral("The page's charset (default UTF-8)."),
-                                     QStringLiteral("CS"), QStringLiteral("UTF-8"));
-    const QCommandLineOption throttle(QStringLiteral("throttle"),
-                                      QStringLiteral("Send the package at this many KiB/s."),
-                                      QStringLiteral("KIB_PER_S"));
-    const QCommandLineOption signature(
-        QStringLiteral("signature"),
-        QStringLiteral("Announce this minisign signature of the package on the page."),
-        QStringLiteral("FILE.minisig"));
-    parser.addOptions({port, id, title, package, charset, throttle, signature});
+    parser.addVersionOption();
+    const PortalOptions options;
+    options.addTo(parser);
     if (!parser.parse(app.arguments()))
         return complain(parser.errorText(), BadUsage);
     if (parser.isSet(QStringLiteral("help"))) {
         std::fputs(qPrintable(parser.helpText()), stdout);
-        return Stopped;
+        return Done;
     }
-    if (!parser.positionalArguments().isEmpty())
-        return complain(QStringLiteral("unexpected argument %1 (see --help)")
-                            .arg(parser.positionalArguments().constFirst()),
-                        BadUsage);
-    for (const QCommandLineOption *required : {&port, &id, &title, &package})
-        if (!parser.isSet(*required))
-            return complain(
-                QStringLiteral("--%1 is required (see --help)").arg(required->names().constFirst()),
-                BadUsage);
-
-    const auto portNumber = parseUnsigned(parser.value(port), 65535);
-    if (!portNumber)
-        return complain(QStringLiteral("--port wants a number from 0 to 65535"), BadUsage);
-    const auto softwareId = parseUnsigned(parser.value(id), 0x7FFFFFFF);
-    if (!softwareId || *softwareId < 1)
-        return complain(QStringLiteral("--id wants a positive number"), BadUsage);
-    std::optional<quint32> kibPerSecond;
-    if (parser.isSet(throttle)) {
-        kibPerSecond = parseUnsigned(parser.value(throttle), 1024 * 1024);
-        if (!kibPerSecond || *kibPerSecond < 1)
-            return complain(QStringLiteral("--throttle wants a positive number of KiB/s"),
-                            BadUsage);
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::fputs(toolcommandline::versionLine(ToolName).c_str(), stdout);
+        return Done;
     }
-    if (parser.value(title).contains(QRegularExpression(QStringLiteral("[\"<>]"))))
-        return complain(QStringLiteral("the title may not contain \" < or >"), BadUsage);
-    const QByteArray pageCharset = parser.value(charset).toLatin1();
-    const QString titleText = parser.value(title);
-    const auto titleBytes = platform::encodeCharset(titleText, pageCharset);
-    if (!titleBytes)
-        return complain(QStringLiteral("unknown page charset %1").arg(parser.value(charset)),
-                        BadUsage);
-    if (platform::decodeCharset(*titleBytes, pageCharset) != titleText)
-        return complain(
-            QStringLiteral("the title cannot be written in %1").arg(parser.value(charset)),
-            BadUsage);
+    QString error;
+    const auto settings = readSettings(parser, options, error);
+    if (!settings)
+        return complain(error, BadUsage);
 
-    QFile packageFile(parser.value(package));
+    QFile packageFile(settings->packagePath);
     if (!packageFile.open(QIODevice::ReadOnly))
         return complain(QStringLiteral("cannot read the package %1: %2")
                             .arg(packageFile.fileName(), packageFile.errorString()),
-                        CannotServe);
+                        Failed);
     const QByteArray packageBytes = packageFile.readAll();
     packageFile.close();
-
     QByteArray signatureBytes;
-    if (parser.isSet(signature)) {
-        QFile signatureFile(parser.value(signature));
-        if (!signatureFile.open(QIODevice::ReadOnly))
-            return complain(QStringLiteral("cannot read the signature %1: %2")
-                                .arg(signatureFile.fileName(), signatureFile.errorString()),
-                            BadUsage);
-        signatureBytes = signatureFile.read(signing::MaxSignatureFileSize + 1);
-        if (const auto parsed = signing::parseSignature(signatureBytes);
-            const auto *error = std::get_if<signing::FormatError>(&parsed))
-            return complain(
-                QStringLiteral("%1 is no minisign signature: %2")
-                    .arg(signatureFile.fileName(), QLatin1String(signing::describe(*error))),
-                BadUsage);
+    if (!settings->signaturePath.isEmpty()) {
+        const auto signature = readSignature(settings->signaturePath, error);
+        if (!signature)
+            return complain(error, BadUsage);
+        signatureBytes = *signature;
     }
 
-    testsupport::TestPortal portal;
-    const QByteArray idText = QByteArray::number(*softwareId);
-    portal.route("/content/" + idText + ".html",
-                 testsupport::PortalResponse::ok(
-                     productPage(*titleBytes, pageCharset, idText, signatureBytes),
-                     "text/html; charset=" + pageCharset));
-    auto packageResponse = testsupport::PortalResponse::ok(packageBytes, "application/zip");
-    if (kibPerSecond)
-        packageResponse.dripping(qint64(*kibPerSecond) * 1024 * ThrottleIntervalMs / 1000,
-                                 ThrottleIntervalMs);
-    portal.route(packagePath(idText), packageResponse);
-
+    httpserver::HttpServer server;
+    routePortal(server, *settings, packageBytes, signatureBytes);
     if (!quitOnSignals(app))
-        return complain(QStringLiteral("cannot install the signal handlers"), CannotServe);
-    if (!portal.listen(static_cast<quint16>(*portNumber)))
-        return complain(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(*portNumber),
-                        CannotServe);
-    std::printf("listening on http://127.0.0.1:%u\n", unsigned(portal.port()));
+        return complain(QStringLiteral("cannot install the signal handlers"), Failed);
+    if (!server.listen(settings->port))
+        return complain(QStringLiteral("cannot listen on 127.0.0.1:%1").arg(settings->port),
+                        Failed);
+    std::printf("listening on http://127.0.0.1:%u\n", unsigned(server.port()));
     std::fflush(stdout);
-    return app.exec() == 0 ? Stopped : CannotServe;
+    return app.exec() == 0 ? Done : Failed;
 }

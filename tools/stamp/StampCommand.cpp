@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -13,9 +12,10 @@
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryFile>
 #include <QUrl>
 
+#include "ToolCommandLine.h"
+#include "platform/Files.h"
 #include "platform/PropertyBag.h"
 #include "platform/SettingsTrailer.h"
 #include "signing/Minisign.h"
@@ -23,9 +23,26 @@
 namespace stamp {
 namespace {
 
-const QString Usage = QStringLiteral(
+constexpr std::string_view ToolName = "update-tool-stamp";
+
+// The one-line form that follows each usage error.
+const QString ShortUsage = QStringLiteral(
     "usage: update-tool-stamp write IN OUT --name NAME --id N [--style N] [--color C] "
     "[--special-color C] [--portal URL] [--public-key KEY|FILE.pub] | update-tool-stamp show EXE");
+
+constexpr std::string_view UsageText =
+    "Usage: update-tool-stamp write IN OUT --name NAME --id N [--style N] [--color C]\n"
+    "                         [--special-color C] [--portal URL] [--public-key KEY|FILE.pub]\n"
+    "       update-tool-stamp show EXE\n"
+    "       update-tool-stamp --help | --version\n"
+    "\n"
+    "write  copies IN to OUT with a fresh settings trailer (an existing one is replaced);\n"
+    "       OUT is written in one step and gets IN's mode. Colours are decimal OLE values\n"
+    "       (0 to 16777215) or #RRGGBB; --portal is an http:// or https:// base; --public-key\n"
+    "       is a minisign public key (its base64 line or a .pub file).\n"
+    "show   prints the settings EXE carries, one Key=value line each.\n"
+    "\n"
+    "Exit status: 0 done, 1 failed (or EXE carries no settings), 2 bad usage.\n";
 
 // The keys a copy may carry, in the order they are written and shown.
 const QStringList Keys{QStringLiteral("SoftwareName"),
@@ -37,10 +54,10 @@ const QStringList Keys{QStringLiteral("SoftwareName"),
                        QStringLiteral("PackagePublicKey")};
 
 Result failure(const QString &message) {
-    return {1, {}, message};
+    return {toolcommandline::Failed, {}, message};
 }
 Result usageError(const QString &message) {
-    return {2, {}, message + QStringLiteral("; ") + Usage};
+    return {toolcommandline::Usage, {}, message + QStringLiteral("; ") + ShortUsage};
 }
 
 std::optional<qint64> integerArgument(const QString &text, qint64 min, qint64 max) {
@@ -77,20 +94,20 @@ std::optional<QString> portalArgument(QString text) {
 }
 
 // A minisign public key: its base64 line, or the path of a .pub file holding it.
-std::optional<QString> publicKeyArgument(const QString &text, QString *problem) {
+std::optional<QString> publicKeyArgument(const QString &text, QString &error) {
     QByteArray keyText = text.toUtf8();
     if (QFileInfo(text).isFile()) {
         QFile file(text);
         if (!file.open(QIODevice::ReadOnly)) {
-            *problem = QStringLiteral("cannot read %1: %2").arg(text, file.errorString());
+            error = QStringLiteral("cannot read %1: %2").arg(text, file.errorString());
             return std::nullopt;
         }
         keyText = file.read(signing::MaxPublicKeyFileSize + 1);
     }
     const auto key = signing::parsePublicKey(keyText);
-    if (const auto *error = std::get_if<signing::FormatError>(&key)) {
-        *problem = QStringLiteral("--public-key takes a minisign public key or .pub file, but %1")
-                       .arg(QLatin1String(signing::describe(*error)));
+    if (const auto *format = std::get_if<signing::FormatError>(&key)) {
+        error = QStringLiteral("--public-key takes a minisign public key or .pub file, but %1")
+                    .arg(QLatin1String(signing::describe(*format)));
         return std::nullopt;
     }
     return QString::fromLatin1(std::get<signing::PublicKey>(key).toBase64());
@@ -108,9 +125,9 @@ constexpr qint64 MaxInputSize = qint64(256) << 20;
 // Reads a regular, non-empty file of at most MaxInputSize bytes. The kind and size are
 // checked on the opened file itself (opened without blocking, so a FIFO cannot stall us), and
 // no more than the size it had then is read, so a file that grows meanwhile is not followed.
-std::optional<QByteArray> readStampInput(const QString &path, QString *error) {
+std::optional<QByteArray> readStampInput(const QString &path, QString &error) {
     const auto fail = [&](const QString &reason) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, reason);
+        error = QStringLiteral("cannot read %1: %2").arg(path, reason);
         return std::nullopt;
     };
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -140,7 +157,7 @@ std::optional<QByteArray> readStampInput(const QString &path, QString *error) {
 
 // Reads the whole input and returns it without a trailer of ours at its end, so that
 // stamping a stamped copy replaces its settings instead of stacking a second trailer.
-std::optional<QByteArray> readWithoutTrailer(const QString &path, QString *error) {
+std::optional<QByteArray> readWithoutTrailer(const QString &path, QString &error) {
     auto bytes = readStampInput(path, error);
     if (!bytes)
         return std::nullopt;
@@ -148,111 +165,124 @@ std::optional<QByteArray> readWithoutTrailer(const QString &path, QString *error
     buffer.open(QIODevice::ReadOnly);
     const auto location = platform::locateTrailer(buffer);
     if (location && location->endsTheFile) {
-        const QByteArray contents =
-            bytes->mid(location->start + 12, static_cast<qsizetype>(location->contentsSize));
-        if (platform::PropertyBag::fromContents(contents))
+        const auto contents = platform::readTrailerContents(buffer);
+        if (contents && platform::PropertyBag::fromContents(*contents))
             bytes->truncate(static_cast<qsizetype>(location->start));
     }
     return bytes;
 }
 
-// Replaces `path` in one step: the bytes go to a temporary file beside it, which gets the
-// wanted mode and is renamed over the target. A failure leaves no partial output.
+// Replaces `path` in one step: the bytes go to a hidden temporary file beside it, which
+// gets the wanted mode and is moved over the target. A failure leaves no partial output.
 bool writeAtomically(const QString &path, const QByteArray &bytes,
-                     QFileDevice::Permissions permissions, QString *error) {
+                     QFileDevice::Permissions permissions, QString &error) {
     const QFileInfo target(path);
-    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                        QStringLiteral(".XXXXXX"));
-    if (!temp.open()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, temp.errorString());
+    const auto temp =
+        platform::createHiddenTemporaryFile(target.absolutePath(), target.fileName(), error);
+    if (!temp) {
+        error = QStringLiteral("cannot write %1: %2").arg(path, error);
         return false;
     }
-    if (temp.write(bytes) != bytes.size() || !temp.flush() || !temp.setPermissions(permissions)) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, temp.errorString());
+    if (temp->write(bytes) != bytes.size() || !temp->flush() ||
+        !temp->setPermissions(permissions)) {
+        error = QStringLiteral("cannot write %1: %2").arg(path, temp->errorString());
+        temp->remove();
         return false;
     }
-    temp.close();
-    const QByteArray from = QFile::encodeName(temp.fileName());
-    const QByteArray to = QFile::encodeName(target.absoluteFilePath());
-    if (std::rename(from.constData(), to.constData()) != 0) {
-        *error = QStringLiteral("cannot write %1: %2")
-                     .arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+    temp->close();
+    if (!platform::moveFileReplacing(temp->fileName(), target.absoluteFilePath(), error)) {
+        error = QStringLiteral("cannot write %1: %2").arg(path, error);
+        temp->remove();
         return false;
     }
-    temp.setAutoRemove(false); // it has become the target
     return true;
+}
+
+// What `write` puts into the trailer, as read from its options.
+struct WriteSettings {
+    std::optional<QString> name;
+    std::optional<qint64> id;
+    std::optional<qint64> style;
+    std::optional<qint64> colour;
+    std::optional<qint64> specialColour;
+    std::optional<QString> portal;
+    std::optional<QString> publicKey;
+};
+
+// Reads one option of `write` and its value into `settings`; false, with the usage error
+// in `error`, for an unknown option or a value it does not take.
+bool readWriteOption(const QString &option, const QString &value, WriteSettings &settings,
+                     QString &error) {
+    if (option == u"--name") {
+        settings.name = value;
+    } else if (option == u"--id") {
+        settings.id = integerArgument(value, std::numeric_limits<qint32>::min(),
+                                      std::numeric_limits<qint32>::max());
+        if (!settings.id)
+            error = QStringLiteral("--id takes a whole number, not '%1'").arg(value);
+    } else if (option == u"--style") {
+        settings.style = integerArgument(value, 0, std::numeric_limits<qint32>::max());
+        if (!settings.style)
+            error = QStringLiteral("--style takes a whole number from 0, not '%1'").arg(value);
+    } else if (option == u"--color" || option == u"--special-color") {
+        auto &slot = option == u"--color" ? settings.colour : settings.specialColour;
+        slot = colourArgument(value);
+        if (!slot)
+            error = QStringLiteral("%1 takes #RRGGBB or a number from 0 to 16777215, not '%2'")
+                        .arg(option, value);
+    } else if (option == u"--portal") {
+        settings.portal = portalArgument(value);
+        if (!settings.portal)
+            error = QStringLiteral("--portal takes an http:// or https:// address, not '%1'")
+                        .arg(value);
+    } else if (option == u"--public-key") {
+        settings.publicKey = publicKeyArgument(value, error);
+    } else {
+        error = QStringLiteral("unknown option '%1'").arg(option);
+    }
+    return error.isEmpty();
+}
+
+// The trailer's property bag for `settings`, keys in the order of Keys.
+platform::PropertyBag settingsBag(const WriteSettings &settings) {
+    platform::PropertyBag bag;
+    const auto writeNumber = [&](const QString &key, const std::optional<qint64> &value) {
+        if (value)
+            bag.write(key, QString::number(*value));
+    };
+    bag.write(Keys[0], *settings.name);
+    writeNumber(Keys[1], settings.id);
+    writeNumber(Keys[2], settings.style);
+    writeNumber(Keys[3], settings.colour);
+    writeNumber(Keys[4], settings.specialColour);
+    if (settings.portal)
+        bag.write(Keys[5], *settings.portal);
+    if (settings.publicKey)
+        bag.write(Keys[6], *settings.publicKey);
+    return bag;
 }
 
 Result write(const QStringList &args) {
     if (args.size() < 2)
         return usageError(QStringLiteral("write needs IN and OUT"));
-    const QString in = args[0];
-    const QString out = args[1];
-    platform::PropertyBag bag;
-    std::optional<QString> name;
-    std::optional<qint64> id;
-    std::optional<qint64> values[3]; // style, colour, special colour
-    std::optional<QString> portal;
-    std::optional<QString> publicKey;
-
+    const QString &in = args[0];
+    const QString &out = args[1];
+    WriteSettings settings;
+    QString error;
     for (qsizetype i = 2; i < args.size(); i += 2) {
-        const QString &option = args[i];
         if (i + 1 >= args.size())
-            return usageError(QStringLiteral("%1 needs a value").arg(option));
-        const QString &value = args[i + 1];
-        if (option == u"--name") {
-            name = value;
-        } else if (option == u"--id") {
-            id = integerArgument(value, std::numeric_limits<qint32>::min(),
-                                 std::numeric_limits<qint32>::max());
-            if (!id)
-                return usageError(QStringLiteral("--id takes a whole number, not '%1'").arg(value));
-        } else if (option == u"--style") {
-            values[0] = integerArgument(value, 0, std::numeric_limits<qint32>::max());
-            if (!values[0])
-                return usageError(
-                    QStringLiteral("--style takes a whole number from 0, not '%1'").arg(value));
-        } else if (option == u"--color" || option == u"--special-color") {
-            auto &slot = values[option == u"--color" ? 1 : 2];
-            slot = colourArgument(value);
-            if (!slot)
-                return usageError(
-                    QStringLiteral("%1 takes #RRGGBB or a number from 0 to 16777215, not '%2'")
-                        .arg(option, value));
-        } else if (option == u"--portal") {
-            portal = portalArgument(value);
-            if (!portal)
-                return usageError(
-                    QStringLiteral("--portal takes an http:// or https:// address, not '%1'")
-                        .arg(value));
-        } else if (option == u"--public-key") {
-            QString problem;
-            publicKey = publicKeyArgument(value, &problem);
-            if (!publicKey)
-                return usageError(problem);
-        } else {
-            return usageError(QStringLiteral("unknown option '%1'").arg(option));
-        }
+            return usageError(QStringLiteral("%1 needs a value").arg(args[i]));
+        if (!readWriteOption(args[i], args[i + 1], settings, error))
+            return usageError(error);
     }
-    if (!name || !id)
+    if (!settings.name || !settings.id)
         return usageError(QStringLiteral("write needs --name and --id"));
 
-    bag.write(Keys[0], *name);
-    bag.write(Keys[1], QString::number(*id));
-    for (int k = 0; k < 3; ++k)
-        if (values[k])
-            bag.write(Keys[2 + k], QString::number(*values[k]));
-    if (portal)
-        bag.write(Keys[5], *portal);
-    if (publicKey)
-        bag.write(Keys[6], *publicKey);
-
-    QString error;
-    auto bytes = readWithoutTrailer(in, &error);
+    auto bytes = readWithoutTrailer(in, error);
     if (!bytes)
         return failure(error);
-    bytes->append(platform::makeTrailer(bag.contents(), bytes->size()));
-    if (!writeAtomically(out, *bytes, QFileInfo(in).permissions(), &error))
+    bytes->append(platform::makeTrailer(settingsBag(settings).contents(), bytes->size()));
+    if (!writeAtomically(out, *bytes, QFileInfo(in).permissions(), error))
         return failure(error);
     return {};
 }
@@ -282,6 +312,9 @@ Result run(const QStringList &args) {
     if (args.isEmpty())
         return usageError(QStringLiteral("no command"));
     const QString command = args.first();
+    if (const auto answer =
+            toolcommandline::standardAnswer(command.toStdString(), ToolName, UsageText))
+        return {toolcommandline::Done, QString::fromStdString(*answer), {}};
     if (command == u"write")
         return write(args.mid(1));
     if (command == u"show")

@@ -15,6 +15,8 @@ struct Result {
 //   write IN OUT --name NAME --id N [--style N] [--color C] [--special-color C] [--portal URL]
 //         [--public-key KEY|FILE.pub]
 //   show EXE
+//   --help | --version   (the answer on stdout, exit 0)
+// Exit codes: toolcommandline::ExitCode (0 done, 1 failed or no settings, 2 usage).
 // Colours are decimal OLE values (0..16777215) or #RRGGBB. The public key is the minisign
 // key the copy checks package signatures with: its base64 line or a .pub file.
 Result run(const QStringList &args);

@@ -1,4 +1,4 @@
-#include "support/TestPortal.h"
+#include "httpserver/HttpServer.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,106 +13,106 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-namespace testsupport {
+namespace httpserver {
 
-PortalResponse PortalResponse::ok(const QByteArray &body, const QByteArray &contentType) {
-    PortalResponse response;
+Response Response::ok(const QByteArray &body, const QByteArray &contentType) {
+    Response response;
     response.body = body;
     response.headers.append({"Content-Type", contentType});
     return response;
 }
 
-PortalResponse PortalResponse::notFound() {
-    PortalResponse response = ok("<html><body>not found</body></html>", "text/html");
+Response Response::notFound() {
+    Response response = ok("<html><body>not found</body></html>", "text/html");
     response.status = 404;
     response.reason = "Not Found";
     return response;
 }
 
-PortalResponse PortalResponse::serverError() {
-    PortalResponse response = ok("<html><body>server error</body></html>", "text/html");
+Response Response::serverError() {
+    Response response = ok("<html><body>server error</body></html>", "text/html");
     response.status = 500;
     response.reason = "Internal Server Error";
     return response;
 }
 
-PortalResponse PortalResponse::redirect(const QByteArray &location, int status) {
-    PortalResponse response;
+Response Response::redirect(const QByteArray &location, int status) {
+    Response response;
     response.status = status;
     response.reason = "Found";
     response.headers.append({"Location", location});
     return response;
 }
 
-PortalResponse PortalResponse::verbatim(const QByteArray &bytes) {
-    PortalResponse response;
+Response Response::verbatim(const QByteArray &bytes) {
+    Response response;
     response.raw = bytes;
     return response;
 }
 
-PortalResponse &PortalResponse::withHeader(const QByteArray &name, const QByteArray &value) {
+Response &Response::withHeader(const QByteArray &name, const QByteArray &value) {
     headers.append({name, value});
     return *this;
 }
 
-PortalResponse &PortalResponse::closingAfter(qint64 bytes) {
+Response &Response::closingAfter(qint64 bytes) {
     delivery = Delivery::CloseAfter;
     cut = bytes;
     return *this;
 }
 
-PortalResponse &PortalResponse::stallingAfter(qint64 bytes) {
+Response &Response::stallingAfter(qint64 bytes) {
     delivery = Delivery::StallAfter;
     cut = bytes;
     return *this;
 }
 
-PortalResponse &PortalResponse::dripping(qint64 bytes, int intervalMs) {
+Response &Response::dripping(qint64 bytes, int intervalMs) {
     delivery = Delivery::Drip;
     dripBytes = std::max<qint64>(1, bytes);
     dripIntervalMs = intervalMs;
     return *this;
 }
 
-PortalResponse &PortalResponse::withContentLength(qint64 length) {
+Response &Response::withContentLength(qint64 length) {
     contentLength = length;
     return *this;
 }
 
-PortalResponse &PortalResponse::withoutContentLength() {
+Response &Response::withoutContentLength() {
     sendLength = false;
     return *this;
 }
 
-PortalResponse &PortalResponse::resettingAfter(qint64 bytes) {
+Response &Response::resettingAfter(qint64 bytes) {
     delivery = Delivery::ResetAfter;
     cut = bytes;
     return *this;
 }
 
-PortalResponse &PortalResponse::withRanges(const QByteArray &value, bool isDate) {
+Response &Response::withRanges(const QByteArray &value, bool isDate) {
     validator = value;
     validatorIsDate = isDate;
     return *this;
 }
 
-struct TestPortal::Connection {
+struct HttpServer::Connection {
     QTcpSocket *socket = nullptr;
     QByteArray received;
     QByteArray target;
-    PortalResponse response;
+    Response response;
     qint64 sent = 0; // body bytes written
     bool responding = false;
     QTimer drip;
 };
 
-TestPortal::TestPortal(QObject *parent)
+HttpServer::HttpServer(QObject *parent)
     : QObject(parent)
     , m_server(new QTcpServer(this)) {
-    connect(m_server, &QTcpServer::newConnection, this, &TestPortal::accept);
+    connect(m_server, &QTcpServer::newConnection, this, &HttpServer::accept);
 }
 
-TestPortal::~TestPortal() {
+HttpServer::~HttpServer() {
     for (auto &connection : m_connections) {
         connection->drip.stop();
         QObject::disconnect(connection->socket, nullptr, this, nullptr);
@@ -120,43 +120,43 @@ TestPortal::~TestPortal() {
     }
 }
 
-bool TestPortal::listen(quint16 port) {
+bool HttpServer::listen(quint16 port) {
     return m_server->listen(QHostAddress::LocalHost, port);
 }
 
-quint16 TestPortal::port() const {
+quint16 HttpServer::port() const {
     return m_server->serverPort();
 }
 
-QString TestPortal::url(const QString &pathAndQuery) const {
+QString HttpServer::url(const QString &pathAndQuery) const {
     return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(pathAndQuery);
 }
 
-void TestPortal::route(const QByteArray &pathAndQuery, const PortalResponse &response) {
+void HttpServer::route(const QByteArray &pathAndQuery, const Response &response) {
     m_routes.insert(pathAndQuery, {response});
 }
 
-void TestPortal::route(const QByteArray &pathAndQuery, const QList<PortalResponse> &responses) {
+void HttpServer::route(const QByteArray &pathAndQuery, const QList<Response> &responses) {
     m_routes.insert(pathAndQuery, responses);
 }
 
-int TestPortal::requestCount(const QByteArray &pathAndQuery) const {
+int HttpServer::requestCount(const QByteArray &pathAndQuery) const {
     return static_cast<int>(
         std::count_if(m_requests.begin(), m_requests.end(),
-                      [&](const PortalRequest &r) { return r.target == pathAndQuery; }));
+                      [&](const Request &r) { return r.target == pathAndQuery; }));
 }
 
-int TestPortal::openConnections() const {
+int HttpServer::openConnections() const {
     return static_cast<int>(m_connections.size());
 }
 
-TestPortal::Connection *TestPortal::find(QTcpSocket *socket) {
+HttpServer::Connection *HttpServer::find(QTcpSocket *socket) {
     const auto it = std::find_if(m_connections.begin(), m_connections.end(),
                                  [socket](const auto &c) { return c->socket == socket; });
     return it == m_connections.end() ? nullptr : it->get();
 }
 
-void TestPortal::accept() {
+void HttpServer::accept() {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         auto connection = std::make_unique<Connection>();
         connection->socket = socket;
@@ -171,7 +171,7 @@ void TestPortal::accept() {
         });
         connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] {
             Connection *c = find(socket);
-            if (c && c->responding && c->response.delivery != PortalResponse::Delivery::Drip)
+            if (c && c->responding && c->response.delivery != Response::Delivery::Drip)
                 sendMore(*c);
         });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
@@ -182,7 +182,7 @@ void TestPortal::accept() {
     }
 }
 
-void TestPortal::onReadable(Connection &connection) {
+void HttpServer::onReadable(Connection &connection) {
     connection.received += connection.socket->readAll();
     if (connection.responding)
         return;
@@ -196,7 +196,7 @@ void TestPortal::onReadable(Connection &connection) {
     if (end < 0)
         return;
     const QList<QByteArray> lines = connection.received.left(end).split('\n');
-    PortalRequest request;
+    Request request;
     const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
     request.method = first.value(0);
     request.target = first.value(1);
@@ -209,15 +209,15 @@ void TestPortal::onReadable(Connection &connection) {
     }
     const int earlier = requestCount(request.target);
     m_requests.push_back(request);
-    const QList<PortalResponse> responses = m_routes.value(request.target);
+    const QList<Response> responses = m_routes.value(request.target);
     connection.response = responses.isEmpty()
-                              ? PortalResponse::notFound()
+                              ? Response::notFound()
                               : responses.value(std::min<qsizetype>(earlier, responses.size() - 1));
     respond(connection, request);
 }
 
 // Turns a ranged answer into what a server with byte ranges answers to this request.
-static void applyRange(PortalResponse &response, const PortalRequest &request) {
+static void applyRange(Response &response, const Request &request) {
     response.withHeader("Accept-Ranges", "bytes");
     response.withHeader(response.validatorIsDate ? "Last-Modified" : "ETag", response.validator);
     const QByteArray range = request.headers.value("range");
@@ -231,7 +231,7 @@ static void applyRange(PortalResponse &response, const PortalRequest &request) {
         return;
     const qint64 size = response.body.size();
     if (first >= size) {
-        response = PortalResponse();
+        response = Response();
         response.status = 416;
         response.reason = "Range Not Satisfiable";
         response.withHeader("Content-Range", "bytes */" + QByteArray::number(size));
@@ -246,12 +246,12 @@ static void applyRange(PortalResponse &response, const PortalRequest &request) {
     response.body = response.body.mid(first);
 }
 
-void TestPortal::respond(Connection &connection, const PortalRequest &request) {
+void HttpServer::respond(Connection &connection, const Request &request) {
     connection.responding = true;
     connection.target = request.target;
     if (!connection.response.validator.isEmpty())
         applyRange(connection.response, request);
-    const PortalResponse &response = connection.response;
+    const Response &response = connection.response;
     if (response.raw) {
         connection.socket->write(*response.raw);
         return; // the connection stays open: the client alone decides where the answer ends
@@ -266,7 +266,7 @@ void TestPortal::respond(Connection &connection, const PortalRequest &request) {
                 QByteArray::number(response.contentLength.value_or(response.body.size())) + "\r\n";
     head += "\r\n";
     connection.socket->write(head);
-    if (response.delivery == PortalResponse::Delivery::Drip)
+    if (response.delivery == Response::Delivery::Drip)
         connection.drip.start(response.dripIntervalMs);
     else
         sendMore(connection);
@@ -274,30 +274,29 @@ void TestPortal::respond(Connection &connection, const PortalRequest &request) {
 
 // Writes the next part of the body, keeping only a little in the socket's buffer so that a
 // client going away is noticed early.
-void TestPortal::sendMore(Connection &connection) {
-    const PortalResponse &response = connection.response;
+void HttpServer::sendMore(Connection &connection) {
+    const Response &response = connection.response;
     qint64 limit = response.body.size();
-    if (response.delivery == PortalResponse::Delivery::CloseAfter ||
-        response.delivery == PortalResponse::Delivery::StallAfter ||
-        response.delivery == PortalResponse::Delivery::ResetAfter)
+    if (response.delivery == Response::Delivery::CloseAfter ||
+        response.delivery == Response::Delivery::StallAfter ||
+        response.delivery == Response::Delivery::ResetAfter)
         limit = std::min(limit, response.cut);
     if (connection.sent < limit) {
         if (connection.socket->bytesToWrite() > 256 * 1024)
             return;
-        const qint64 piece = response.delivery == PortalResponse::Delivery::Drip
-                                 ? response.dripBytes
-                                 : qint64(256) * 1024;
+        const qint64 piece =
+            response.delivery == Response::Delivery::Drip ? response.dripBytes : qint64(256) * 1024;
         const qint64 n = std::min(piece, limit - connection.sent);
         connection.socket->write(response.body.constData() + connection.sent, n);
         connection.sent += n;
         m_bodyBytes[connection.target] += n;
         return;
     }
-    if (response.delivery == PortalResponse::Delivery::StallAfter)
+    if (response.delivery == Response::Delivery::StallAfter)
         return;
     if (connection.socket->bytesToWrite() > 0)
         return; // bytesWritten brings us back
-    if (response.delivery == PortalResponse::Delivery::ResetAfter &&
+    if (response.delivery == Response::Delivery::ResetAfter &&
         connection.sent < response.body.size()) {
         // Once the client has every byte written, closing with a zero linger sends a reset,
         // as a broken link or a crashed server would.
@@ -322,7 +321,7 @@ void TestPortal::sendMore(Connection &connection) {
     finish(connection, false);
 }
 
-void TestPortal::finish(Connection &connection, bool byClient) {
+void HttpServer::finish(Connection &connection, bool byClient) {
     if (byClient && connection.responding)
         m_abandoned[connection.target] += 1;
     connection.drip.stop();
@@ -335,4 +334,4 @@ void TestPortal::finish(Connection &connection, bool byClient) {
     socket->deleteLater();
 }
 
-} // namespace testsupport
+} // namespace httpserver

@@ -1,0 +1,95 @@
+// Files that appear at their final path in one step, tested on a real folder.
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "platform/Files.h"
+
+using namespace platform;
+
+class tst_Files : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The hidden name keeps the hint's file name up to 64 characters; a longer or empty one
+    // gives way to "download".
+    void hiddenTemporaryName_data() {
+        QTest::addColumn<QString>("hint");
+        QTest::addColumn<QString>("base");
+        QTest::newRow("plain") << QStringLiteral("/x/Demo_2.1.zip")
+                               << QStringLiteral("Demo_2.1.zip");
+        QTest::newRow("exactly 64 characters") << QString(64, u'n') << QString(64, u'n');
+        QTest::newRow("65 characters") << QString(65, u'n') << QStringLiteral("download");
+        QTest::newRow("folder only") << QStringLiteral("/x/") << QStringLiteral("download");
+    }
+    void hiddenTemporaryName() {
+        QFETCH(QString, hint);
+        QFETCH(QString, base);
+        QTemporaryDir folder;
+        QString error;
+        const auto file = createHiddenTemporaryFile(folder.path(), hint, error);
+        QVERIFY2(file, qPrintable(error));
+        QVERIFY(file->isOpen());
+        const QString name = QFileInfo(file->fileName()).fileName();
+        const QRegularExpression shape(u"^\\."_qs + QRegularExpression::escape(base) +
+                                       u"\\.[0-9a-f]{8}\\.part$"_qs);
+        QVERIFY2(shape.match(name).hasMatch(), qPrintable(name));
+        QCOMPARE(QFileInfo(file->fileName()).absolutePath(), QDir(folder.path()).absolutePath());
+    }
+
+    void noTemporaryFileWithoutFolder_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("missing") << QStringLiteral("/nonexistent/folder");
+    }
+    void noTemporaryFileWithoutFolder() {
+        QFETCH(QString, folder);
+        QString error;
+        QVERIFY(!createHiddenTemporaryFile(folder, QStringLiteral("a.zip"), error));
+        QVERIFY(!error.isEmpty());
+    }
+
+    // Whatever is at the destination, even a dangling link, makes the name taken; the
+    // source then stays where it was.
+    void moveWithoutReplacing_data() {
+        QTest::addColumn<QString>("occupant"); // "", "file" or "dangling link"
+        QTest::addColumn<int>("expected");
+        QTest::newRow("free name") << QString() << int(MoveResult::Moved);
+        QTest::newRow("file there") << QStringLiteral("file") << int(MoveResult::NameTaken);
+        QTest::newRow("dangling link there")
+            << QStringLiteral("dangling link") << int(MoveResult::NameTaken);
+        QTest::newRow("folder missing") << QStringLiteral("no folder") << int(MoveResult::Failed);
+    }
+    void moveWithoutReplacing() {
+        QFETCH(QString, occupant);
+        QFETCH(int, expected);
+        QTemporaryDir folder;
+        const QString from = folder.filePath(u"from"_qs);
+        QString to = folder.filePath(u"to"_qs);
+        QFile source(from);
+        QVERIFY(source.open(QIODevice::WriteOnly) && source.write("new") == 3);
+        source.close();
+        if (occupant == u"file") {
+            QFile there(to);
+            QVERIFY(there.open(QIODevice::WriteOnly) && there.write("old") == 3);
+        } else if (occupant == u"dangling link") {
+            QVERIFY(QFile::link(folder.filePath(u"nowhere"_qs), to));
+        } else if (occupant == u"no folder") {
+            to = folder.filePath(u"missing/to"_qs);
+        }
+        QString error;
+        QCOMPARE(int(moveFileWithoutReplacing(from, to, error)), expected);
+        QCOMPARE(error.isEmpty(), expected != int(MoveResult::Failed));
+        QCOMPARE(QFile::exists(from), expected != int(MoveResult::Moved));
+        if (occupant == u"file") {
+            QFile there(to);
+            QVERIFY(there.open(QIODevice::ReadOnly));
+            QCOMPARE(there.readAll(), QByteArray("old"));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_Files)
+#include "tst_files.moc"

@@ -1,0 +1,109 @@
+// The read service's own clean-up of the files it spools into, seen by a receiver that does
+// nothing with them: whatever the download control does on top must not be needed.
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "platform/NetworkReadService.h"
+#include "support/TestPortal.h"
+
+using platform::AsyncProperty;
+using platform::KeptBytes;
+using platform::NetworkReadService;
+using testsupport::PortalResponse;
+using testsupport::TestPortal;
+
+namespace {
+
+constexpr int WaitMs = 15000;
+
+QStringList entriesOf(const QString &folder) {
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+class tst_NetworkReadService : public QObject {
+    Q_OBJECT
+
+private slots:
+    void spoolFolderIsLeftClean_data() {
+        QTest::addColumn<QString>("ending");     // "succeeds", "fails" or "cancelled"
+        QTest::addColumn<bool>("resumable");     // the server gives byte ranges and a validator
+        QTest::addColumn<bool>("keepResumable"); // the cancel asks to keep resumable bytes
+        QTest::addColumn<bool>("kept");          // the partial file and its sidecar stay
+        QTest::newRow("succeeds, receiver leaves the file")
+            << "succeeds" << false << false << false;
+        QTest::newRow("succeeds resumable, receiver leaves the file")
+            << "succeeds" << true << false << false;
+        QTest::newRow("fails with 404") << "fails" << false << false << false;
+        QTest::newRow("fails mid-body, not resumable") << "fails" << false << false << false;
+        QTest::newRow("cancelled mid-body") << "cancelled" << false << false << false;
+        QTest::newRow("cancelled mid-body, resumable") << "cancelled" << true << false << false;
+        QTest::newRow("cancelled mid-body, resumable, kept") << "cancelled" << true << true << true;
+        QTest::newRow("cancelled mid-body, not resumable, keeping asked")
+            << "cancelled" << false << true << false;
+    }
+    void spoolFolderIsLeftClean() {
+        QFETCH(QString, ending);
+        QFETCH(bool, resumable);
+        QFETCH(bool, keepResumable);
+        QFETCH(bool, kept);
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        TestPortal portal;
+        QVERIFY(portal.listen());
+        const QByteArray body(256 * 1024, 'p');
+        PortalResponse response = PortalResponse::ok(body, "application/zip");
+        if (resumable)
+            response.withRanges("\"v1\"");
+        if (ending == u"cancelled")
+            response.dripping(4096, 20);
+        else if (ending == u"fails" && QTest::currentDataTag() == QByteArray("fails with 404"))
+            response = PortalResponse::notFound();
+        else if (ending == u"fails")
+            response.closingAfter(1000);
+        portal.route("/p", response);
+
+        NetworkReadService service;
+        service.setRetryWait(
+            [](std::chrono::milliseconds) { return std::chrono::milliseconds(0); });
+        std::optional<AsyncProperty> completion;
+        bool spooledWhileNotified = false;
+        connect(&service, &NetworkReadService::readComplete, this,
+                [&](const AsyncProperty &record) {
+                    completion = record;
+                    spooledWhileNotified = !record.spoolFile.isEmpty() &&
+                                           QFile(record.spoolFile).size() == body.size();
+                });
+        service.AsyncRead(portal.url(QStringLiteral("/p")), QStringLiteral("p"), folder.path());
+
+        if (ending == u"cancelled") {
+            QVERIFY(
+                QTest::qWaitFor([&] { return portal.bodyBytesSent("/p") >= 16 * 1024; }, WaitMs));
+            QVERIFY(!entriesOf(folder.path()).isEmpty());
+            service.CancelAsyncRead(QStringLiteral("p"), keepResumable
+                                                             ? KeptBytes::KeepWhenResumable
+                                                             : KeptBytes::Remove);
+            QCOMPARE(service.runningReads(), 0);
+        } else {
+            QVERIFY(QTest::qWaitFor([&] { return completion.has_value(); }, WaitMs));
+            QCOMPARE(completion->succeeded(), ending == u"succeeds");
+            QCOMPARE(spooledWhileNotified, ending == u"succeeds");
+        }
+        const QStringList left = entriesOf(folder.path());
+        if (kept) {
+            QCOMPARE(left.size(), 2);
+            QVERIFY2(left.filter(QStringLiteral(".part")).size() == 1 &&
+                         left.filter(QStringLiteral(".resume")).size() == 1,
+                     qPrintable(left.join(u' ')));
+        } else {
+            QVERIFY2(left.isEmpty(), qPrintable(left.join(u' ')));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(tst_NetworkReadService)
+#include "tst_networkreadservice.moc"
