@@ -181,6 +181,8 @@ void tst_AsyncDownload::saveFile_data() {
     QTest::newRow("existing, overwritten") << "file" << true << "pkg.zip";
     QTest::newRow("dangling symlink, stamped") << "dangling symlink" << false << "pkg, 101530.zip";
     QTest::newRow("stamped name taken too") << "file and stamped" << false << "pkg, 101530 (2).zip";
+    QTest::newRow("the last numbered name left")
+        << "file, stamped and numbered" << false << "pkg, 101530 (100).zip";
     QTest::newRow("a file appears before the move") << "appears" << false << "pkg, 101530.zip";
 }
 
@@ -195,8 +197,14 @@ void tst_AsyncDownload::saveFile() {
     const QByteArray old("an older and longer package");
     if (before.startsWith(u"file"))
         QVERIFY(writeFile(target, old));
-    if (before == u"file and stamped")
+    if (before.startsWith(u"file, stamped") || before == u"file and stamped")
         QVERIFY(writeFile(stamped, old));
+    QStringList numbered; // "(2)" to "(99)": one short of the most names tried
+    if (before == u"file, stamped and numbered")
+        for (int number = 2; number < 100; ++number)
+            numbered << QStringLiteral("pkg, 101530 (%1).zip").arg(number);
+    for (const QString &name : numbered)
+        QVERIFY(writeFile(dir.filePath(name), old));
     if (before == u"dangling symlink")
         QVERIFY(QFile::link(dir.filePath(QStringLiteral("nowhere")), target));
     const QByteArray body = zipArchive("the new package");
@@ -229,14 +237,14 @@ void tst_AsyncDownload::saveFile() {
     QCOMPARE(contentsOf(path), body);
     if (before.startsWith(u"file") && !overwrite)
         QCOMPARE(contentsOf(target), old);
-    if (before == u"file and stamped")
+    if (before == u"file and stamped" || !numbered.isEmpty())
         QCOMPARE(contentsOf(stamped), old);
     if (before == u"appears")
         QCOMPARE(contentsOf(target), QByteArray("another program's file"));
     if (before == u"dangling symlink")
         QCOMPARE(QFileInfo(target).symLinkTarget(), dir.filePath(QStringLiteral("nowhere")));
-    QStringList expected{QStringLiteral("pkg.zip"), savedAs};
-    if (before == u"file and stamped")
+    QStringList expected = QStringList{QStringLiteral("pkg.zip"), savedAs} + numbered;
+    if (before == u"file and stamped" || !numbered.isEmpty())
         expected << QStringLiteral("pkg, 101530.zip");
     expected.sort();
     expected.removeDuplicates();
@@ -261,6 +269,7 @@ void tst_AsyncDownload::failedReadWritesNothing_data() {
     QTest::newRow("a check refuses it") << false << "pkg.zip" << true << zip;
     QTest::newRow("a check breaks down") << false << "pkg.zip" << true << zip;
     QTest::newRow("a check breaks down following the bytes") << false << "pkg.zip" << true << zip;
+    QTest::newRow("every numbered name taken") << true << "pkg.zip" << true << zip;
 }
 
 void tst_AsyncDownload::failedReadWritesNothing() {
@@ -273,10 +282,18 @@ void tst_AsyncDownload::failedReadWritesNothing() {
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
     if (existing)
         QVERIFY(writeFile(dir.filePath(saveName), "keep me"));
+    const bool namesTaken = QTest::currentDataTag() == QByteArray("every numbered name taken");
+    if (namesTaken) {
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("pkg, 101530.zip")), "keep me"));
+        for (int number = 2; number <= 100; ++number)
+            QVERIFY(writeFile(dir.filePath(QStringLiteral("pkg, 101530 (%1).zip").arg(number)),
+                              "keep me"));
+    }
     const QStringList before = entriesOf(dir.path());
     FakeReadService service;
     ctlAsyncDownload control(service);
-    control.setOverwrite(true);
+    control.setClock([] { return QTime(10, 15, 30); });
+    control.setOverwrite(!namesTaken);
     struct Refusal final : download::PublishCheck {
         bool verify(const QString &, QString &error) override {
             error = QStringLiteral("no");
