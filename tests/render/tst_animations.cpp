@@ -64,7 +64,9 @@ private slots:
         QTest::addColumn<QList<int>>("expected");
         QTest::newRow("start at the maximum") << 1 << 1 << 255 << 0 << QList<int>{255};
         QTest::newRow("down to the minimum") << -1 << 100 << 0 << 255 << QList<int>{155, 55, 0};
+        QTest::newRow("one below the minimum clamps") << -1 << 5 << 0 << 9 << QList<int>{4, 0};
         QTest::newRow("big step clamps") << 1 << 200 << 100 << 0 << QList<int>{255};
+        QTest::newRow("one above the maximum clamps") << 1 << 5 << 246 << 0 << QList<int>{251, 255};
         QTest::newRow("step 0 does not hang") << 1 << 0 << 40 << 0 << QList<int>{40};
     }
     void fadeVariants() {
