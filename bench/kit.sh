@@ -29,7 +29,7 @@ start_xvfb() {
     local first=${UPDATE_TOOL_XVFB_FIRST:-150}
     for n in $(seq "$first" $((first + 100))); do
         [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
         xvfb=$!
         for _ in $(seq 50); do xdpyinfo -display ":$n" >/dev/null 2>&1 && break; sleep 0.1; done
         if xdpyinfo -display ":$n" >/dev/null 2>&1; then

@@ -30,7 +30,9 @@ fi
 work=$2
 trap 'kill $(jobs -p) 2>/dev/null || true' EXIT
 exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# -noreset: the server otherwise resets when its last client leaves, refusing connections
+# meanwhile and wiping the bus address the launcher put on the root window.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
 /usr/libexec/at-spi-bus-launcher --launch-immediately >/dev/null 2>&1 &
