@@ -11,10 +11,15 @@ namespace render {
 // The band around the card that its drop shadow falls into, in logical pixels on each side.
 inline constexpr std::int32_t ShadowMargin = 10;
 
+// Whether a view flag (`Tag`) names the expanded view: "1"; "0" is the compact one.
+inline bool isExpandedTag(const QString &Tag) {
+    return Tag == u"1";
+}
+
 // What the window tells the picture about itself at each repaint.
 struct ViewState {
     QString Tag = QStringLiteral("0"); // "0" compact view, "1" expanded view
-    bool isExpanded() const { return Tag == u"1"; }
+    bool isExpanded() const { return isExpandedTag(Tag); }
     QString strActionCaption;
     QString strPageTitle;
     QString strAgreement;

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include "render/ViewState.h"
 #include "window/StartupValues.h"
 
 namespace render {
@@ -19,7 +20,7 @@ namespace window {
 struct WindowState : StartupValues {
     QString Tag = QStringLiteral("0"); // "0" compact view, "1" expanded view
     // Whether `Tag` names the expanded view (the window may still be animating there).
-    bool isExpanded() const { return Tag == u"1"; }
+    bool isExpanded() const { return render::isExpandedTag(Tag); }
     QString strPageTitle;
     QString strPackagePath;
     // The package signature the product page announced (the .minisig file's bytes).
