@@ -15,7 +15,7 @@
 #include "drawing/ImageShadow.h"
 #include "drawing/PathText.h"
 #include "drawing/RoundPanel.h"
-#include "platform/GraphicsText.h"
+#include "raster/GraphicsText.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ int main(int argc, char **argv) {
     t.rcLayout = {0, 180, 300, 20};
     t.strText = QStringLiteral("正在下载，请稍等 ...");
     t.lAlign = 5;
-    t.strFontName = platform::programFontFamily();
+    t.strFontName = raster::programFontFamily();
     t.sngFontSize = 12;
     t.lTextColor = drawing::ShadeColor(0xFFFFFF, 0.5f);
     t.sngPercent = 37.5f;
@@ -49,7 +49,7 @@ int main(int argc, char **argv) {
     std::vector<qint64> cold, warm, textOnly;
     QElapsedTimer timer;
     for (int i = 0; i < rounds; ++i) {
-        platform::clearTextPathCache();
+        raster::clearTextPathCache();
         timer.start();
         drawing::DrawPathText(painter, t);
         cold.push_back(timer.nsecsElapsed());

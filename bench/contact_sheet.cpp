@@ -9,7 +9,7 @@
 #include "drawing/PathText.h"
 #include "drawing/RoundPanel.h"
 #include "drawing/WindowIcon.h"
-#include "platform/GraphicsText.h"
+#include "raster/GraphicsText.h"
 
 using namespace drawing;
 
@@ -108,7 +108,7 @@ QImage card(int w, int h) {
 int main(int argc, char **argv) {
     QGuiApplication app(argc, argv);
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("sheet.png");
-    family = platform::programFontFamily();
+    family = raster::programFontFamily();
 
     QImage sheet(1000, 1000, QImage::Format_ARGB32_Premultiplied);
     sheet.fill(QColor(0xF4, 0xF4, 0xF4));

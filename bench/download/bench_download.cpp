@@ -14,7 +14,7 @@
 #include <QFileInfo>
 
 #include "download/ctlAsyncDownload.h"
-#include "platform/NetworkReadService.h"
+#include "net/NetworkReadService.h"
 #include "window/PackageSignatureCheck.h"
 
 namespace {
@@ -23,7 +23,7 @@ struct Sink final : download::ctlAsyncDownloadEvents {
     bool saved = false;
     QString reason;
     void FileSaved(const QString &, const QString &) override { saved = true; }
-    void Finished(const platform::AsyncProperty &X, std::int32_t) override {
+    void Finished(const net::AsyncProperty &X, std::int32_t) override {
         reason = X.statusText;
         QCoreApplication::quit();
     }
@@ -38,7 +38,7 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: bench_download URL SAVE_PATH [KEY.pub FILE.minisig]\n");
         return 2;
     }
-    platform::NetworkReadService service;
+    net::NetworkReadService service;
     download::ctlAsyncDownload control(service);
     if (args.size() == 5) {
         QFile key(args[3]);

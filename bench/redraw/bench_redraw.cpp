@@ -10,7 +10,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 
-#include "platform/GraphicsText.h"
+#include "raster/GraphicsText.h"
 #include "render/LayeredSurface.h"
 #include "render/ScreenComposer.h"
 
@@ -61,7 +61,7 @@ int main(int argc, char **argv) {
     QGuiApplication app(argc, argv);
     const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 300;
     render::ViewState view;
-    view.fontName = platform::programFontFamily();
+    view.fontName = raster::programFontFamily();
     if (view.fontName.isEmpty()) {
         std::fprintf(stderr, "bench_redraw: no font with Chinese glyphs is installed\n");
         return 1;

@@ -35,27 +35,27 @@ void observeAll(const PublishChecks &checks, qint64 offset, QByteArrayView bytes
 
 } // namespace
 
-using platform::AsyncProperty;
-namespace Code = platform::AsyncStatusCode;
+using net::AsyncProperty;
+namespace Code = net::AsyncStatusCode;
 
-ctlAsyncDownload::ctlAsyncDownload(platform::ReadService &service, QObject *parent)
+ctlAsyncDownload::ctlAsyncDownload(net::ReadService &service, QObject *parent)
     : QObject(parent)
     , m_service(service) {
-    connect(&service, &platform::ReadService::readProgress, this,
+    connect(&service, &net::ReadService::readProgress, this,
             &ctlAsyncDownload::onReadProgress);
-    connect(&service, &platform::ReadService::readComplete, this,
+    connect(&service, &net::ReadService::readComplete, this,
             &ctlAsyncDownload::onReadComplete);
 }
 
 ctlAsyncDownload::~ctlAsyncDownload() {
     platform::ignoringErrors([this] {
         while (!m_AsyncDownloads.empty())
-            cancel(m_AsyncDownloads.front(), platform::KeptBytes::KeepWhenResumable);
+            cancel(m_AsyncDownloads.front(), net::KeptBytes::KeepWhenResumable);
         // Reads of addresses no longer pending (a second read of the same address) must not
         // outlive the control either, nor their temporary files.
         const std::vector<StartedRead> rest = std::exchange(m_reads, {});
         for (const StartedRead &read : rest)
-            m_service.CancelAsyncRead(read.propertyName, platform::KeptBytes::KeepWhenResumable);
+            m_service.CancelAsyncRead(read.propertyName, net::KeptBytes::KeepWhenResumable);
     });
 }
 
@@ -67,7 +67,7 @@ void ctlAsyncDownload::Download(const QString &Url, const QString &SaveFileName)
         const QString propertyName = SaveFileName.isEmpty() ? Url : SaveFileName;
         const bool toFile = propertyName != Url;
         auto checks = std::make_shared<PublishChecks>();
-        platform::ChunkObserver observer;
+        net::ChunkObserver observer;
         if (toFile) {
             for (const PublishCheckFactory &factory : m_checkFactories) {
                 if (auto check = factory(Url, SaveFileName))
@@ -90,10 +90,10 @@ void ctlAsyncDownload::Download(const QString &Url, const QString &SaveFileName)
 }
 
 void ctlAsyncDownload::CancelDownload(const QString &Url) {
-    cancel(Url, platform::KeptBytes::Remove);
+    cancel(Url, net::KeptBytes::Remove);
 }
 
-void ctlAsyncDownload::cancel(const QString &UrlGiven, platform::KeptBytes kept) {
+void ctlAsyncDownload::cancel(const QString &UrlGiven, net::KeptBytes kept) {
     // A copy: the caller's text may live in the list this call changes.
     const QString Url = UrlGiven;
     platform::ignoringErrors([&] {
@@ -118,7 +118,7 @@ void ctlAsyncDownload::cancel(const QString &UrlGiven, platform::KeptBytes kept)
     setStatus(DownloadStatus::Cancelled, Url);
 }
 
-void ctlAsyncDownload::CancelAllDownload(platform::KeptBytes kept) {
+void ctlAsyncDownload::CancelAllDownload(net::KeptBytes kept) {
     // The list is read afresh each time: a handler of a Cancelled status may change it.
     while (!m_AsyncDownloads.empty())
         cancel(m_AsyncDownloads.front(), kept);
@@ -236,7 +236,7 @@ void ctlAsyncDownload::onReadComplete(const AsyncProperty &record) {
 // host is told, a file is there exactly when the read succeeded and passed its checks.
 void ctlAsyncDownload::saveFile(AsyncProperty &X, const PublishChecks &checks) {
     const auto failWith = [&X](const QString &reason) {
-        X.outcome = platform::ReadOutcome::Failed;
+        X.outcome = net::ReadOutcome::Failed;
         X.statusText = reason;
         X.value.clear();
     };

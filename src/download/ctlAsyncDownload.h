@@ -9,7 +9,7 @@
 
 #include "download/FileHelpers.h"
 #include "download/PublishStep.h"
-#include "platform/ReadService.h"
+#include "net/ReadService.h"
 
 namespace platform {
 class PropertyBag;
@@ -41,13 +41,13 @@ public:
 
     // Data arrived. `Percent` is 0 when the size is unknown; `DownloadsCount` includes
     // the read being reported.
-    virtual void Progress(const platform::AsyncProperty & /*X*/, float /*Percent*/,
+    virtual void Progress(const net::AsyncProperty & /*X*/, float /*Percent*/,
                           std::int32_t /*DownloadsCount*/, qint64 /*BytesRead*/,
                           qint64 /*BytesMax*/) {}
     virtual void Status(std::int32_t /*Status*/, const QString & /*Info*/) {}
     // A read ended, well or not: `X.succeeded()` tells which. For a read with a save file,
     // success means the file was written.
-    virtual void Finished(const platform::AsyncProperty & /*X*/, std::int32_t /*DownloadsCount*/) {}
+    virtual void Finished(const net::AsyncProperty & /*X*/, std::int32_t /*DownloadsCount*/) {}
     // Raised only for a file that was really written, complete, at `FileName`.
     virtual void FileSaved(const QString & /*FileName*/, const QString & /*Url*/) {}
     virtual void MimeType(const QString & /*MimeType*/) {}
@@ -68,7 +68,7 @@ class ctlAsyncDownload final : public QObject {
 
 public:
     // `service` must outlive the control.
-    explicit ctlAsyncDownload(platform::ReadService &service, QObject *parent = nullptr);
+    explicit ctlAsyncDownload(net::ReadService &service, QObject *parent = nullptr);
     // Cancels every pending download, oldest first, each with `Status(Cancelled, URL)`, and stops
     // every read the control started, keeping the bytes of those a later run can resume (the
     // window is closing). The event sink, if any, must still be alive.
@@ -95,7 +95,7 @@ public:
     void CancelDownload(const QString &Url);
     // Cancels the pending downloads oldest first, then `Status(AllCancelled, "")`. Their partial
     // files go, unless `kept` says to keep those a later run can resume (the window is closing).
-    void CancelAllDownload(platform::KeptBytes kept = platform::KeptBytes::Remove);
+    void CancelAllDownload(net::KeptBytes kept = net::KeptBytes::Remove);
 
     bool Overwrite() const { return m_Overwrite; }
     void setOverwrite(bool value) { m_Overwrite = value; }
@@ -117,15 +117,15 @@ private:
         std::shared_ptr<PublishChecks> checks;
     };
 
-    void cancel(const QString &Url, platform::KeptBytes kept);
-    void onReadProgress(const platform::AsyncProperty &record);
-    void onReadComplete(const platform::AsyncProperty &record);
-    bool isOurs(const platform::AsyncProperty &record) const;
-    void saveFile(platform::AsyncProperty &X, const PublishChecks &checks);
+    void cancel(const QString &Url, net::KeptBytes kept);
+    void onReadProgress(const net::AsyncProperty &record);
+    void onReadComplete(const net::AsyncProperty &record);
+    bool isOurs(const net::AsyncProperty &record) const;
+    void saveFile(net::AsyncProperty &X, const PublishChecks &checks);
     qsizetype indexOf(const QString &Url) const;
     void setStatus(std::int32_t value, const QString &Info);
 
-    platform::ReadService &m_service;
+    net::ReadService &m_service;
     ctlAsyncDownloadEvents *m_sink = nullptr;
     Clock m_clock = systemClock;
     std::vector<PublishCheckFactory> m_checkFactories{zipArchiveCheck};

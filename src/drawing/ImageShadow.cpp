@@ -31,9 +31,9 @@ std::optional<ImageShadowLayout> ImageShadowGeometry(const ImageShadowParams &p)
     return layout;
 }
 
-platform::ColorMatrix ImageShadowColorMatrix(std::uint8_t bAlpha, std::int32_t lColor) {
+raster::ColorMatrix ImageShadowColorMatrix(std::uint8_t bAlpha, std::int32_t lColor) {
     const ColorRGB shift = SplitColor(lColor);
-    platform::ColorMatrix m = platform::identityColorMatrix();
+    raster::ColorMatrix m = raster::identityColorMatrix();
     m[3][3] = bAlpha / 255.0f;
     m[4][0] = (shift.R - 128) / 128.0f;
     m[4][1] = (shift.G - 128) / 128.0f;
@@ -54,15 +54,15 @@ void DrawImageShadow(QPainter &lGraphics, const QImage &lImage, const ImageShado
                         (p.lHeight - 1.0) * lImage.height() / p.lHeight);
     const QRect &r = layout->shrunk;
     const QRectF onSmall((r.x() - 1) / b, (r.y() - 1) / b, r.width() / b, r.height() / b);
-    QImage small = platform::shrinkArea(lImage, source, layout->small, onSmall);
+    QImage small = raster::shrinkArea(lImage, source, layout->small, onSmall);
     if (small.isNull())
         return;
     // The colour matrix belongs before the resampling; on the averaged pixels it gives the
     // same result up to clamping and costs a few hundred pixels instead of the whole image.
-    small = platform::applyColorMatrix(small, ImageShadowColorMatrix(p.bAlpha, p.lColor));
+    small = raster::applyColorMatrix(small, ImageShadowColorMatrix(p.bAlpha, p.lColor));
 
     lGraphics.save();
-    platform::drawImageStretched(lGraphics, small, layout->target);
+    raster::drawImageStretched(lGraphics, small, layout->target);
     lGraphics.restore();
 }
 

@@ -6,7 +6,7 @@
 #include <QRectF>
 #include <QSize>
 
-#include "platform/Graphics.h"
+#include "raster/Graphics.h"
 
 class QImage;
 class QPainter;
@@ -41,7 +41,7 @@ std::optional<ImageShadowLayout> ImageShadowGeometry(const ImageShadowParams &p)
 
 // The colour matrix: colours shifted by (channel - 128) / 128 of the shift colour, alpha
 // scaled by bAlpha / 255.
-platform::ColorMatrix ImageShadowColorMatrix(std::uint8_t bAlpha, std::int32_t lColor);
+raster::ColorMatrix ImageShadowColorMatrix(std::uint8_t bAlpha, std::int32_t lColor);
 
 // Draws the shadow of `lImage` (scaled to the area whatever its own size). The enlargement
 // follows the painter's smooth-pixmap hint; the painter is left unchanged. A null image

@@ -7,13 +7,13 @@
 #include <QPainterPath>
 
 #include "drawing/Colors.h"
-#include "platform/Graphics.h"
+#include "raster/Graphics.h"
 #include "platform/Numbers.h"
 #include "platform/Text.h"
 
 namespace drawing {
 
-using platform::TextAlign;
+using raster::TextAlign;
 
 namespace {
 
@@ -49,7 +49,7 @@ std::array<QLine, 4> FrameLines(const LayoutRect &rc) {
             QLine(rc.X, bottom, right, bottom), QLine(right, rc.Y, right, bottom)};
 }
 
-platform::TextPathRequest PathTextRequest(const PathTextParams &p) {
+raster::TextPathRequest PathTextRequest(const PathTextParams &p) {
     const auto [horizontal, vertical] = TextAlignment(p.lAlign);
     return {platform::trimBlanks(p.strText),
             p.strFontName,
@@ -67,17 +67,17 @@ QRect PathTextBounds(const PathTextParams &p) {
     // X to X + Width and from Y to Y + Height.
     QRect bounds(QPoint(rc.X - 1, rc.Y - 1), QPoint(platform::checkedAdd(rc.X, rc.Width) + 1,
                                                     platform::checkedAdd(rc.Y, rc.Height) + 1));
-    const platform::TextPathRequest request = PathTextRequest(p);
+    const raster::TextPathRequest request = PathTextRequest(p);
     if (request.text.isEmpty())
         return bounds;
-    const QPainterPath path = platform::textPath(request);
+    const QPainterPath path = raster::textPath(request);
     if (path.isEmpty())
         return bounds;
     // A miter may reach five pen widths beyond a sharp corner.
     const qreal reach = (p.lOutlineWidth > 0 ? p.lOutlineWidth * 5.0 : 0) + 1;
     return bounds |
            path.controlPointRect()
-               .translated(rc.X + platform::kPixelCentreOffset, rc.Y + platform::kPixelCentreOffset)
+               .translated(rc.X + raster::kPixelCentreOffset, rc.Y + raster::kPixelCentreOffset)
                .adjusted(-reach, -reach, reach, reach)
                .toAlignedRect();
 }
@@ -89,7 +89,7 @@ void DrawPathText(QPainter &lGraphics, const PathTextParams &p) {
     if (p.bBorder)
         frame = FrameLines(rc);
     const std::int32_t bar = PercentBarWidth(p.sngPercent, rc.Width);
-    const platform::TextPathRequest request = PathTextRequest(p);
+    const raster::TextPathRequest request = PathTextRequest(p);
     // The bar is the box's colours a little darker; its gradient spans the whole box, so a
     // short bar shows only the first part of the colour run.
     QColor barStart, barEnd;
@@ -99,22 +99,22 @@ void DrawPathText(QPainter &lGraphics, const PathTextParams &p) {
     }
 
     lGraphics.save();
-    platform::useGdiPixelCentres(lGraphics);
+    raster::useGdiPixelCentres(lGraphics);
     if (p.bBackground && rc.Width > 0 && rc.Height > 0)
         lGraphics.fillRect(
-            box, QBrush(platform::angleGradient(box, p.sngAngle, argb(p.lColor1, p.bAlpha1),
+            box, QBrush(raster::angleGradient(box, p.sngAngle, argb(p.lColor1, p.bAlpha1),
                                                 argb(p.lColor2, p.bAlpha2))));
     if (frame) {
-        lGraphics.setPen(platform::gdiPen(argb(p.lColor1, p.bAlpha1), 1.0));
+        lGraphics.setPen(raster::gdiPen(argb(p.lColor1, p.bAlpha1), 1.0));
         for (const QLine &line : *frame)
             lGraphics.drawLine(QLineF(line));
     }
     if (bar > 0 && rc.Height > 0)
         lGraphics.fillRect(QRectF(rc.X, rc.Y, bar, rc.Height),
-                           QBrush(platform::angleGradient(box, p.sngAngle, barStart, barEnd)));
+                           QBrush(raster::angleGradient(box, p.sngAngle, barStart, barEnd)));
     if (!request.text.isEmpty()) {
         lGraphics.translate(rc.X, rc.Y);
-        platform::drawTextPath(lGraphics, request, argb(p.lTextColor, p.bTextAlpha),
+        raster::drawTextPath(lGraphics, request, argb(p.lTextColor, p.bTextAlpha),
                                p.lOutlineWidth, argb(p.lOutlineColor, p.bOutlineAlpha));
     }
     lGraphics.restore();

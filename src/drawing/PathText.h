@@ -8,7 +8,7 @@
 #include <QRect>
 #include <QString>
 
-#include "platform/GraphicsText.h"
+#include "raster/GraphicsText.h"
 
 class QPainter;
 
@@ -50,7 +50,7 @@ struct PathTextParams {
 };
 
 // Horizontal and vertical alignment of a code.
-std::pair<platform::TextAlign, platform::TextAlign> TextAlignment(std::int32_t lAlign);
+std::pair<raster::TextAlign, raster::TextAlign> TextAlignment(std::int32_t lAlign);
 
 // Bar width: percent (capped at 100) of the width, rounded half to even; 0 when there is no
 // bar. Throws platform::OverflowError when it does not fit 32 bits.
@@ -61,7 +61,7 @@ std::int32_t PercentBarWidth(float sngPercent, std::int32_t width);
 std::array<QLine, 4> FrameLines(const LayoutRect &rc);
 
 // The outline request for the text (trimmed) in the layout box.
-platform::TextPathRequest PathTextRequest(const PathTextParams &p);
+raster::TextPathRequest PathTextRequest(const PathTextParams &p);
 
 // The pixels DrawPathText may touch, or more: the box with its frame, and the text, which may
 // run beyond the box, with its outline, one pixel wider on every side for anti-aliasing.

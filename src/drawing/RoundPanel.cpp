@@ -7,7 +7,7 @@
 #include <QPainterPath>
 
 #include "drawing/Colors.h"
-#include "platform/Graphics.h"
+#include "raster/Graphics.h"
 #include "platform/Numbers.h"
 
 namespace drawing {
@@ -67,8 +67,8 @@ std::optional<QBrush> fillBrush(const RoundPanelParams &p, const PanelColors &co
             return std::nullopt;
         QBrush brush(p.picTexture);
         // The picture's pixel (0, 0) covers the target's pixel (0, 0).
-        brush.setTransform(QTransform::fromTranslate(-platform::kPixelCentreOffset,
-                                                     -platform::kPixelCentreOffset));
+        brush.setTransform(QTransform::fromTranslate(-raster::kPixelCentreOffset,
+                                                     -raster::kPixelCentreOffset));
         return brush;
     }
     case CentreGradientFill: {
@@ -78,18 +78,18 @@ std::optional<QBrush> fillBrush(const RoundPanelParams &p, const PanelColors &co
         QPainterPath points;
         for (const OutlineElement &e : outline)
             points.addPath(elementPath(e));
-        QBrush brush(platform::pathGradientImage(path, platform::pathGradientCentre(points),
+        QBrush brush(raster::pathGradientImage(path, raster::pathGradientCentre(points),
                                                  argb(colors.c1), argb(colors.c2), bounds.topLeft(),
                                                  bounds.size()));
-        brush.setTransform(QTransform::fromTranslate(bounds.left() - platform::kPixelCentreOffset,
-                                                     bounds.top() - platform::kPixelCentreOffset));
+        brush.setTransform(QTransform::fromTranslate(bounds.left() - raster::kPixelCentreOffset,
+                                                     bounds.top() - raster::kPixelCentreOffset));
         return brush;
     }
     case LinearGradientFill: {
         const std::optional<int> angle = GradientAngle(p.lGradientDirection);
         if (!angle)
             return std::nullopt;
-        return QBrush(platform::angleGradient(QRectF(RoundPanelGradientRect(p)), *angle,
+        return QBrush(raster::angleGradient(QRectF(RoundPanelGradientRect(p)), *angle,
                                               argb(colors.c1), argb(colors.c2)));
     }
     default:
@@ -224,7 +224,7 @@ void DrawPathShadow(QPainter &lGraphics, const QPainterPath &lPath, const PathSh
     {
         QPainter painter(&bitmap);
         painter.setRenderHint(QPainter::Antialiasing);
-        const qreal o = platform::kPixelCentreOffset;
+        const qreal o = raster::kPixelCentreOffset;
         if (p.bSharp) {
             painter.translate(o, o);
         } else {
@@ -232,14 +232,14 @@ void DrawPathShadow(QPainter &lGraphics, const QPainterPath &lPath, const PathSh
             const qreal s = p.sngSize;
             painter.setTransform(QTransform(1 / s, 0, 0, 1 / s, -1 / s + o, -1 / s + o));
         }
-        painter.strokePath(lPath, platform::gdiPen(color, p.sngSize));
+        painter.strokePath(lPath, raster::gdiPen(color, p.sngSize));
         painter.fillPath(lPath, color);
     }
     lGraphics.save();
     if (p.bSharp)
         lGraphics.drawImage(layout->target, bitmap);
     else
-        platform::drawImageStretched(lGraphics, bitmap, layout->target);
+        raster::drawImageStretched(lGraphics, bitmap, layout->target);
     lGraphics.restore();
 }
 
@@ -272,28 +272,28 @@ void DrawRoundPanel(QPainter &lGraphics, const RoundPanelParams &p) {
         if (shadow)
             DrawPathShadow(lGraphics, path, *shadow);
         lGraphics.save();
-        platform::useGdiPixelCentres(lGraphics);
+        raster::useGdiPixelCentres(lGraphics);
         if (p.lFillStyle == TextureFill) {
             // Clamped texture: nothing beyond the picture.
-            const qreal o = platform::kPixelCentreOffset;
+            const qreal o = raster::kPixelCentreOffset;
             lGraphics.setClipRect(QRectF(QPointF(-o, -o), QSizeF(p.picTexture.size())),
                                   Qt::IntersectClip);
         }
         lGraphics.fillPath(path, *brush);
         lGraphics.restore();
     }
-    platform::useGdiPixelCentres(lGraphics);
+    raster::useGdiPixelCentres(lGraphics);
     if (lines && p.lHideBorder == 0) {
-        QPen pen = platform::gdiPen(argb(colors.c3), p.sngLineWidth);
-        platform::setGdiDashStyle(pen, p.lDashStyle);
+        QPen pen = raster::gdiPen(argb(colors.c3), p.sngLineWidth);
+        raster::setGdiDashStyle(pen, p.lDashStyle);
         if (pen.style() != Qt::SolidLine)
             pen.setDashOffset(5.0); // on a solid pen Qt would turn it into an empty dash
 
         lGraphics.strokePath(path, pen);
     }
     if (!bevel.empty()) {
-        QPen pen = platform::gdiPen(argb(colors.c4), p.sngLineWidth);
-        platform::setGdiDashStyle(pen, p.lDashStyle);
+        QPen pen = raster::gdiPen(argb(colors.c4), p.sngLineWidth);
+        raster::setGdiDashStyle(pen, p.lDashStyle);
         for (const OutlineElement &e : bevel)
             lGraphics.strokePath(elementPath(e), pen);
     }

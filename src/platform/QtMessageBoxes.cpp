@@ -4,7 +4,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "platform/GraphicsText.h"
+#include "raster/GraphicsText.h"
 
 namespace platform {
 
@@ -13,7 +13,7 @@ namespace {
 // Button texts in Chinese where a font can show them, else in English: a box of empty
 // squares cannot be answered.
 QString buttonText(const char *chinese, const char *english) {
-    return programFontFamily().isEmpty() ? QString::fromLatin1(english)
+    return raster::programFontFamily().isEmpty() ? QString::fromLatin1(english)
                                          : QString::fromUtf8(chinese);
 }
 

@@ -9,7 +9,7 @@
 #include "drawing/ImageShadow.h"
 #include "drawing/PathText.h"
 #include "drawing/RoundPanel.h"
-#include "platform/Graphics.h"
+#include "raster/Graphics.h"
 #include "render/AccessibleElements.h"
 #include "render/ContentElements.h"
 #include "render/LayeredSurface.h"
@@ -256,7 +256,7 @@ void ScreenComposer::ReDraw(const ReDrawRequest &request, const ViewState &view,
     const qreal ratio = canvas.devicePixelRatio();
     const QRect onDevice =
         QRectF(margin * ratio, margin * ratio, canvas.width(), canvas.height()).toAlignedRect();
-    platform::paintInBands(g, onDevice, [&] { g.drawImage(QPointF(margin, margin), canvas); });
+    raster::paintInBands(g, onDevice, [&] { g.drawImage(QPointF(margin, margin), canvas); });
 }
 
 void ScreenComposer::drawShadow(QPainter &g, const QImage &canvas, const ViewState &view,

@@ -89,7 +89,7 @@ void Workflow::showExpanded(bool expanded) {
     m_host.switchViewSize();
 }
 
-void Workflow::Progress(const platform::AsyncProperty &X, float Percent, std::int32_t, qint64,
+void Workflow::Progress(const net::AsyncProperty &X, float Percent, std::int32_t, qint64,
                         qint64) {
     if (m_detached || Percent >= 100)
         return;
@@ -116,7 +116,7 @@ void Workflow::FileSaved(const QString &FileName, const QString &Url) {
         m_savedPackage = FileName;
 }
 
-void Workflow::Finished(const platform::AsyncProperty &X, std::int32_t) {
+void Workflow::Finished(const net::AsyncProperty &X, std::int32_t) {
     if (m_detached)
         return;
     if (X.target == m_state.strPageUrl)
@@ -125,7 +125,7 @@ void Workflow::Finished(const platform::AsyncProperty &X, std::int32_t) {
         packageFinished(X);
 }
 
-void Workflow::pageFinished(const platform::AsyncProperty &X) {
+void Workflow::pageFinished(const net::AsyncProperty &X) {
     const QString page = X.succeeded() ? decodePage(X.value, X.contentType.toLatin1()) : QString();
     const std::optional<QString> title = X.succeeded() ? pageTitle(page) : std::nullopt;
     if (!title) {
@@ -150,7 +150,7 @@ void Workflow::checkFailed() {
     showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
 }
 
-void Workflow::packageFinished(const platform::AsyncProperty &X) {
+void Workflow::packageFinished(const net::AsyncProperty &X) {
     // Only a file the control really wrote counts, wherever it had to put it.
     const QString saved = m_savedPackage.isEmpty() ? m_state.strPackagePath : m_savedPackage;
     if (!X.succeeded() || !FileExists(saved)) {

@@ -52,15 +52,15 @@ public:
     // cancels pending reads) are ignored.
     void detach() { m_detached = true; }
 
-    void Progress(const platform::AsyncProperty &X, float Percent, std::int32_t DownloadsCount,
+    void Progress(const net::AsyncProperty &X, float Percent, std::int32_t DownloadsCount,
                   qint64 BytesRead, qint64 BytesMax) override;
     void Status(std::int32_t Status, const QString &Info) override;
-    void Finished(const platform::AsyncProperty &X, std::int32_t DownloadsCount) override;
+    void Finished(const net::AsyncProperty &X, std::int32_t DownloadsCount) override;
     void FileSaved(const QString &FileName, const QString &Url) override;
 
 private:
-    void pageFinished(const platform::AsyncProperty &X);
-    void packageFinished(const platform::AsyncProperty &X);
+    void pageFinished(const net::AsyncProperty &X);
+    void packageFinished(const net::AsyncProperty &X);
     void checkFailed();
     void showIdle(const QString &source);
 

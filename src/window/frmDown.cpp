@@ -16,11 +16,11 @@
 #include "hook/ProgressHook.h"
 #include "platform/BuildConfig.h"
 #include "platform/Events.h"
-#include "platform/GraphicsText.h"
+#include "raster/GraphicsText.h"
 #include "platform/MessageBoxes.h"
-#include "platform/NetworkReadService.h"
+#include "net/NetworkReadService.h"
 #include "platform/Numbers.h"
-#include "platform/PartialDownloads.h"
+#include "net/PartialDownloads.h"
 #include "platform/Twips.h"
 #include "window/Interaction.h"
 #include "window/Workflow.h"
@@ -72,9 +72,9 @@ frmDown::frmDown(const Services &services, QWidget *parent)
     setAttribute(Qt::WA_NoSystemBackground);
     setMouseTracking(true);
 
-    platform::ReadService *reads = services.readService;
+    net::ReadService *reads = services.readService;
     if (!reads) {
-        m_ownReadService = std::make_unique<platform::NetworkReadService>();
+        m_ownReadService = std::make_unique<net::NetworkReadService>();
         reads = m_ownReadService.get();
     }
     ctlAsyncDownload1 = std::make_unique<download::ctlAsyncDownload>(*reads);
@@ -122,7 +122,7 @@ void frmDown::Form_Load() {
     ignoringErrors([&] { m_settings = readUpdaterSettings(m_services.executablePath); });
     // What earlier runs kept of downloads and can no longer be of use.
     ignoringErrors([&] {
-        platform::removeStalePartialDownloads(QFileInfo(m_services.executablePath).absolutePath());
+        net::removeStalePartialDownloads(QFileInfo(m_services.executablePath).absolutePath());
     });
     static_cast<StartupValues &>(m_state) = deriveStartupValues(m_settings, builtInValues());
     ignoringErrors([&] { m_hook->InstallProgressHook(this); });
@@ -151,7 +151,7 @@ bool frmDown::StartGraphics() {
     // Drawing needs a running GUI platform and a family that shows Chinese text.
     if (!QGuiApplication::primaryScreen())
         return false;
-    m_fontFamily = platform::programFontFamily();
+    m_fontFamily = raster::programFontFamily();
     m_graphicsStarted = !m_fontFamily.isEmpty();
     return m_graphicsStarted;
 }
@@ -271,7 +271,7 @@ void frmDown::Form_Unload() {
     // screen.
     m_workflow->detach();
     ignoringErrors(
-        [&] { ctlAsyncDownload1->CancelAllDownload(platform::KeptBytes::KeepWhenResumable); });
+        [&] { ctlAsyncDownload1->CancelAllDownload(net::KeptBytes::KeepWhenResumable); });
     StopGraphics();
 }
 

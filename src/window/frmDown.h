@@ -16,9 +16,12 @@
 
 namespace platform {
 class MessageBoxes;
-class ReadService;
 class Shell;
 } // namespace platform
+
+namespace net {
+class ReadService;
+}
 
 namespace download {
 class ctlAsyncDownload;
@@ -46,7 +49,7 @@ public:
         platform::Shell *shell = nullptr;
         QString executablePath; // where the settings trailer is read from
         // Reads for the download control; null: the real network.
-        platform::ReadService *readService = nullptr;
+        net::ReadService *readService = nullptr;
     };
 
     explicit frmDown(const Services &services, QWidget *parent = nullptr);
@@ -146,7 +149,7 @@ private:
     render::LayeredSurface m_surface;
     render::ScreenComposer m_composer;
     render::Rect m_rcCanvas;
-    std::unique_ptr<platform::ReadService> m_ownReadService;
+    std::unique_ptr<net::ReadService> m_ownReadService;
     std::unique_ptr<download::ctlAsyncDownload> ctlAsyncDownload1;
     std::unique_ptr<Workflow> m_workflow;
     std::unique_ptr<Interaction> m_interaction;

@@ -66,14 +66,14 @@ inline QString statusName(std::int32_t status) {
 // sequences. Hooks let a test call back into the control from inside an event.
 struct EventLog final : download::ctlAsyncDownloadEvents {
     QStringList lines;
-    std::vector<platform::AsyncProperty> finished;
+    std::vector<net::AsyncProperty> finished;
     std::vector<float> percents;
     QStringList savedFiles;
     std::function<void(std::int32_t, const QString &)> onStatus;
-    std::function<void(const platform::AsyncProperty &)> onFinished;
+    std::function<void(const net::AsyncProperty &)> onFinished;
     std::function<void()> onProgress;
 
-    void Progress(const platform::AsyncProperty &X, float Percent, std::int32_t DownloadsCount,
+    void Progress(const net::AsyncProperty &X, float Percent, std::int32_t DownloadsCount,
                   qint64 BytesRead, qint64 BytesMax) override {
         percents.push_back(Percent);
         lines << QStringLiteral("Progress %1 %2 %3/%4 %5")
@@ -90,7 +90,7 @@ struct EventLog final : download::ctlAsyncDownloadEvents {
         if (onStatus)
             onStatus(Status, Info);
     }
-    void Finished(const platform::AsyncProperty &X, std::int32_t DownloadsCount) override {
+    void Finished(const net::AsyncProperty &X, std::int32_t DownloadsCount) override {
         finished.push_back(X);
         lines << QStringLiteral("Finished %1 %2 %3")
                      .arg(X.succeeded() ? QStringLiteral("ok") : QStringLiteral("failed"))

@@ -3,11 +3,11 @@
 #include <QString>
 #include <QStringList>
 
-#include "platform/ReadService.h"
+#include "net/ReadService.h"
 
 // A read service that only records what it is asked and sends the notifications a test
 // scripts, including status codes no real transport produces.
-class FakeReadService final : public platform::ReadService {
+class FakeReadService final : public net::ReadService {
     Q_OBJECT
 
 public:
@@ -15,7 +15,7 @@ public:
         QString target;
         QString propertyName;
         std::optional<QString> spoolFolder;
-        platform::ChunkObserver observer;
+        net::ChunkObserver observer;
     };
     std::vector<Started> started;
     QStringList cancelled;
@@ -23,20 +23,20 @@ public:
 
     void AsyncRead(const QString &target, const QString &propertyName,
                    const std::optional<QString> &spoolFolder,
-                   const platform::ChunkObserver &observer = {}) override {
+                   const net::ChunkObserver &observer = {}) override {
         started.push_back({target, propertyName, spoolFolder, observer});
     }
     void CancelAsyncRead(const QString &propertyName,
-                         platform::KeptBytes kept = platform::KeptBytes::Remove) override {
+                         net::KeptBytes kept = net::KeptBytes::Remove) override {
         cancelled << propertyName;
-        if (kept == platform::KeptBytes::KeepWhenResumable)
+        if (kept == net::KeptBytes::KeepWhenResumable)
             cancelledKeepingBytes << propertyName;
     }
 
-    static platform::AsyncProperty record(const QString &target, const QString &propertyName,
+    static net::AsyncProperty record(const QString &target, const QString &propertyName,
                                           std::int32_t code, const QString &text = QString(),
                                           qint64 read = 0, qint64 max = 0) {
-        platform::AsyncProperty r;
+        net::AsyncProperty r;
         r.target = target;
         r.propertyName = propertyName;
         r.statusCode = code;
@@ -45,8 +45,8 @@ public:
         r.bytesMax = max;
         return r;
     }
-    void progress(const platform::AsyncProperty &r) { emit readProgress(r); }
-    void complete(platform::AsyncProperty r, platform::ReadOutcome outcome,
+    void progress(const net::AsyncProperty &r) { emit readProgress(r); }
+    void complete(net::AsyncProperty r, net::ReadOutcome outcome,
                   const QByteArray &value = QByteArray()) {
         r.outcome = outcome;
         r.value = value;

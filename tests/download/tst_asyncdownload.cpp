@@ -13,9 +13,9 @@
 
 using download::ctlAsyncDownload;
 namespace DownloadStatus = download::DownloadStatus;
-using platform::ReadOutcome;
+using net::ReadOutcome;
 using testsupport::zipArchive;
-namespace Code = platform::AsyncStatusCode;
+namespace Code = net::AsyncStatusCode;
 
 namespace {
 
@@ -395,7 +395,7 @@ void tst_AsyncDownload::cancelAll() {
     // Closing the window ends the reads the same way, but keeps what can be resumed.
     log.lines.clear();
     control.Download(urls[0]);
-    control.CancelAllDownload(platform::KeptBytes::KeepWhenResumable);
+    control.CancelAllDownload(net::KeptBytes::KeepWhenResumable);
     QCOMPARE(log.lines, (QStringList{"Status Cancelled " + urls[0], "Status AllCancelled "}));
     QCOMPARE(service.cancelledKeepingBytes, QStringList{urls[0]});
 }
@@ -418,7 +418,7 @@ void tst_AsyncDownload::cancelAllFromAHandler() {
     // A download started from Finished is pending once Finished returns.
     log.onStatus = nullptr;
     control.Download(PageUrl);
-    log.onFinished = [&](const platform::AsyncProperty &) { control.Download(PackageUrl); };
+    log.onFinished = [&](const net::AsyncProperty &) { control.Download(PackageUrl); };
     service.complete(FakeReadService::record(PageUrl, PageUrl, Code::EndDownloadData),
                      ReadOutcome::Succeeded);
     QCOMPARE(control.DownloadsCount(), 1);

@@ -9,15 +9,15 @@
 #include <QTest>
 
 #include "download/ctlAsyncDownload.h"
-#include "platform/NetworkReadService.h"
-#include "platform/PartialDownloads.h"
+#include "net/NetworkReadService.h"
+#include "net/PartialDownloads.h"
 #include "support/TestPortal.h"
 
 #include "download/DownloadTestKit.h"
 
 using download::ctlAsyncDownload;
 namespace DownloadStatus = download::DownloadStatus;
-using platform::NetworkReadService;
+using net::NetworkReadService;
 using testsupport::PortalResponse;
 using testsupport::TestPortal;
 using testsupport::zipArchive;
@@ -262,7 +262,7 @@ void tst_DownloadNetwork::pageIntoMemory() {
     m_control->Download(url);
     QVERIFY(waitForFinished());
 
-    const platform::AsyncProperty &X = m_log->finished.at(0);
+    const net::AsyncProperty &X = m_log->finished.at(0);
     QVERIFY(X.succeeded());
     QCOMPARE(X.value, body);
     QCOMPARE(X.target, url);
@@ -387,7 +387,7 @@ void tst_DownloadNetwork::failedReads() {
     m_control->Download(url, toFile ? target : QString());
     QVERIFY(waitForFinished());
 
-    const platform::AsyncProperty &X = m_log->finished.at(0);
+    const net::AsyncProperty &X = m_log->finished.at(0);
     QVERIFY(!X.succeeded());
     QVERIFY(X.value.isEmpty());
     QVERIFY(!X.statusText.isEmpty());
@@ -725,7 +725,7 @@ void tst_DownloadNetwork::partialFileAcrossRuns() {
     QCOMPARE(left.size(), kept ? 2 : 0);
     qint64 keptBytes = 0;
     for (const QString &name : left) {
-        QVERIFY2(platform::isPartialDownloadName(name), qPrintable(name));
+        QVERIFY2(net::isPartialDownloadName(name), qPrintable(name));
         if (name.endsWith(u".part"))
             keptBytes = QFileInfo(m_dir->filePath(name)).size();
     }

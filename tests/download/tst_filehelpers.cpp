@@ -4,7 +4,7 @@
 #include <QTest>
 
 #include "download/FileHelpers.h"
-#include "platform/PartialDownloads.h"
+#include "net/PartialDownloads.h"
 #include "window/FileNames.h"
 
 using namespace download;
@@ -121,11 +121,11 @@ void tst_FileHelpers::staleParts() {
     QFETCH(bool, removed);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    std::unique_ptr<platform::PartialDownload> running;
+    std::unique_ptr<net::PartialDownload> running;
     QString path = dir.filePath(name);
     if (name == u"in use") {
         QString error;
-        running = platform::PartialDownload::open(dir.path(), QStringLiteral("http://h/p"), error);
+        running = net::PartialDownload::open(dir.path(), QStringLiteral("http://h/p"), error);
         QVERIFY2(running, qPrintable(error));
         path = running->path();
     } else if (name == u"link") {
@@ -137,7 +137,7 @@ void tst_FileHelpers::staleParts() {
     QString sidecarPath = path;
     sidecarPath.replace(QStringLiteral(".part"), QStringLiteral(".resume"));
     if (sidecar == u"valid")
-        QVERIFY(writeFileBytes(sidecarPath, platform::encodeSidecar({"http://h/p", "\"e\"", 100})));
+        QVERIFY(writeFileBytes(sidecarPath, net::encodeSidecar({"http://h/p", "\"e\"", 100})));
     else if (sidecar == u"garbled")
         QVERIFY(writeFileBytes(sidecarPath, "update-tool partial 1\nurl=http://h/p\n"));
     if (name != u"link") {
@@ -151,7 +151,7 @@ void tst_FileHelpers::staleParts() {
         dir.filePath(QStringLiteral(".update-tool-ffffffffffffffffffffffffffffffff.resume"));
     QVERIFY(writeFileBytes(orphan, "x"));
 
-    platform::removeStalePartialDownloads(dir.path());
+    net::removeStalePartialDownloads(dir.path());
     QCOMPARE(QFileInfo::exists(path) || QFileInfo(path).isSymLink(), !removed);
     if (sidecar != u"none")
         QCOMPARE(QFileInfo::exists(sidecarPath), !removed);

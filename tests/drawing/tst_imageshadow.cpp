@@ -75,14 +75,14 @@ private slots:
     }
 
     void colourMatrix() {
-        platform::ColorMatrix neutral = ImageShadowColorMatrix(255, 0x808080);
-        QCOMPARE(neutral, platform::identityColorMatrix());
-        const platform::ColorMatrix dark = ImageShadowColorMatrix(128, 0x202020);
+        raster::ColorMatrix neutral = ImageShadowColorMatrix(255, 0x808080);
+        QCOMPARE(neutral, raster::identityColorMatrix());
+        const raster::ColorMatrix dark = ImageShadowColorMatrix(128, 0x202020);
         QCOMPARE(dark[4][0], -0.75f);
         QCOMPARE(dark[4][1], -0.75f);
         QCOMPARE(dark[4][2], -0.75f);
         QCOMPARE(dark[3][3], 128 / 255.0f);
-        const platform::ColorMatrix red = ImageShadowColorMatrix(255, 0x0000FF);
+        const raster::ColorMatrix red = ImageShadowColorMatrix(255, 0x0000FF);
         QCOMPARE(red[4][0], 127 / 128.0f);
         QCOMPARE(red[4][2], -1.0f);
     }

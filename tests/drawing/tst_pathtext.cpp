@@ -5,12 +5,12 @@
 #include <QTest>
 
 #include "drawing/PathText.h"
-#include "platform/GraphicsText.h"
+#include "raster/GraphicsText.h"
 #include "platform/Numbers.h"
 #include "support/ImageProbes.h"
 
 using namespace drawing;
-using platform::TextAlign;
+using raster::TextAlign;
 
 namespace {
 
@@ -31,7 +31,7 @@ PathTextParams text(const QString &s, LayoutRect rc, int align) {
     p.rcLayout = rc;
     p.strText = s;
     p.lAlign = align;
-    p.strFontName = platform::programFontFamily();
+    p.strFontName = raster::programFontFamily();
     p.sngFontSize = 14;
     p.lTextColor = 0x00FF0000; // blue
     return p;
@@ -166,7 +166,7 @@ private slots:
         empty.strText.clear();
         p.strFontName = QStringLiteral("No Such Family");
         QCOMPARE(paint(p), paint(empty));
-        p.strFontName = platform::programFontFamily();
+        p.strFontName = raster::programFontFamily();
         QVERIFY(paint(p) != paint(empty));
     }
 
@@ -201,7 +201,7 @@ private slots:
         QFETCH(int, width);
         QFETCH(int, lines);
         PathTextParams p = text(string, {10, 0, width, 100}, 8);
-        QCOMPARE(platform::textLineCount(PathTextRequest(p)), lines);
+        QCOMPARE(raster::textLineCount(PathTextRequest(p)), lines);
         const QRect ink = inkedRect(paint(p, 300, 100));
         QVERIFY(ink.left() >= 10);
         QVERIFY2(ink.right() <= 10 + width, qPrintable(QString::number(ink.right())));

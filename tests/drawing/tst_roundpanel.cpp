@@ -4,7 +4,7 @@
 #include <QTest>
 
 #include "drawing/RoundPanel.h"
-#include "platform/Graphics.h"
+#include "raster/Graphics.h"
 #include "platform/Numbers.h"
 #include "support/ImageProbes.h"
 
@@ -203,8 +203,8 @@ private slots:
         const RoundPanelParams p = panel(0, 0, 199, 99, 8);
         // Right and bottom plus one, not the size plus two.
         QCOMPARE(RoundPanelGradientRect(p), QRect(-1, -1, 200, 100));
-        const platform::GradientEnds ends =
-            platform::angleGradientEnds(QRectF(RoundPanelGradientRect(p)), 90);
+        const raster::GradientEnds ends =
+            raster::angleGradientEnds(QRectF(RoundPanelGradientRect(p)), 90);
         QVERIFY(std::abs(ends.start.y() - -1) < 1e-9);
         QVERIFY(std::abs(ends.end.y() - 99) < 1e-9);
         // On the picture: colour 1 on top, colour 2 at the bottom.

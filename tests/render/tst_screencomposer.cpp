@@ -3,7 +3,7 @@
 
 #include "drawing/Colors.h"
 #include "drawing/ImageShadow.h"
-#include "platform/GraphicsText.h"
+#include "raster/GraphicsText.h"
 #include "render/AccessibleElements.h"
 #include "render/ContentElements.h"
 #include "render/LayeredSurface.h"
@@ -72,7 +72,7 @@ ViewState viewOf(const Frame &f) {
     v.lThemeColor = f.main;
     v.lThemeLightColor = Light;
     v.lThemeSpecialColor = Special;
-    v.fontName = platform::programFontFamily();
+    v.fontName = raster::programFontFamily();
     v.lShadowMargin = Margin;
     v.inTransition = f.transition;
     v.lFocusRegion = f.focus;
@@ -150,7 +150,7 @@ class tst_ScreenComposer : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase() {
-        if (platform::programFontFamily().isEmpty())
+        if (raster::programFontFamily().isEmpty())
             QSKIP("no font with Chinese glyphs is installed");
     }
 

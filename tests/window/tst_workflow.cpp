@@ -8,7 +8,7 @@
 #include "download/DownloadTestKit.h"
 #include "download/FakeReadService.h"
 #include "download/ctlAsyncDownload.h"
-#include "platform/NetworkReadService.h"
+#include "net/NetworkReadService.h"
 #include "support/MinisignKit.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestPortal.h"
@@ -74,7 +74,7 @@ struct Rig {
     QString programFolder = dir.path();
 
     // `subfolder`: the program's folder below the scratch folder, created here.
-    Rig(platform::ReadService &service, const QString &pageUrl, const QString &packageUrl,
+    Rig(net::ReadService &service, const QString &pageUrl, const QString &packageUrl,
         const QString &subfolder = {}) {
         if (!subfolder.isEmpty()) {
             programFolder = dir.filePath(subfolder);
@@ -120,7 +120,7 @@ struct Rig {
 // A rig over the real read service and a portal on 127.0.0.1.
 struct NetRig {
     testsupport::TestPortal portal;
-    platform::NetworkReadService service;
+    net::NetworkReadService service;
     std::unique_ptr<Rig> rig;
 
     explicit NetRig(const QString &subfolder = {}) {
@@ -704,7 +704,7 @@ private slots:
         const auto &read = service.started[0];
         for (const qint64 n : reads)
             service.progress(FakeReadService::record(read.target, read.propertyName,
-                                                     platform::AsyncStatusCode::DownloadingData, {},
+                                                     net::AsyncStatusCode::DownloadingData, {},
                                                      n, max));
         QList<float> percents;
         for (const Draw &d : rig.host.draws) {
@@ -725,18 +725,18 @@ private slots:
         rig.workflow->StartCheck();
         const auto pageRead = service.started.at(0);
         service.progress(FakeReadService::record(pageRead.target, pageRead.propertyName,
-                                                 platform::AsyncStatusCode::DownloadingData, {},
+                                                 net::AsyncStatusCode::DownloadingData, {},
                                                  100, 200));
         service.complete(FakeReadService::record(pageRead.target, pageRead.propertyName,
-                                                 platform::AsyncStatusCode::EndDownloadData),
-                         platform::ReadOutcome::Succeeded, productPage("Demo 2.1"));
+                                                 net::AsyncStatusCode::EndDownloadData),
+                         net::ReadOutcome::Succeeded, productPage("Demo 2.1"));
         QCOMPARE(rig.state.strActionCaption, CaptionDownload);
         rig.workflow->StartDownload();
         const auto packageRead = service.started.at(1);
         rig.host.draws.clear();
         for (const qint64 n : {100, 101, 102})
             service.progress(FakeReadService::record(packageRead.target, packageRead.propertyName,
-                                                     platform::AsyncStatusCode::DownloadingData, {},
+                                                     net::AsyncStatusCode::DownloadingData, {},
                                                      n, 200));
         QCOMPARE(rig.host.draws.size(), 1);
         QCOMPARE(rig.host.draws[0].percent, 51.0F);
@@ -761,9 +761,9 @@ private slots:
         rig.control->Download(url);
         const auto read = service.started.at(0);
         service.complete(FakeReadService::record(read.target, read.propertyName,
-                                                 platform::AsyncStatusCode::EndDownloadData),
-                         succeeded ? platform::ReadOutcome::Succeeded
-                                   : platform::ReadOutcome::Failed,
+                                                 net::AsyncStatusCode::EndDownloadData),
+                         succeeded ? net::ReadOutcome::Succeeded
+                                   : net::ReadOutcome::Failed,
                          succeeded ? productPage("Other 9") : QByteArray());
         QVERIFY(rig.host.draws.isEmpty());
         QVERIFY(rig.host.calls.isEmpty());

@@ -1,4 +1,4 @@
-#include "platform/Graphics.h"
+#include "raster/Graphics.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,7 +12,7 @@
 #include <QRegion>
 #include <QtMath>
 
-namespace platform {
+namespace raster {
 
 namespace {
 
@@ -575,4 +575,4 @@ void drawImageStretched(QPainter &painter, const QImage &image, const QRectF &ta
         fill(piece);
 }
 
-} // namespace platform
+} // namespace raster

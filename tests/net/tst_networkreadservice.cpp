@@ -5,12 +5,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "platform/NetworkReadService.h"
+#include "net/NetworkReadService.h"
 #include "support/TestPortal.h"
 
-using platform::AsyncProperty;
-using platform::KeptBytes;
-using platform::NetworkReadService;
+using net::AsyncProperty;
+using net::KeptBytes;
+using net::NetworkReadService;
 using testsupport::PortalResponse;
 using testsupport::TestPortal;
 

@@ -1,4 +1,4 @@
-#include "platform/PartialDownloads.h"
+#include "net/PartialDownloads.h"
 
 #include <cerrno>
 #include <cstring>
@@ -15,7 +15,7 @@
 
 #include "platform/Files.h"
 
-namespace platform {
+namespace net {
 namespace {
 
 const QByteArray SidecarHeader = "update-tool partial 1";
@@ -127,13 +127,13 @@ std::optional<PartialSidecar> PartialDownload::readSidecar() const {
 bool PartialDownload::writeSidecar(const PartialSidecar &sidecar) const {
     QString error;
     auto file =
-        createHiddenTemporaryFile(QFileInfo(m_path).path(), QStringLiteral("resume"), error);
+        platform::createHiddenTemporaryFile(QFileInfo(m_path).path(), QStringLiteral("resume"), error);
     if (!file)
         return false;
     const QByteArray text = encodeSidecar(sidecar);
     const bool written = file->write(text) == text.size() && file->flush();
     file->close();
-    if (!written || !moveFileReplacing(file->fileName(), m_sidecarPath, error)) {
+    if (!written || !platform::moveFileReplacing(file->fileName(), m_sidecarPath, error)) {
         file->remove();
         return false;
     }
@@ -201,4 +201,4 @@ int removeStalePartialDownloads(const QString &folder, std::chrono::hours maximu
     return removed;
 }
 
-} // namespace platform
+} // namespace net

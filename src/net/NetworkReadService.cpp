@@ -1,4 +1,4 @@
-#include "platform/NetworkReadService.h"
+#include "net/NetworkReadService.h"
 
 #include <algorithm>
 #include <utility>
@@ -12,9 +12,9 @@
 #include <QUrl>
 
 #include "platform/Files.h"
-#include "platform/PartialDownloads.h"
+#include "net/PartialDownloads.h"
 
-namespace platform {
+namespace net {
 namespace {
 
 using std::chrono::milliseconds;
@@ -264,7 +264,7 @@ void NetworkReadService::AsyncRead(const QString &target, const QString &propert
         QString busy;
         read->partial = PartialDownload::open(*spoolFolder, target, busy);
         if (!read->partial)
-            read->spool = createHiddenTemporaryFile(*spoolFolder, propertyName, problem);
+            read->spool = platform::createHiddenTemporaryFile(*spoolFolder, propertyName, problem);
     }
     if (read->partial) {
         // Bytes an earlier run kept count only while they belong to the answer the server
@@ -683,4 +683,4 @@ void NetworkReadService::CancelAsyncRead(const QString &propertyName, KeptBytes 
     }
 }
 
-} // namespace platform
+} // namespace net

@@ -8,11 +8,11 @@
 
 #include <QNetworkAccessManager>
 
-#include "platform/ReadService.h"
+#include "net/ReadService.h"
 
 class QUrl;
 
-namespace platform {
+namespace net {
 
 // The read service over HTTP and HTTPS. Every read goes to the server (no cache), follows
 // redirects that do not lower security up to `MaximumRedirects`, uses the system's proxy
@@ -103,4 +103,4 @@ private:
     QByteArray m_chunk;
 };
 
-} // namespace platform
+} // namespace net

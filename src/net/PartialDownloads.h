@@ -15,7 +15,7 @@ class QFile;
 // sidecar that tells which answer of the server the bytes belong to. Both carry this
 // program's own name pattern, ".update-tool-<32 hex digits>.part" and "….resume", so that
 // nothing else is ever taken for them.
-namespace platform {
+namespace net {
 
 // What the sidecar holds: the bytes are the start of the answer at `url` whose validator
 // (a strong ETag, else Last-Modified) and full size were these.
@@ -74,4 +74,4 @@ int removeStalePartialDownloads(const QString &folder,
                                 std::chrono::hours maximumAge = std::chrono::hours(24 * 7),
                                 const QDateTime &now = QDateTime::currentDateTimeUtc());
 
-} // namespace platform
+} // namespace net

@@ -18,7 +18,7 @@ class QPainterPath;
 // at integer coordinates, pens with flat caps, gradients given by a rectangle and an angle,
 // centre gradients that follow the outline, colour matrices and a bicubic enlargement that
 // fades out at the image's edges. Every function is stateless and never throws.
-namespace platform {
+namespace raster {
 
 // The painters' coordinates put a pixel's centre on integer coordinates, Qt puts it at
 // x + 0.5. Shifting by half a pixel makes a 1-pixel line at an integer coordinate cover
@@ -92,4 +92,4 @@ void paintInBands(QPainter &painter, const QRect &deviceArea, const std::functio
 // fills in bilinearly.
 void drawImageStretched(QPainter &painter, const QImage &image, const QRectF &target);
 
-} // namespace platform
+} // namespace raster

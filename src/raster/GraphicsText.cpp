@@ -1,4 +1,4 @@
-#include "platform/GraphicsText.h"
+#include "raster/GraphicsText.h"
 
 #include <cmath>
 #include <cstring>
@@ -19,9 +19,9 @@
 #include <QTextLayout>
 #include <QTransform>
 
-#include "platform/Graphics.h"
+#include "raster/Graphics.h"
 
-namespace platform {
+namespace raster {
 
 namespace {
 
@@ -342,4 +342,4 @@ QString programFontFamily() {
     return resolved;
 }
 
-} // namespace platform
+} // namespace raster

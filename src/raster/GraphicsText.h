@@ -11,7 +11,7 @@ class QPainter;
 // in pixels, explicit line breaks, wrapping within the box's width, alignment of every line
 // and of the whole block. Outlines are cached, because every frame draws the same texts
 // again. GUI thread only (fonts need the GUI application); never throws.
-namespace platform {
+namespace raster {
 
 enum class TextAlign { Near, Centre, Far };
 
@@ -76,4 +76,4 @@ QStringList programFontCandidates();
 // boxes, so start-up treats that as graphics failing to start).
 QString programFontFamily();
 
-} // namespace platform
+} // namespace raster

@@ -4,11 +4,11 @@
 #include <QPainterPath>
 #include <QTest>
 
-#include "platform/Graphics.h"
-#include "platform/GraphicsText.h"
+#include "raster/Graphics.h"
+#include "raster/GraphicsText.h"
 #include "support/ImageProbes.h"
 
-using namespace platform;
+using namespace raster;
 
 namespace {
 
@@ -55,7 +55,7 @@ private slots:
         QFETCH(qreal, degrees);
         QFETCH(QPointF, start);
         QFETCH(QPointF, end);
-        const GradientEnds ends = platform::angleGradientEnds(rect, degrees);
+        const GradientEnds ends = raster::angleGradientEnds(rect, degrees);
         QVERIFY2((ends.start - start).manhattanLength() < 1e-9,
                  qPrintable(QString("%1,%2").arg(ends.start.x()).arg(ends.start.y())));
         QVERIFY((ends.end - end).manhattanLength() < 1e-9);

@@ -9,7 +9,7 @@
 #include <QObject>
 #include <QString>
 
-namespace platform {
+namespace net {
 
 // The steps a read reports through `AsyncProperty::statusCode`. Other values may occur and
 // mean nothing to the download control.
@@ -94,8 +94,8 @@ public:
                                  KeptBytes kept = KeptBytes::Remove) = 0;
 
 signals:
-    void readProgress(const platform::AsyncProperty &record);
-    void readComplete(const platform::AsyncProperty &record);
+    void readProgress(const net::AsyncProperty &record);
+    void readComplete(const net::AsyncProperty &record);
 };
 
-} // namespace platform
+} // namespace net
