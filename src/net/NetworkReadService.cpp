@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "platform/Files.h"
 #include "net/PartialDownloads.h"
+#include "platform/Files.h"
 
 namespace net {
 namespace {

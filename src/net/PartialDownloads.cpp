@@ -126,8 +126,8 @@ std::optional<PartialSidecar> PartialDownload::readSidecar() const {
 
 bool PartialDownload::writeSidecar(const PartialSidecar &sidecar) const {
     QString error;
-    auto file =
-        platform::createHiddenTemporaryFile(QFileInfo(m_path).path(), QStringLiteral("resume"), error);
+    auto file = platform::createHiddenTemporaryFile(QFileInfo(m_path).path(),
+                                                    QStringLiteral("resume"), error);
     if (!file)
         return false;
     const QByteArray text = encodeSidecar(sidecar);

@@ -14,7 +14,7 @@ namespace {
 // squares cannot be answered.
 QString buttonText(const char *chinese, const char *english) {
     return raster::programFontFamily().isEmpty() ? QString::fromLatin1(english)
-                                         : QString::fromUtf8(chinese);
+                                                 : QString::fromUtf8(chinese);
 }
 
 } // namespace
