@@ -7,12 +7,29 @@
 #include "platform/Application.h"
 #include "platform/QtMessageBoxes.h"
 #include "platform/Shell.h"
+#include "platform/Translations.h"
 #include "window/frmDown.h"
 
 namespace {
 
-void reportGraphicsFailure(const QString &message = window::GraphicsFailureText) {
+void reportGraphicsFailure(const QString &message) {
     std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+// The failure before a window exists, in the desktop's language: the application object is
+// the one being constructed, or a plain one made for this message alone.
+void reportGraphicsFailure() {
+    if (QCoreApplication *app = QCoreApplication::instance()) {
+        platform::installTranslations(*app);
+        reportGraphicsFailure(window::graphicsFailureText());
+        return;
+    }
+    int argc = 1;
+    char name[] = "update-tool";
+    char *argv[] = {name, nullptr};
+    QCoreApplication core(argc, argv);
+    platform::installTranslations(core);
+    reportGraphicsFailure(window::graphicsFailureText());
 }
 
 bool environmentSet(const char *name) {
@@ -49,6 +66,7 @@ int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     qInstallMessageHandler(previous);
     QApplication::setApplicationName(QStringLiteral("update-tool"));
+    platform::installTranslations(app);
 
     platform::QtMessageBoxes messageBoxes;
     platform::DesktopShell shell;

@@ -1,5 +1,6 @@
 #include "window/StartupValues.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 
 #include "drawing/Colors.h"
@@ -8,6 +9,10 @@
 #include "platform/Text.h"
 
 namespace window {
+
+QString graphicsFailureText() {
+    return QCoreApplication::translate("window", "无法启动 GDIPLUS，程序无法继续执行！");
+}
 
 BuildValues builtInValues() {
     return {QString::fromUtf8(platform::build::PortalBase),

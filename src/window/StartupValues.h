@@ -27,6 +27,8 @@ inline const QString CaptionCheck = QStringLiteral("检查更新");
 inline const QString AuthorLinkText = QStringLiteral("点击这里访问作者页面");
 // Told when the program cannot draw at all (no display, or no font for Chinese text).
 inline const QString GraphicsFailureText = QStringLiteral("无法启动 GDIPLUS，程序无法继续执行！");
+// The same in the interface's language, once the translations are installed.
+QString graphicsFailureText();
 // Added to it when the cause is that no installed font shows Chinese text.
 inline const QString GraphicsFailureNoFontDetail =
     QStringLiteral("Cannot start the graphics: no installed font shows Chinese text "
