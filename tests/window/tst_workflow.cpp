@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -771,6 +772,47 @@ private slots:
             QCOMPARE(net.rig->boxes.shown.value(0).text, older ? ReleaseRefused : QString());
             QCOMPARE(net.rig->state.strActionCaption, older ? CaptionCheck : CaptionDownload);
         }
+    }
+
+    // A copy whose portal is https never follows a redirect to plain http, for the page or
+    // the package: the plain portal sees no request at all.
+    void httpsNeverFallsToHttp_data() {
+        QTest::addColumn<bool>("package");
+        QTest::newRow("page redirects to http") << false;
+        QTest::newRow("package redirects to http") << true;
+    }
+    void httpsNeverFallsToHttp() {
+        QFETCH(bool, package);
+        const auto tls = testsupport::selfSignedTls(m_keys.path());
+        QVERIFY2(tls, "the openssl tool is needed for the test certificate");
+        QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+        trusting.addCaCertificate(tls->localCertificate());
+        QSslConfiguration::setDefaultConfiguration(trusting);
+        testsupport::TestPortal secure;
+        testsupport::TestPortal plain;
+        QVERIFY(secure.listenTls(*tls) && plain.listen());
+        const QByteArray page = productPage("Demo 2.1");
+        plain.route(PagePath, PortalResponse::ok(page, "text/html"));
+        plain.route(PackagePath, PortalResponse::ok(randomPackage(4096), "application/zip"));
+        secure.route(PagePath, package ? PortalResponse::ok(page, "text/html")
+                                       : PortalResponse::redirect(
+                                             plain.url(QString::fromLatin1(PagePath)).toLatin1()));
+        secure.route(PackagePath, PortalResponse::redirect(
+                                      plain.url(QString::fromLatin1(PackagePath)).toLatin1()));
+        platform::NetworkReadService service;
+        Rig rig(service, secure.url(QString::fromLatin1(PagePath)),
+                secure.url(QString::fromLatin1(PackagePath)));
+
+        QVERIFY(runCheck(rig));
+        QCOMPARE(secure.requestCount(PagePath), 1); // TLS itself works
+        if (package) {
+            QCOMPARE(rig.state.strActionCaption, CaptionDownload);
+            QVERIFY(runDownload(rig));
+            QCOMPARE(secure.requestCount(PackagePath), 1);
+        }
+        QCOMPARE(rig.boxes.shown.value(0).text, package ? DownloadFailed : CheckFailed);
+        QCOMPARE(plain.requests().size(), size_t(0));
+        QVERIFY(entriesOf(rig.dir.path()).isEmpty());
     }
 
     void cancelDuringCheck_data() {
