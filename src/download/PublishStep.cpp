@@ -49,7 +49,9 @@ std::unique_ptr<PublishCheck> zipArchiveCheck(const QString &, const QString &sa
 
 std::optional<QString> publishDownload(const QString &file, const QString &saveFileName,
                                        bool overwrite, const Clock &clock,
-                                       const PublishChecks &checks, QString &error) {
+                                       const PublishChecks &checks, QString &error,
+                                       net::FailureKind &kind) {
+    kind = net::FailureKind::Disk;
     const QTime now = clock();
     QString path = bRenameExists(saveFileName, overwrite, [now] { return now; });
     for (const auto &check : checks) {
@@ -62,8 +64,10 @@ std::optional<QString> publishDownload(const QString &file, const QString &saveF
         } catch (...) {
             error = QStringLiteral("the package could not be checked");
         }
-        if (!passed)
+        if (!passed) {
+            kind = check->refusalKind();
             return std::nullopt;
+        }
     }
     if (!platform::syncToDisk(file, error))
         return std::nullopt;

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include "download/FileHelpers.h"
+#include "net/ReadService.h"
 
 // The last step of a download to a file: the finished temporary file passes every check of
 // its download, is flushed to disk and is moved to a free name beside the save path without
@@ -29,6 +30,14 @@ public:
     // the download fails with it. An exception from here fails the download too; one from
     // `observe` is dropped, so the check must then refuse the file here.
     virtual bool verify(const QString &file, QString &error) = 0;
+    // What a refusal by this check is, for the host to tell the user.
+    virtual net::FailureKind refusalKind() const {
+        return net::FailureKind::RefusedArchive;
+    }
+    // The exact size the finished file must have, when the check knows it in advance: the
+    // download then fails as soon as the server announces another length or sends one byte
+    // more, instead of after the whole answer has arrived.
+    virtual std::optional<qint64> expectedSize() const { return std::nullopt; }
 };
 
 using PublishChecks = std::vector<std::unique_ptr<PublishCheck>>;
@@ -44,14 +53,16 @@ using PublishCheckFactory =
 std::unique_ptr<PublishCheck> zipArchiveCheck(const QString &url, const QString &saveFileName);
 
 // Publishes `file` and gives the path it now has; nothing, and the reason in `error`, when
-// it was not published. Chooses `bRenameExists(saveFileName, overwrite, clock)` as the name,
-// runs `checks` on the finished `file` in order, stopping at the first failure, flushes it
-// to disk, and moves it to that name; when another file took the name meanwhile, to the next
-// free name ("NAME, HHMMSS (2).EXT", …). With `overwrite` an existing file at the save path
-// is replaced instead. The folder is flushed after the move, so the published name survives
-// a power cut. On failure `file` stays where it was and nothing is published.
+// it was not published, with its kind in `kind` (the refusing check's, else Disk). Chooses
+// `bRenameExists(saveFileName, overwrite, clock)` as the name, runs `checks` on the finished `file`
+// in order, stopping at the first failure, flushes it to disk, and moves it to that name; when
+// another file took the name meanwhile, to the next free name ("NAME, HHMMSS (2).EXT", …). With
+// `overwrite` an existing file at the save path is replaced instead. The folder is flushed after
+// the move, so the published name survives a power cut. On failure `file` stays where it was and
+// nothing is published.
 std::optional<QString> publishDownload(const QString &file, const QString &saveFileName,
                                        bool overwrite, const Clock &clock,
-                                       const PublishChecks &checks, QString &error);
+                                       const PublishChecks &checks, QString &error,
+                                       net::FailureKind &kind);
 
 } // namespace download

@@ -165,9 +165,65 @@ void ctlAsyncDownload::setStatus(std::int32_t value, const QString &Info) {
         platform::ignoringErrors([&] { m_sink->Status(value, Info); });
 }
 
+// The smallest size the checks of a download expect, if any of them knows one.
+std::optional<qint64> ctlAsyncDownload::expectedSize(const PublishChecks &checks,
+                                                     net::FailureKind &kind) {
+    std::optional<qint64> size;
+    for (const auto &check : checks)
+        platform::ignoringErrors([&] {
+            const std::optional<qint64> own = check->expectedSize();
+            if (own && (!size || *own < *size)) {
+                size = own;
+                kind = check->refusalKind();
+            }
+        });
+    return size;
+}
+
+// A download whose size its checks know in advance stops as soon as the server contradicts
+// them, so that a hostile answer costs neither time nor disk space. True when it stopped.
+bool ctlAsyncDownload::stopOversized(const AsyncProperty &record) {
+    const auto started = std::find_if(m_reads.begin(), m_reads.end(), [&](const StartedRead &r) {
+        return r.url == record.target && r.propertyName == record.propertyName;
+    });
+    if (started == m_reads.end() || !started->checks)
+        return false;
+    net::FailureKind kind = net::FailureKind::Lie;
+    const std::optional<qint64> size = expectedSize(*started->checks, kind);
+    if (!size)
+        return false;
+    QString reason;
+    if (record.bytesMax > 0 && record.bytesMax != *size)
+        reason = QStringLiteral("the server announces %1 bytes, but the package has %2")
+                     .arg(record.bytesMax)
+                     .arg(*size);
+    else if (record.bytesRead > *size)
+        reason = QStringLiteral("the server sends more than the package's %1 bytes").arg(*size);
+    if (reason.isEmpty())
+        return false;
+    m_reads.erase(started);
+    m_service.CancelAsyncRead(record.propertyName, net::KeptBytes::Remove);
+    const qsizetype index = indexOf(record.target);
+    if (index >= 0)
+        m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
+    AsyncProperty X = record;
+    X.outcome = net::ReadOutcome::Failed;
+    X.failure = kind;
+    X.statusText = reason;
+    X.value.clear();
+    X.spoolFile.clear();
+    setStatus(DownloadStatus::Error, reason);
+    setStatus(DownloadStatus::Completed, reason);
+    if (m_sink) {
+        const std::int32_t count = DownloadsCount();
+        platform::ignoringErrors([&] { m_sink->Finished(X, count); });
+    }
+    return true;
+}
+
 void ctlAsyncDownload::onReadProgress(const AsyncProperty &record) {
     // A cancelled read may still have a notification on its way.
-    if (!isOurs(record))
+    if (!isOurs(record) || stopOversized(record))
         return;
     switch (record.statusCode) {
     case Code::Error:
@@ -235,8 +291,10 @@ void ctlAsyncDownload::onReadComplete(const AsyncProperty &record) {
 // Publishes a finished download at its save path, or marks the record failed: whatever the
 // host is told, a file is there exactly when the read succeeded and passed its checks.
 void ctlAsyncDownload::saveFile(AsyncProperty &X, const PublishChecks &checks) {
-    const auto failWith = [&X](const QString &reason) {
+    const auto failWith = [&X](const QString &reason,
+                               net::FailureKind kind = net::FailureKind::Disk) {
         X.outcome = net::ReadOutcome::Failed;
+        X.failure = kind;
         X.statusText = reason;
         X.value.clear();
     };
@@ -266,11 +324,12 @@ void ctlAsyncDownload::saveFile(AsyncProperty &X, const PublishChecks &checks) {
         file->close();
         observeAll(checks, 0, X.value);
     }
+    net::FailureKind kind = net::FailureKind::Disk;
     const std::optional<QString> published =
-        publishDownload(source, X.propertyName, m_Overwrite, m_clock, checks, error);
+        publishDownload(source, X.propertyName, m_Overwrite, m_clock, checks, error, kind);
     if (!published) {
         QFile::remove(source);
-        failWith(error);
+        failWith(error, kind);
         return;
     }
     const QString Path = *published;

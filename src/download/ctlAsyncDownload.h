@@ -60,7 +60,10 @@ public:
 // save folder; at completion the publish step checks it (a ".zip" must be a complete
 // archive, and any check added with `addPublishCheck` must pass) and moves it to a free name
 // in one step that never replaces a file that appeared meanwhile, so neither a partial nor a
-// damaged file appears at the save path, and memory stays small. No operation reports an error to
+// damaged file appears at the save path, and memory stays small. A check that knows the
+// package's size in advance (`PublishCheck::expectedSize`) makes a download fail as soon as
+// the server announces another length or sends a byte past it. A failed completion carries
+// its `FailureKind`. No operation reports an error to
 // its caller or throws: outcomes are told by events and by `Status`.
 class ctlAsyncDownload final : public QObject {
     Q_OBJECT
@@ -120,6 +123,9 @@ private:
     void cancel(const QString &Url, net::KeptBytes kept);
     void onReadProgress(const net::AsyncProperty &record);
     void onReadComplete(const net::AsyncProperty &record);
+    static std::optional<qint64> expectedSize(const PublishChecks &checks,
+                                              net::FailureKind &kind);
+    bool stopOversized(const net::AsyncProperty &record);
     bool isOurs(const net::AsyncProperty &record) const;
     void saveFile(net::AsyncProperty &X, const PublishChecks &checks);
     qsizetype indexOf(const QString &Url) const;

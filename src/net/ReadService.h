@@ -29,6 +29,19 @@ inline constexpr std::int32_t CacheFileNameAvailable = 14;
 // carries one of the other two.
 enum class ReadOutcome { Running, Succeeded, Failed };
 
+// What kind of failure ended a read or its publication, so that a receiver can tell the user
+// the right thing without reading the text beside it.
+enum class FailureKind {
+    None,             // no failure, or one its reporter did not classify
+    Network,          // the connection or the transfer broke down
+    ServerAnswer,     // the server answered with an error or no content
+    Lie,              // the answer contradicts itself or what was promised about it
+    Disk,             // the bytes could not be written, flushed or moved into place
+    RefusedSignature, // the package is not what its vendor signed
+    RefusedArchive,   // the package is no complete archive
+    Cancelled,        // the read was stopped before its end
+};
+
 // The record that comes with every notification of a read.
 struct AsyncProperty {
     // The received bytes of a read held in memory; empty for a spooled or failed read.
@@ -49,6 +62,8 @@ struct AsyncProperty {
     // kept so the receiver of a finished page can tell the charset it declares.
     QString contentType;
     ReadOutcome outcome = ReadOutcome::Running;
+    // Set with a failed outcome when the reporter knows the kind; `statusText` says more.
+    FailureKind failure = FailureKind::None;
     // A spooled read that succeeded: the hidden temporary file in the spool folder that holds
     // exactly the received bytes. The receiver of the completion notification may move it
     // elsewhere; the service removes whatever is left of it once the notification returns.

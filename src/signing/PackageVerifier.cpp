@@ -37,12 +37,7 @@ Verdict verifyAround(const PublicKey &key, const Signature &signature, SignedPar
         return Verdict::OtherKey;
     if (!signedPart())
         return Verdict::BadSignature;
-    QByteArray global(reinterpret_cast<const char *>(signature.signature.data()),
-                      qsizetype(signature.signature.size()));
-    global.append(signature.trustedComment);
-    if (!ed25519Verifies(signature.globalSignature, global, key))
-        return Verdict::BadGlobalSignature;
-    return Verdict::Valid;
+    return verifyGlobalSignature(key, signature);
 }
 
 } // namespace
@@ -165,6 +160,19 @@ const char *describe(Verdict verdict) {
         return "the cryptography library could not start";
     }
     return "the signature does not verify";
+}
+
+Verdict verifyGlobalSignature(const PublicKey &key, const Signature &signature) {
+    if (!sodiumReady())
+        return Verdict::NoCryptography;
+    if (signature.keyId != key.keyId)
+        return Verdict::OtherKey;
+    QByteArray global(reinterpret_cast<const char *>(signature.signature.data()),
+                      qsizetype(signature.signature.size()));
+    global.append(signature.trustedComment);
+    if (!ed25519Verifies(signature.globalSignature, global, key))
+        return Verdict::BadGlobalSignature;
+    return Verdict::Valid;
 }
 
 Verdict verifyHashed(const PublicKey &key, const Signature &signature,

@@ -66,6 +66,10 @@ enum class Verdict {
 
 const char *describe(Verdict verdict);
 
+// The key id and the global signature alone (over the signature and its trusted comment):
+// what the small signature file proves before any byte of the package is at hand.
+Verdict verifyGlobalSignature(const PublicKey &key, const Signature &signature);
+
 // The checks on their own, for bytes and digests already at hand.
 Verdict verifyHashed(const PublicKey &key, const Signature &signature,
                      const Blake2b512Digest &digest);

@@ -1,18 +1,21 @@
 #include "window/PackageSignatureCheck.h"
 
-#include "signing/Minisign.h"
+#include <QFileInfo>
+
 #include "signing/PackageVerifier.h"
+#include "window/ReleaseCheck.h"
 
 namespace window {
 namespace {
 
 class SignatureCheck final : public download::PublishCheck {
 public:
-    SignatureCheck(std::optional<signing::PackageVerifier> verifier, QString problem,
-                   std::shared_ptr<bool> rejected)
-        : m_verifier(std::move(verifier))
-        , m_problem(std::move(problem))
-        , m_rejected(std::move(rejected)) {}
+    explicit SignatureCheck(const SignedRelease *release) {
+        if (release) {
+            m_verifier.emplace(release->key, release->signature);
+            m_size = release->info.size;
+        }
+    }
 
     void observe(qint64 offset, QByteArrayView bytes) override {
         if (m_verifier)
@@ -20,46 +23,38 @@ public:
     }
 
     bool verify(const QString &file, QString &error) override {
+        QString problem = QStringLiteral("no release information was checked");
         if (m_verifier) {
-            const signing::Verdict verdict = m_verifier->verifyFile(file);
-            if (verdict == signing::Verdict::Valid)
-                return true;
-            m_problem = QString::fromLatin1(signing::describe(verdict));
+            const qint64 size = QFileInfo(file).size();
+            if (m_size && size != *m_size) {
+                problem = QStringLiteral("the package has %1 bytes, the signed release %2")
+                              .arg(size)
+                              .arg(*m_size);
+            } else {
+                const signing::Verdict verdict = m_verifier->verifyFile(file);
+                if (verdict == signing::Verdict::Valid)
+                    return true;
+                problem = QString::fromLatin1(signing::describe(verdict));
+            }
         }
-        *m_rejected = true;
-        error = QStringLiteral("the package signature does not verify: %1").arg(m_problem);
+        error = QStringLiteral("the package signature does not verify: %1").arg(problem);
         return false;
     }
 
+    net::FailureKind refusalKind() const override {
+        return net::FailureKind::RefusedSignature;
+    }
+    std::optional<qint64> expectedSize() const override { return m_size; }
+
 private:
-    std::optional<signing::PackageVerifier> m_verifier; // nothing when key or signature is bad
-    QString m_problem;
-    std::shared_ptr<bool> m_rejected;
+    std::optional<signing::PackageVerifier> m_verifier; // nothing: refuse every package
+    std::optional<qint64> m_size;
 };
 
 } // namespace
 
-std::unique_ptr<download::PublishCheck>
-packageSignatureCheck(const QString &publicKey, const std::optional<QByteArray> &signatureFile,
-                      std::shared_ptr<bool> rejected) {
-    // A check that refuses whatever arrives, and says why.
-    const auto refusing = [&](const QString &problem) {
-        return std::make_unique<SignatureCheck>(std::nullopt, problem, std::move(rejected));
-    };
-    const auto key = signing::parsePublicKey(publicKey.toLatin1());
-    if (const auto *error = std::get_if<signing::FormatError>(&key))
-        return refusing(QStringLiteral("the stamped public key is unusable: %1")
-                            .arg(QLatin1String(signing::describe(*error))));
-    if (!signatureFile)
-        return refusing(QStringLiteral("the product page announces no signature"));
-    const auto signature = signing::parseSignature(*signatureFile);
-    if (const auto *error = std::get_if<signing::FormatError>(&signature))
-        return refusing(QStringLiteral("the announced signature is unusable: %1")
-                            .arg(QLatin1String(signing::describe(*error))));
-    return std::make_unique<SignatureCheck>(
-        signing::PackageVerifier(std::get<signing::PublicKey>(key),
-                                 std::get<signing::Signature>(signature)),
-        QString(), std::move(rejected));
+std::unique_ptr<download::PublishCheck> packageSignatureCheck(const SignedRelease *release) {
+    return std::make_unique<SignatureCheck>(release);
 }
 
 } // namespace window

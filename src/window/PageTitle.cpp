@@ -98,6 +98,12 @@ std::optional<QString> pageTitle(const QString &pageText) {
     return title;
 }
 
+QString comparableTitle(QStringView title) {
+    QString text = title.toString();
+    text.remove(u'"');
+    return withoutInvisibleCharacters(text).trimmed();
+}
+
 std::optional<QByteArray> packageSignature(const QString &pageText) {
     static const QRegularExpression meta(QStringLiteral(R"(<meta\b[^>]*>)"),
                                          QRegularExpression::CaseInsensitiveOption);

@@ -26,6 +26,10 @@ QString decodePage(const QByteArray &page, const QByteArray &contentType);
 // only of dots.
 std::optional<QString> pageTitle(const QString &pageText);
 
+// A title as the user sees it, for comparing one with another: without double quotes and
+// invisible characters (as `pageTitle` takes them out), and without blanks at either end.
+QString comparableTitle(QStringView title);
+
 // The package signature a page announces with <meta name="package-signature"
 // content="BASE64">: the decoded bytes of the whole .minisig file. Nothing when the page
 // carries none, or one that is not strict base64 or longer than a signature file can be.

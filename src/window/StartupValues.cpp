@@ -82,6 +82,9 @@ StartupValues deriveStartupValues(const UpdaterSettings &settings, const BuildVa
     v.lShadowMargin = render::ShadowMargin;
     v.lHoverRegion = -1;
     v.strPackagePublicKey = settings.PackagePublicKey;
+    v.strPackagePublicKey2 = settings.PackagePublicKey2;
+    v.bRequireReleaseInfo = settings.PackageRequireReleaseInfo;
+    v.lSoftwareID = settings.SoftwareID;
     v.strActionCaption =
         !v.strPageUrl.isEmpty() && !v.strPackageUrl.isEmpty() ? CaptionCheck : QString();
     return v;

@@ -60,6 +60,10 @@ struct StartupValues {
     // The vendor's minisign public key when the copy carries one: then only a package signed
     // with it is published.
     std::optional<QString> strPackagePublicKey;
+    std::optional<QString> strPackagePublicKey2;
+    // Signatures must carry the full release information (product, version, size).
+    bool bRequireReleaseInfo = false;
+    std::int32_t lSoftwareID = 0;
 };
 
 // The page address ends "/content/<id>.html", the package address

@@ -54,6 +54,10 @@ UpdaterSettings settingsFromBag(const platform::PropertyBag &bag) {
              [&](const PropertyValue &v) { s.SoftwareThemeSpecialColor = numericInteger(v); });
     readInto(u"PortalBase", [&](const PropertyValue &v) { s.PortalBase = asText(v); });
     readInto(u"PackagePublicKey", [&](const PropertyValue &v) { s.PackagePublicKey = asText(v); });
+    readInto(u"PackagePublicKey2",
+             [&](const PropertyValue &v) { s.PackagePublicKey2 = asText(v); });
+    readInto(u"PackageRequireReleaseInfo",
+             [&](const PropertyValue &v) { s.PackageRequireReleaseInfo = asText(v) == u"1"; });
     return s;
 }
 

@@ -25,6 +25,10 @@ struct UpdaterSettings {
     // The vendor's minisign public key (base64 line): a copy that carries one publishes only
     // packages signed with it. Absent in ordinary trailers.
     std::optional<QString> PackagePublicKey;
+    // A second key, for a vendor that rotates keys: the signature's key id picks the key.
+    std::optional<QString> PackagePublicKey2;
+    // "1": a signature's trusted comment must name the product, version and size.
+    bool PackageRequireReleaseInfo = false;
 };
 
 // Converts the bag's values. Each key is its own step: a value that does not convert keeps

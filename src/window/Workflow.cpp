@@ -1,5 +1,7 @@
 #include "window/Workflow.h"
 
+#include <cstdio>
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -10,6 +12,8 @@
 #include "window/FileNames.h"
 #include "window/PackageSignatureCheck.h"
 #include "window/PageTitle.h"
+#include "window/ReleaseCheck.h"
+#include "window/ReleaseHistory.h"
 #include "window/WindowState.h"
 
 namespace window {
@@ -21,6 +25,7 @@ const QString TextOpenQuestion =
     QStringLiteral("文件已经完成下载。软件必须解压后才能正常使用，是否用系统默认程序打开软件包？");
 const QString TextSavedHere = QStringLiteral("文件已经下载到当前目录。");
 const QString TextSignatureFailed = QStringLiteral("软件包签名校验失败，文件已删除。");
+const QString TextReleaseRefused = QStringLiteral("版本信息签名校验失败，没有下载任何文件。");
 
 } // namespace
 
@@ -28,18 +33,22 @@ Workflow::Workflow(WindowState &state, WindowHost &host, const Services &service
     : m_state(state)
     , m_host(host)
     , m_services(services) {
-    // A copy that carries its vendor's key publishes only a package signed with it. The
-    // check is made when the package download starts, from the key and the signature the
-    // page announced then.
+    // A copy that carries its vendor's key publishes only the package the release checked
+    // on the page signed.
     if (m_services.control)
         m_services.control->addPublishCheck(
             [this](const QString &url, const QString &) -> std::unique_ptr<download::PublishCheck> {
-                if (url != m_state.strPackageUrl || !m_state.strPackagePublicKey)
+                if (url != m_state.strPackageUrl || !carriesKey())
                     return nullptr;
-                return packageSignatureCheck(*m_state.strPackagePublicKey, m_state.packageSignature,
-                                             m_signatureRejected);
+                return packageSignatureCheck(m_release.get());
             },
             download::ctlAsyncDownload::CheckPlace::First);
+}
+
+Workflow::~Workflow() = default;
+
+bool Workflow::carriesKey() const {
+    return m_state.strPackagePublicKey || m_state.strPackagePublicKey2;
 }
 
 void Workflow::actionButtonClicked() {
@@ -65,7 +74,6 @@ void Workflow::StartDownload() {
                   TextDownloading, m_host.sngLastPercent(), -1);
     showExpanded(false);
     m_savedPackage.clear();
-    *m_signatureRejected = false;
     m_services.control->Download(m_state.strPackageUrl, m_state.strPackagePath);
 }
 
@@ -129,11 +137,33 @@ void Workflow::pageFinished(const net::AsyncProperty &X) {
     const QString page = X.succeeded() ? decodePage(X.value, X.contentType.toLatin1()) : QString();
     const std::optional<QString> title = X.succeeded() ? pageTitle(page) : std::nullopt;
     if (!title) {
-        checkFailed();
+        checkFailed(TextCheckFailed);
         return;
     }
+    const std::optional<QByteArray> signature = packageSignature(page);
+    m_release.reset();
+    if (carriesKey()) {
+        // Which release the page offers is the vendor's word, not the page's: refused here,
+        // nothing of the package is requested.
+        ReleaseRules rules{{}, m_state.bRequireReleaseInfo, m_state.lSoftwareID};
+        for (const auto &key : {m_state.strPackagePublicKey, m_state.strPackagePublicKey2})
+            if (key)
+                rules.publicKeys << *key;
+        QString historyError;
+        const ReleaseHistory history = readReleaseHistory(releaseHistoryPath(), historyError);
+        if (!historyError.isEmpty())
+            std::fprintf(stderr, "update-tool: %s\n", qPrintable(historyError));
+        auto checked = checkSignedRelease(rules, signature, *title, history);
+        if (const auto *reason = std::get_if<QString>(&checked)) {
+            std::fprintf(stderr, "update-tool: release information refused: %s\n",
+                         qPrintable(*reason));
+            checkFailed(TextReleaseRefused);
+            return;
+        }
+        m_release = std::make_unique<SignedRelease>(std::move(std::get<SignedRelease>(checked)));
+    }
     m_state.strPageTitle = *title;
-    m_state.packageSignature = packageSignature(page);
+    m_state.packageSignature = signature;
     m_state.strPackagePath =
         UniqueFileName(PathWithBackslash(m_services.programFolder) + packageFileName(*title));
     m_state.strActionCaption = CaptionDownload;
@@ -141,10 +171,10 @@ void Workflow::pageFinished(const net::AsyncProperty &X) {
     showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
 }
 
-// A page that could not be read, or that names no version, is no found version: the user
-// hears of it and may check again.
-void Workflow::checkFailed() {
-    m_services.messageBoxes->show(TextCheckFailed, platform::MessageError, m_state.strTitleText);
+// A page that could not be read, that names no version, or whose version its vendor did not
+// sign, is no found version: the user hears of it and may check again.
+void Workflow::checkFailed(const QString &message) {
+    m_services.messageBoxes->show(message, platform::MessageError, m_state.strTitleText);
     m_state.strActionCaption = CaptionCheck;
     showExpanded(false);
     showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
@@ -155,8 +185,8 @@ void Workflow::packageFinished(const net::AsyncProperty &X) {
     const QString saved = m_savedPackage.isEmpty() ? m_state.strPackagePath : m_savedPackage;
     if (!X.succeeded() || !FileExists(saved)) {
         // The publish step has already removed a package it refused.
-        m_services.messageBoxes->show(*m_signatureRejected ? TextSignatureFailed
-                                                           : TextDownloadFailed,
+        const bool refused = X.failure == net::FailureKind::RefusedSignature;
+        m_services.messageBoxes->show(refused ? TextSignatureFailed : TextDownloadFailed,
                                       platform::MessageError, m_state.strTitleText);
         // The version found is still known: the button offers the download again, which
         // resumes from the bytes kept.
@@ -165,6 +195,7 @@ void Workflow::packageFinished(const net::AsyncProperty &X) {
         return;
     }
     m_state.strPackagePath = saved;
+    recordRelease();
     m_state.strActionCaption = CaptionCheck;
     showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
     const QString name = QFileInfo(saved).fileName();
@@ -179,6 +210,21 @@ void Workflow::packageFinished(const net::AsyncProperty &X) {
                                       m_state.strTitleText);
     }
     m_host.Unload();
+}
+
+// A published release raises the bar for the next: an older one is refused from now on. A
+// history that cannot be written is told, but the package is there and stays.
+void Workflow::recordRelease() {
+    if (!m_release || !m_release->info.timestamp)
+        return;
+    const QString path = releaseHistoryPath();
+    QString error;
+    ReleaseHistory history = readReleaseHistory(path, error);
+    history = withAccepted(std::move(history), {m_state.lSoftwareID, m_release->signature.keyId,
+                                                *m_release->info.timestamp,
+                                                m_release->info.version.value_or(QString())});
+    if (!writeReleaseHistory(path, history, error) || !error.isEmpty())
+        std::fprintf(stderr, "update-tool: %s\n", qPrintable(error));
 }
 
 void Workflow::showIdle(const QString &source) {

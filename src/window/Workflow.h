@@ -16,6 +16,7 @@ class Shell;
 namespace window {
 
 class WindowHost;
+struct SignedRelease;
 struct WindowState;
 
 inline const QString CaptionCancel = QStringLiteral("取消");
@@ -37,6 +38,7 @@ public:
     };
 
     Workflow(WindowState &state, WindowHost &host, const Services &services);
+    ~Workflow() override;
 
     // The action button's click, by caption.
     void actionButtonClicked();
@@ -61,15 +63,17 @@ public:
 private:
     void pageFinished(const net::AsyncProperty &X);
     void packageFinished(const net::AsyncProperty &X);
-    void checkFailed();
+    void checkFailed(const QString &message);
+    bool carriesKey() const;
+    void recordRelease();
     void showIdle(const QString &source);
 
     WindowState &m_state;
     WindowHost &m_host;
     Services m_services;
     QString m_savedPackage; // where the control really wrote the package
-    // Set by the signature check when it refuses the package being downloaded.
-    std::shared_ptr<bool> m_signatureRejected = std::make_shared<bool>(false);
+    // The release the page's signature vouched for at the last check (keyed copies only).
+    std::unique_ptr<SignedRelease> m_release;
     bool m_detached = false;
 };
 

@@ -41,6 +41,8 @@ inline QProcessEnvironment productEnvironment(const testsupport::XvfbSession &x,
                                               const Product &product) {
     QProcessEnvironment env = x.environment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), product.runtimeDir);
+    // Accepted releases are remembered per user: each test's copy starts with none.
+    env.insert(QStringLiteral("XDG_STATE_HOME"), product.runtimeDir + QStringLiteral("/state"));
     // No desktop: the shell's "open" goes through xdg-open, which a test may replace.
     env.remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
     env.remove(QStringLiteral("DESKTOP_SESSION"));

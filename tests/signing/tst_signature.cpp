@@ -3,6 +3,7 @@
 
 #include "signing/Minisign.h"
 #include "signing/PackageVerifier.h"
+#include "signing/ReleaseInfo.h"
 #include "support/MinisignKit.h"
 
 using namespace signing;
@@ -201,6 +202,53 @@ private slots:
 
     // The streamed digest stands for the file only when its pieces join up from the start to
     // the file's size; otherwise the file itself is read.
+    // The trusted comment as release information; -1 in a number column: field absent.
+    void releaseInfo_data() {
+        QTest::addColumn<QByteArray>("comment");
+        QTest::addColumn<int>("error"); // -1: parsed
+        QTest::addColumn<qint64>("timestamp");
+        QTest::addColumn<QString>("product"); // "-": absent
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<qint64>("size");
+        const QString none = u"-"_qs;
+        QTest::newRow("minisign's default")
+            << QByteArray("timestamp:1700000000\tfile:p.zip\thashed") << -1 << 1700000000LL << none
+            << none << -1LL;
+        QTest::newRow("all fields, unknown ones ignored")
+            << QByteArray("timestamp:5\tproduct:1234\tx:y\tversion:演示 2.1: beta\tsize:300") << -1
+            << 5LL << u"1234"_qs << u"演示 2.1: beta"_qs << 300LL;
+        QTest::newRow("empty") << QByteArray() << -1 << -1LL << none << none << -1LL;
+        const auto bad = [&](const char *tag, const QByteArray &comment, ReleaseInfoError error) {
+            QTest::newRow(tag) << comment << int(error) << -1LL << none << none << -1LL;
+        };
+        bad("version twice", "version:2.1\tversion:3.0", ReleaseInfoError::RepeatedField);
+        bad("size twice", "size:1\tsize:1", ReleaseInfoError::RepeatedField);
+        bad("size with a sign", "size:+300", ReleaseInfoError::BadNumber);
+        bad("size with a blank", "size: 300", ReleaseInfoError::BadNumber);
+        bad("empty timestamp", "timestamp:", ReleaseInfoError::BadNumber);
+        bad("size beyond any package", "size:9223372036854775807", ReleaseInfoError::BadNumber);
+        bad("not UTF-8", "version:\xff\xfe", ReleaseInfoError::NotUtf8);
+        bad("too long", "version:" + QByteArray(MaxTrustedCommentSize, 'x'),
+            ReleaseInfoError::TooLarge);
+        bad("too many fields", QByteArray("a:b\t").repeated(MaxReleaseFields + 1),
+            ReleaseInfoError::TooLarge);
+    }
+    void releaseInfo() {
+        QFETCH(QByteArray, comment);
+        QFETCH(int, error);
+        const auto parsed = parseReleaseInfo(comment);
+        if (error >= 0) {
+            QCOMPARE(int(std::get<ReleaseInfoError>(parsed)), error);
+            return;
+        }
+        const ReleaseInfo &info = std::get<ReleaseInfo>(parsed);
+        const auto text = [](const std::optional<QString> &v) { return v.value_or(u"-"_qs); };
+        QTEST(info.timestamp.value_or(-1), "timestamp");
+        QTEST(text(info.product), "product");
+        QTEST(text(info.version), "version");
+        QTEST(info.size.value_or(-1), "size");
+    }
+
     void streamedPiecesMustCoverTheFile_data() {
         QTest::addColumn<QList<qint64>>("offsets"); // each piece is 100 bytes of the package
         QTest::addColumn<bool>("hashedAsWritten");

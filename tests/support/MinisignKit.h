@@ -30,10 +30,26 @@ inline bool makeMinisignKey(const QString &stem) {
                         stem + QStringLiteral(".key")});
 }
 
+// The trusted comment of signed release information, fields left out where empty or < 0.
+inline QString releaseComment(qint64 timestamp, const QString &product, const QString &version,
+                              qint64 size) {
+    QStringList fields;
+    if (timestamp >= 0)
+        fields << QStringLiteral("timestamp:%1").arg(timestamp);
+    if (!product.isEmpty())
+        fields << QStringLiteral("product:") + product;
+    if (!version.isEmpty())
+        fields << QStringLiteral("version:") + version;
+    if (size >= 0)
+        fields << QStringLiteral("size:%1").arg(size);
+    return fields.join(u'\t');
+}
+
 // Signs `file` with the secret key `stem`.key into `signature`; `wholeFile` makes the
-// legacy "Ed" kind instead of the hashed "ED" one.
+// legacy "Ed" kind instead of the hashed "ED" one; `trustedComment` replaces minisign's
+// default comment when given.
 inline bool minisignFile(const QString &file, const QString &stem, const QString &signature,
-                         bool wholeFile = false) {
+                         bool wholeFile = false, const QString &trustedComment = {}) {
     QStringList args{QStringLiteral("-S"),
                      QStringLiteral("-s"),
                      stem + QStringLiteral(".key"),
@@ -43,6 +59,8 @@ inline bool minisignFile(const QString &file, const QString &stem, const QString
                      signature};
     if (wholeFile)
         args << QStringLiteral("-l");
+    if (!trustedComment.isEmpty())
+        args << QStringLiteral("-t") << trustedComment;
     return runMinisign(args);
 }
 

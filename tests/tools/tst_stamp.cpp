@@ -16,6 +16,9 @@
 
 namespace {
 
+// A well-formed minisign public key line (no one holds its secret key).
+const QString Key = QString::fromLatin1((QByteArray("Ed") + QByteArray(40, '\x01')).toBase64());
+
 struct Run {
     int exitCode = -1;
     QString out;
@@ -158,14 +161,17 @@ private slots:
     void publicKey_data() {
         QTest::addColumn<bool>("asFile");
         QTest::addColumn<QByteArray>("damage"); // replaces the key line when not empty
-        QTest::newRow(".pub file") << true << QByteArray();
-        QTest::newRow("base64 line") << false << QByteArray();
-        QTest::newRow("damaged line") << false << QByteArray("RWQ-not-a-key");
-        QTest::newRow("damaged file") << true << QByteArray("untrusted comment: x\nRWQ=");
+        QTest::addColumn<bool>("rotation");     // a second key and --require-release-info too
+        QTest::newRow(".pub file") << true << QByteArray() << false;
+        QTest::newRow("base64 line") << false << QByteArray() << false;
+        QTest::newRow("damaged line") << false << QByteArray("RWQ-not-a-key") << false;
+        QTest::newRow("damaged file") << true << QByteArray("untrusted comment: x\nRWQ=") << false;
+        QTest::newRow("second key, strict") << true << QByteArray() << true;
     }
     void publicKey() {
         QFETCH(bool, asFile);
         QFETCH(QByteArray, damage);
+        QFETCH(bool, rotation);
         const QString stem = path("vendor");
         QVERIFY2(testsupport::makeMinisignKey(stem), "the minisign tool is needed");
         const QByteArray line = testsupport::readAll(stem + u".pub"_qs).split('\n').value(1);
@@ -180,8 +186,19 @@ private slots:
         }
         const QString copy = path("signed-copy");
         QFile::remove(copy);
-        const Run w = stamp(
-            {"write", UPDATER_EXE, copy, "--name", "Demo", "--id", "7", "--public-key", argument});
+        QStringList args{"write", UPDATER_EXE, copy,           "--name", "Demo",
+                         "--id",  "7",         "--public-key", argument};
+        QString shownExtra;
+        QByteArray line2;
+        if (rotation) {
+            QVERIFY(testsupport::makeMinisignKey(path("vendor2")));
+            line2 = testsupport::readAll(path("vendor2") + u".pub"_qs).split('\n').value(1);
+            args << "--require-release-info"
+                 << "--public-key" << path("vendor2") + u".pub"_qs;
+            shownExtra = u"PackagePublicKey2="_qs + QString::fromLatin1(line2) +
+                         u"\nPackageRequireReleaseInfo=1\n"_qs;
+        }
+        const Run w = stamp(args);
         if (!damage.isEmpty()) {
             QCOMPARE(w.exitCode, 2);
             QCOMPARE(w.err.count(u'\n'), 1);
@@ -192,9 +209,12 @@ private slots:
         QCOMPARE(w.exitCode, 0);
         QCOMPARE(stamp({"show", copy}).out,
                  u"SoftwareName=Demo\nSoftwareID=7\nPackagePublicKey="_qs +
-                     QString::fromLatin1(line) + u"\n"_qs);
-        QCOMPARE(window::readUpdaterSettings(copy).PackagePublicKey,
-                 std::optional<QString>(QString::fromLatin1(line)));
+                     QString::fromLatin1(line) + u"\n"_qs + shownExtra);
+        const window::UpdaterSettings settings = window::readUpdaterSettings(copy);
+        QCOMPARE(settings.PackagePublicKey, std::optional<QString>(QString::fromLatin1(line)));
+        QCOMPARE(settings.PackagePublicKey2,
+                 rotation ? std::optional<QString>(QString::fromLatin1(line2)) : std::nullopt);
+        QCOMPARE(settings.PackageRequireReleaseInfo, rotation);
     }
 
     void rejectsBadInput_data() {
@@ -206,6 +226,17 @@ private slots:
         QTest::newRow("unknown command") << QStringList{"stamp"} << 2;
         QTest::newRow("unknown option")
             << QStringList{"write", in, out, "--name", "A", "--id", "1", "--colour", "1"} << 2;
+        QTest::newRow("--require-release-info without a key")
+            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--require-release-info"}
+            << 2;
+        QTest::newRow("three public keys") << QStringList{"write", in,
+                                                          out,     "--name",
+                                                          "A",     "--id",
+                                                          "1",     "--public-key",
+                                                          Key,     "--public-key",
+                                                          Key,     "--public-key",
+                                                          Key}
+                                           << 2;
         QTest::newRow("non-numeric id")
             << QStringList{"write", in, out, "--name", "A", "--id", "12abc"} << 2;
         QTest::newRow("id beyond 32 bits")

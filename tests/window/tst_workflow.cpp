@@ -1,7 +1,10 @@
 #include <memory>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -16,12 +19,14 @@
 #include "window/FakeWindowHost.h"
 #include "window/FileNames.h"
 #include "window/Interaction.h"
+#include "window/ReleaseHistory.h"
 #include "window/Workflow.h"
 
 using namespace window;
 using testsupport::PortalResponse;
 using testsupport::randomBytes;
 using testsupport::randomPackage;
+using testsupport::releaseComment;
 using Draw = FakeWindowHost::Draw;
 
 Q_DECLARE_METATYPE(testsupport::PortalResponse)
@@ -38,6 +43,8 @@ const QString OpenQuestion =
     QStringLiteral("文件已经完成下载。软件必须解压后才能正常使用，是否用系统默认程序打开软件包？");
 const QString SavedHere = QStringLiteral("文件已经下载到当前目录。");
 const QString SignatureFailed = QStringLiteral("软件包签名校验失败，文件已删除。");
+const QString ReleaseRefused = QStringLiteral("版本信息签名校验失败，没有下载任何文件。");
+const QString Product = QStringLiteral("1234");
 
 QByteArray productPage(const QByteArray &title, const QByteArray &head = QByteArray()) {
     return "<html><head>" + head + "</head><body><div><h1 title=\"" + title + "\">" + title +
@@ -133,16 +140,18 @@ struct NetRig {
     }
     ~NetRig() { rig.reset(); }
 
-    // The copy carries `publicKey` (none when empty); the page offers "Demo 2.1" and
-    // announces `signature` (none when empty).
-    void serveSignedPage(const QString &publicKey, const QByteArray &signature) {
+    // The copy, product 1234, carries `publicKey` (none when empty); the page offers
+    // `title` and announces `signature` (none when empty).
+    void serveSignedPage(const QString &publicKey, const QByteArray &signature,
+                         const QByteArray &title = "Demo 2.1") {
+        rig->state.lSoftwareID = Product.toInt();
         if (!publicKey.isEmpty())
             rig->state.strPackagePublicKey = publicKey;
         const QByteArray meta =
             signature.isEmpty()
                 ? QByteArray()
                 : "<meta name=\"package-signature\" content=\"" + signature.toBase64() + "\">";
-        portal.route(PagePath, PortalResponse::ok(productPage("Demo 2.1", meta), "text/html"));
+        portal.route(PagePath, PortalResponse::ok(productPage(title, meta), "text/html"));
     }
 };
 
@@ -156,9 +165,12 @@ class tst_Workflow : public QObject {
     QString m_keyA;
     QString m_keyB;
     QString m_publicKeyA;
+    QString m_publicKeyB;
 
-    // The .minisig file minisign makes for `package` with the secret key `stem`.key.
-    QByteArray signedBy(const QByteArray &package, const QString &stem, bool wholeFile = false) {
+    // The .minisig file minisign makes for `package` with the secret key `stem`.key, with
+    // `comment` as its trusted comment (minisign's default when empty).
+    QByteArray signedBy(const QByteArray &package, const QString &stem, bool wholeFile = false,
+                        const QString &comment = {}) {
         const QString file = m_keys.filePath(u"package.zip"_qs);
         QFile out(file);
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(package) < 0)
@@ -166,7 +178,7 @@ class tst_Workflow : public QObject {
         out.close();
         const QString signature = file + u".minisig"_qs;
         QFile::remove(signature);
-        return testsupport::minisignFile(file, stem, signature, wholeFile)
+        return testsupport::minisignFile(file, stem, signature, wholeFile, comment)
                    ? testsupport::readAll(signature)
                    : QByteArray();
     }
@@ -201,7 +213,12 @@ private slots:
                  "the minisign tool is needed (scripts/setup installs it)");
         m_publicKeyA =
             QString::fromLatin1(testsupport::readAll(m_keyA + u".pub"_qs).split('\n').value(1));
+        m_publicKeyB =
+            QString::fromLatin1(testsupport::readAll(m_keyB + u".pub"_qs).split('\n').value(1));
+        qputenv("XDG_STATE_HOME", m_keys.filePath(u"state"_qs).toUtf8());
     }
+    // Each case starts with no accepted release.
+    void init() { QFile::remove(releaseHistoryPath()); }
 
     void wholeRoad_data() {
         QTest::addColumn<int>("answer");
@@ -521,24 +538,24 @@ private slots:
         const QByteArray good = signedBy(zip, m_keyA);
         QTest::newRow("signed copy, package 404")
             << PortalResponse::notFound() << m_publicKeyA << good << DownloadFailed;
-        QTest::newRow("signed copy, no signature on the page")
-            << served << m_publicKeyA << QByteArray() << SignatureFailed;
-        QTest::newRow("signed copy, malformed signature")
-            << served << m_publicKeyA << QByteArray("untrusted comment: x\nnot base64\n")
-            << SignatureFailed;
-        QTest::newRow("signed copy, another key's signature")
-            << served << m_publicKeyA << signedBy(zip, m_keyB) << SignatureFailed;
         QTest::newRow("signed copy, bytes differ from the signed ones")
             << PortalResponse::ok(testsupport::zipArchive("other bytes"), "application/zip")
             << m_publicKeyA << good << SignatureFailed;
         QTest::newRow("signed copy, bytes that are no zip either")
             << whole << m_publicKeyA << good << SignatureFailed;
-        QTest::newRow("signed copy, changed trusted comment")
-            << served << m_publicKeyA
-            << QByteArray(good).replace("trusted comment: ", "trusted comment: x")
-            << SignatureFailed;
-        QTest::newRow("unusable stamped key")
-            << served << u"RWQ-broken"_qs << good << SignatureFailed;
+        // With a signed size the download stops at the first contradiction: a wrong length
+        // before any body byte (the stall would otherwise hold it for the whole stall timeout),
+        // an endless body one byte past the size.
+        const QByteArray sized =
+            signedBy(zip, m_keyA, false, releaseComment(1, {}, {}, zip.size()));
+        QTest::newRow("signed size, the server announces another length")
+            << PortalResponse::ok(zip + "more", "application/zip").stallingAfter(0) << m_publicKeyA
+            << sized << SignatureFailed;
+        QTest::newRow("signed size, the body runs past it")
+            << PortalResponse::ok(zip + randomBytes(4 << 20), "application/zip")
+                   .withoutContentLength()
+                   .dripping(16 * 1024, 1)
+            << m_publicKeyA << sized << SignatureFailed;
     }
     void downloadFails() {
         QFETCH(PortalResponse, response);
@@ -570,6 +587,8 @@ private slots:
         // Nothing half-written is left behind, hidden or not.
         QVERIFY2(entriesOf(rig.dir.path()).isEmpty(),
                  qPrintable(entriesOf(rig.dir.path()).join(u' ')));
+        if (QByteArray(QTest::currentDataTag()).startsWith("signed size")) // cut, not received
+            QTRY_COMPARE_WITH_TIMEOUT(net.portal.abandoned(PackagePath), 1, 15000);
 
         // The next try, from the same card, gets the package (a copy without a key: a signed
         // one would need the page's signature of the new bytes).
@@ -585,26 +604,50 @@ private slots:
 
     // A package with a valid signature by the stamped key takes the ordinary road; a copy
     // without a key ignores whatever the page announces.
+    // minisign's default comment carries no product, version or size: a copy that does not
+    // require them checks none.
     void verifiedPackages_data() {
         QTest::addColumn<QString>("publicKey");
         QTest::addColumn<bool>("wholeFile");
         QTest::addColumn<bool>("announced");
-        QTest::newRow("hashed signature (ED)") << m_publicKeyA << false << true;
-        QTest::newRow("whole-file signature (Ed)") << m_publicKeyA << true << true;
-        QTest::newRow("no key, signature announced") << QString() << false << true;
-        QTest::newRow("no key, no signature") << QString() << false << false;
+        QTest::addColumn<bool>("releaseInfo"); // product, version and size in the comment
+        QTest::addColumn<bool>("strict");      // stamped --require-release-info
+        QTest::addColumn<bool>("secondKey");   // stamped with key B second, signed with it
+        QTest::newRow("hashed signature (ED)")
+            << m_publicKeyA << false << true << false << false << false;
+        QTest::newRow("whole-file signature (Ed)")
+            << m_publicKeyA << true << true << false << false << false;
+        QTest::newRow("no key, signature announced")
+            << QString() << false << true << false << false << false;
+        QTest::newRow("no key, no signature")
+            << QString() << false << false << false << false << false;
+        QTest::newRow("release information, strict copy")
+            << m_publicKeyA << false << true << true << true << false;
+        QTest::newRow("signed with the second key")
+            << m_publicKeyA << false << true << true << true << true;
     }
     void verifiedPackages() {
         QFETCH(QString, publicKey);
         QFETCH(bool, wholeFile);
         QFETCH(bool, announced);
+        QFETCH(bool, releaseInfo);
+        QFETCH(bool, strict);
+        QFETCH(bool, secondKey);
         NetRig net;
         QVERIFY(net.rig);
         Rig &rig = *net.rig;
         const QByteArray package = randomPackage(300 * 1024);
+        const QString comment = releaseInfo
+                                    ? releaseComment(QDateTime::currentSecsSinceEpoch(), Product,
+                                                     u"Demo 2.1"_qs, package.size())
+                                    : QString();
         const QByteArray signature =
-            announced ? signedBy(package, m_keyA, wholeFile) : QByteArray();
+            announced ? signedBy(package, secondKey ? m_keyB : m_keyA, wholeFile, comment)
+                      : QByteArray();
         net.serveSignedPage(publicKey, signature);
+        rig.state.bRequireReleaseInfo = strict;
+        if (secondKey)
+            rig.state.strPackagePublicKey2 = m_publicKeyB;
         net.portal.route(PackagePath,
                          PortalResponse::ok(package, "application/zip").dripping(64 * 1024, 1));
         rig.boxes.answers = {platform::AnswerYes};
@@ -615,6 +658,161 @@ private slots:
         QCOMPARE(rig.shell.opened, QStringList{rig.inFolder(u"Demo_2.1.zip"_qs)});
         QCOMPARE(contentsOf(rig.inFolder(u"Demo_2.1.zip"_qs)), package);
         QCOMPARE(entriesOf(rig.dir.path()), QStringList{u"Demo_2.1.zip"_qs});
+    }
+
+    // What the page offers is the vendor's signed word: a keyed copy refuses the offer at
+    // the check, as a failed check, and asks for no byte of the package.
+    void releaseRefused_data() {
+        QTest::addColumn<QString>("publicKey");
+        QTest::addColumn<QByteArray>("signature");
+        QTest::addColumn<bool>("strict");
+        QTest::addColumn<QByteArray>("history"); // the accepted releases before the check
+        const QByteArray zip = randomPackage(4096);
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        const auto release = [&](const QString &product, const QString &version, qint64 size = 4096,
+                                 const QString &stem = {}) {
+            return signedBy(zip, stem.isEmpty() ? m_keyA : stem, false,
+                            releaseComment(now, product, version, size));
+        };
+        const QByteArray full = release(Product, u"Demo 2.1"_qs);
+        const QByteArray keyIdA = QByteArray::fromBase64(m_publicKeyA.toLatin1()).mid(2, 8).toHex();
+        QTest::newRow("relabelled old release")
+            << m_publicKeyA << release(Product, u"Demo 2.0"_qs) << false << QByteArray();
+        QTest::newRow("another product's package")
+            << m_publicKeyA << release(u"5678"_qs, u"Demo 2.1"_qs) << false << QByteArray();
+        QTest::newRow("older than the release accepted")
+            << m_publicKeyA << full << false
+            << "1234\t" + keyIdA + '\t' + QByteArray::number(now + 1) + "\tDemo 2.2\n";
+        QTest::newRow("unknown key id")
+            << m_publicKeyA << release(Product, u"Demo 2.1"_qs, 4096, m_keyB) << false
+            << QByteArray();
+        QTest::newRow("edited trusted comment")
+            << m_publicKeyA << QByteArray(full).replace("version:Demo 2.1", "version:Demo 2.2")
+            << false << QByteArray();
+        QTest::newRow("strict copy, no product")
+            << m_publicKeyA << release({}, u"Demo 2.1"_qs) << true << QByteArray();
+        QTest::newRow("strict copy, no version")
+            << m_publicKeyA << release(Product, {}) << true << QByteArray();
+        QTest::newRow("strict copy, no size")
+            << m_publicKeyA << release(Product, u"Demo 2.1"_qs, -1) << true << QByteArray();
+        QTest::newRow("strict copy, minisign's default comment")
+            << m_publicKeyA << signedBy(zip, m_keyA) << true << QByteArray();
+        QTest::newRow("no signature on the page")
+            << m_publicKeyA << QByteArray() << false << QByteArray();
+        QTest::newRow("malformed signature")
+            << m_publicKeyA << QByteArray("untrusted comment: x\nnot base64\n") << false
+            << QByteArray();
+        QTest::newRow("unusable stamped key") << u"RWQ-broken"_qs << full << false << QByteArray();
+    }
+    void releaseRefused() {
+        QFETCH(QString, publicKey);
+        QFETCH(QByteArray, signature);
+        QFETCH(bool, strict);
+        QFETCH(QByteArray, history);
+        if (!history.isEmpty()) {
+            QVERIFY(QDir().mkpath(QFileInfo(releaseHistoryPath()).absolutePath()));
+            QVERIFY(writeFile(releaseHistoryPath(), history));
+        }
+        NetRig net;
+        QVERIFY(net.rig);
+        Rig &rig = *net.rig;
+        net.serveSignedPage(publicKey, signature, "Demo 2.1");
+        net.portal.route(PackagePath, PortalResponse::ok(randomPackage(4096), "application/zip"));
+        rig.state.bRequireReleaseInfo = strict;
+        rig.state.Tag = u"1"_qs;
+
+        QVERIFY(runCheck(rig));
+        QCOMPARE(rig.boxes.shown.size(), 1);
+        QCOMPARE(rig.boxes.shown[0].text, ReleaseRefused);
+        QCOMPARE(rig.boxes.shown[0].style, int(platform::MessageError));
+        QCOMPARE(rig.state.strActionCaption, CaptionCheck);
+        QCOMPARE(rig.state.Tag, u"0"_qs);
+        QVERIFY(rig.state.strPageTitle.isEmpty());
+        QCOMPARE(net.portal.requestCount(PackagePath), 0);
+        QVERIFY(entriesOf(rig.dir.path()).isEmpty());
+    }
+
+    // A published release is remembered for the product and key: an older one is refused
+    // from then on, in any later run, and the same one passes again.
+    void acceptedReleaseRaisesTheBar() {
+        const QByteArray package = randomPackage(8192);
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        const auto signedRelease = [&](qint64 timestamp, const QString &version) {
+            return signedBy(package, m_keyA, false,
+                            releaseComment(timestamp, Product, version, package.size()));
+        };
+        // A damaged history counts as absent, and the published release replaces it.
+        QVERIFY(QDir().mkpath(QFileInfo(releaseHistoryPath()).absolutePath()));
+        QVERIFY(writeFile(releaseHistoryPath(), "1234\tnot hex\t99999999999\tDemo 9\n"));
+        {
+            NetRig net;
+            QVERIFY(net.rig);
+            net.serveSignedPage(m_publicKeyA, signedRelease(now, u"Demo 2.1"_qs));
+            net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
+            QVERIFY(runCheck(*net.rig));
+            QVERIFY(runDownload(*net.rig));
+            QVERIFY(net.rig->boxes.shown.value(0).text.startsWith(OpenQuestion));
+        }
+        QString error;
+        const ReleaseHistory history = readReleaseHistory(releaseHistoryPath(), error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(history.size(), size_t(1));
+        QCOMPARE(history[0].timestamp, now);
+        QCOMPARE(history[0].version, u"Demo 2.1"_qs);
+
+        for (const bool older : {true, false}) {
+            NetRig net;
+            QVERIFY(net.rig);
+            const QByteArray title = older ? "Demo 2.0" : "Demo 2.1";
+            net.serveSignedPage(m_publicKeyA,
+                                signedRelease(older ? now - 1 : now, QString::fromLatin1(title)),
+                                title);
+            net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
+            QVERIFY(runCheck(*net.rig));
+            QCOMPARE(net.rig->boxes.shown.value(0).text, older ? ReleaseRefused : QString());
+            QCOMPARE(net.rig->state.strActionCaption, older ? CaptionCheck : CaptionDownload);
+        }
+    }
+
+    // A copy whose portal is https never follows a redirect to plain http, for the page or
+    // the package: the plain portal sees no request at all.
+    void httpsNeverFallsToHttp_data() {
+        QTest::addColumn<bool>("package");
+        QTest::newRow("page redirects to http") << false;
+        QTest::newRow("package redirects to http") << true;
+    }
+    void httpsNeverFallsToHttp() {
+        QFETCH(bool, package);
+        const auto tls = testsupport::selfSignedTls(m_keys.path());
+        QVERIFY2(tls, "the openssl tool is needed for the test certificate");
+        QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+        trusting.addCaCertificate(tls->localCertificate());
+        QSslConfiguration::setDefaultConfiguration(trusting);
+        testsupport::TestPortal secure;
+        testsupport::TestPortal plain;
+        QVERIFY(secure.listenTls(*tls) && plain.listen());
+        const QByteArray page = productPage("Demo 2.1");
+        plain.route(PagePath, PortalResponse::ok(page, "text/html"));
+        plain.route(PackagePath, PortalResponse::ok(randomPackage(4096), "application/zip"));
+        secure.route(PagePath, package ? PortalResponse::ok(page, "text/html")
+                                       : PortalResponse::redirect(
+                                             plain.url(QString::fromLatin1(PagePath)).toLatin1()));
+        secure.route(PackagePath, PortalResponse::redirect(
+                                      plain.url(QString::fromLatin1(PackagePath)).toLatin1()));
+        net::NetworkReadService service;
+        Rig rig(service, secure.url(QString::fromLatin1(PagePath)),
+                secure.url(QString::fromLatin1(PackagePath)));
+
+        QVERIFY(runCheck(rig));
+        QCOMPARE(secure.requestCount(PagePath), 1); // TLS itself works
+        if (package) {
+            QCOMPARE(rig.state.strActionCaption, CaptionDownload);
+            QVERIFY(runDownload(rig));
+            QCOMPARE(secure.requestCount(PackagePath), 1);
+        }
+        QCOMPARE(rig.boxes.shown.value(0).text, package ? DownloadFailed : CheckFailed);
+        QCOMPARE(plain.requests().size(), size_t(0));
+        QVERIFY(entriesOf(rig.dir.path()).isEmpty());
     }
 
     void cancelDuringCheck_data() {

@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 
 #include <QHostAddress>
+#include <QSslServer>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -106,10 +108,21 @@ struct HttpServer::Connection {
     QTimer drip;
 };
 
+namespace {
+
+// What the socket still has to send, encrypted or not.
+qint64 unsentBytes(QTcpSocket &socket) {
+    const auto *tls = qobject_cast<QSslSocket *>(&socket);
+    return socket.bytesToWrite() + (tls ? tls->encryptedBytesToWrite() : 0);
+}
+
+} // namespace
+
 HttpServer::HttpServer(QObject *parent)
     : QObject(parent)
     , m_server(new QTcpServer(this)) {
-    connect(m_server, &QTcpServer::newConnection, this, &HttpServer::accept);
+    // Emitted once a connection is ready to use: for TLS, after its handshake.
+    connect(m_server, &QTcpServer::pendingConnectionAvailable, this, &HttpServer::accept);
 }
 
 HttpServer::~HttpServer() {
@@ -124,12 +137,25 @@ bool HttpServer::listen(quint16 port) {
     return m_server->listen(QHostAddress::LocalHost, port);
 }
 
+bool HttpServer::listenTls(const QSslConfiguration &configuration, quint16 port) {
+    auto *server = new QSslServer(this);
+    server->setSslConfiguration(configuration);
+    connect(server, &QTcpServer::pendingConnectionAvailable, this, &HttpServer::accept);
+    delete m_server;
+    m_server = server;
+    m_tls = true;
+    return listen(port);
+}
+
 quint16 HttpServer::port() const {
     return m_server->serverPort();
 }
 
 QString HttpServer::url(const QString &pathAndQuery) const {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(pathAndQuery);
+    return QStringLiteral("%1://127.0.0.1:%2%3")
+        .arg(m_tls ? QStringLiteral("https") : QStringLiteral("http"))
+        .arg(port())
+        .arg(pathAndQuery);
 }
 
 void HttpServer::route(const QByteArray &pathAndQuery, const Response &response) {
@@ -174,11 +200,21 @@ void HttpServer::accept() {
             if (c && c->responding && c->response.delivery != Response::Delivery::Drip)
                 sendMore(*c);
         });
+        // Over TLS the bytes leave in encrypted form, later than bytesWritten says.
+        if (auto *tls = qobject_cast<QSslSocket *>(socket))
+            connect(tls, &QSslSocket::encryptedBytesWritten, this, [this, socket] {
+                Connection *c = find(socket);
+                if (c && c->responding && c->response.delivery != Response::Delivery::Drip)
+                    sendMore(*c);
+            });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
             if (Connection *c = find(socket))
                 finish(*c, true);
         });
         m_connections.push_back(std::move(connection));
+        // A TLS connection is handed over after its handshake: the request may be here already.
+        if (socket->bytesAvailable() > 0)
+            onReadable(*m_connections.back());
     }
 }
 
@@ -294,7 +330,7 @@ void HttpServer::sendMore(Connection &connection) {
     }
     if (response.delivery == Response::Delivery::StallAfter)
         return;
-    if (connection.socket->bytesToWrite() > 0)
+    if (unsentBytes(*connection.socket) > 0)
         return; // bytesWritten brings us back
     if (response.delivery == Response::Delivery::ResetAfter &&
         connection.sent < response.body.size()) {
@@ -330,8 +366,11 @@ void HttpServer::finish(Connection &connection, bool byClient) {
     const auto it = std::find_if(m_connections.begin(), m_connections.end(),
                                  [socket](const auto &c) { return c->socket == socket; });
     m_connections.erase(it);
+    // Gone once what it still holds has left (over TLS that is later than bytesToWrite says).
+    connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
     socket->disconnectFromHost();
-    socket->deleteLater();
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        socket->deleteLater();
 }
 
 } // namespace httpserver

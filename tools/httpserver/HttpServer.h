@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 
+class QSslConfiguration;
 class QTcpServer;
 class QTcpSocket;
 
@@ -89,8 +90,10 @@ public:
     // Starts listening on 127.0.0.1 at `port`, or at one the system picks for 0; false when
     // that fails.
     bool listen(quint16 port = 0);
+    // The same over TLS with `configuration`'s certificate and key (the tests' https portal).
+    bool listenTls(const QSslConfiguration &configuration, quint16 port = 0);
     quint16 port() const;
-    // "http://127.0.0.1:PORT" + `pathAndQuery`.
+    // "http://127.0.0.1:PORT" + `pathAndQuery` ("https://" after listenTls).
     QString url(const QString &pathAndQuery) const;
 
     void route(const QByteArray &pathAndQuery, const Response &response);
@@ -120,6 +123,7 @@ private:
     Connection *find(QTcpSocket *socket);
 
     QTcpServer *m_server;
+    bool m_tls = false;
     QHash<QByteArray, QList<Response>> m_routes;
     QHash<QByteArray, qint64> m_bodyBytes;
     std::vector<Request> m_requests;

@@ -28,18 +28,22 @@ constexpr std::string_view ToolName = "update-tool-stamp";
 // The one-line form that follows each usage error.
 const QString ShortUsage = QStringLiteral(
     "usage: update-tool-stamp write IN OUT --name NAME --id N [--style N] [--color C] "
-    "[--special-color C] [--portal URL] [--public-key KEY|FILE.pub] | update-tool-stamp show EXE");
+    "[--special-color C] [--portal URL] [--public-key KEY|FILE.pub [--public-key ...]] "
+    "[--require-release-info] | update-tool-stamp show EXE");
 
 constexpr std::string_view UsageText =
     "Usage: update-tool-stamp write IN OUT --name NAME --id N [--style N] [--color C]\n"
     "                         [--special-color C] [--portal URL] [--public-key KEY|FILE.pub]\n"
+    "                         [--public-key KEY2|FILE2.pub] [--require-release-info]\n"
     "       update-tool-stamp show EXE\n"
     "       update-tool-stamp --help | --version\n"
     "\n"
     "write  copies IN to OUT with a fresh settings trailer (an existing one is replaced);\n"
     "       OUT is written in one step and gets IN's mode. Colours are decimal OLE values\n"
     "       (0 to 16777215) or #RRGGBB; --portal is an http:// or https:// base; --public-key\n"
-    "       is a minisign public key (its base64 line or a .pub file).\n"
+    "       is a minisign public key (its base64 line or a .pub file), given at most twice\n"
+    "       (key rotation); --require-release-info makes the copy refuse signatures whose\n"
+    "       trusted comment lacks the product, version or size.\n"
     "show   prints the settings EXE carries, one Key=value line each.\n"
     "\n"
     "Exit status: 0 done, 1 failed (or EXE carries no settings), 2 bad usage.\n";
@@ -51,7 +55,9 @@ const QStringList Keys{QStringLiteral("SoftwareName"),
                        QStringLiteral("SoftwareThemeColor"),
                        QStringLiteral("SoftwareThemeSpecialColor"),
                        QStringLiteral("PortalBase"),
-                       QStringLiteral("PackagePublicKey")};
+                       QStringLiteral("PackagePublicKey"),
+                       QStringLiteral("PackagePublicKey2"),
+                       QStringLiteral("PackageRequireReleaseInfo")};
 
 Result failure(const QString &message) {
     return {toolcommandline::Failed, {}, message};
@@ -206,7 +212,8 @@ struct WriteSettings {
     std::optional<qint64> colour;
     std::optional<qint64> specialColour;
     std::optional<QString> portal;
-    std::optional<QString> publicKey;
+    QStringList publicKeys;
+    bool requireReleaseInfo = false;
 };
 
 // Reads one option of `write` and its value into `settings`; false, with the usage error
@@ -236,7 +243,10 @@ bool readWriteOption(const QString &option, const QString &value, WriteSettings 
             error = QStringLiteral("--portal takes an http:// or https:// address, not '%1'")
                         .arg(value);
     } else if (option == u"--public-key") {
-        settings.publicKey = publicKeyArgument(value, error);
+        if (settings.publicKeys.size() == 2)
+            error = QStringLiteral("--public-key may be given twice at most");
+        else if (const auto key = publicKeyArgument(value, error))
+            settings.publicKeys << *key;
     } else {
         error = QStringLiteral("unknown option '%1'").arg(option);
     }
@@ -257,8 +267,10 @@ platform::PropertyBag settingsBag(const WriteSettings &settings) {
     writeNumber(Keys[4], settings.specialColour);
     if (settings.portal)
         bag.write(Keys[5], *settings.portal);
-    if (settings.publicKey)
-        bag.write(Keys[6], *settings.publicKey);
+    for (qsizetype i = 0; i < settings.publicKeys.size(); ++i)
+        bag.write(Keys[6 + i], settings.publicKeys[i]);
+    if (settings.requireReleaseInfo)
+        bag.write(Keys[8], QStringLiteral("1"));
     return bag;
 }
 
@@ -270,6 +282,11 @@ Result write(const QStringList &args) {
     WriteSettings settings;
     QString error;
     for (qsizetype i = 2; i < args.size(); i += 2) {
+        if (args[i] == u"--require-release-info") {
+            settings.requireReleaseInfo = true;
+            --i; // a flag: no value follows
+            continue;
+        }
         if (i + 1 >= args.size())
             return usageError(QStringLiteral("%1 needs a value").arg(args[i]));
         if (!readWriteOption(args[i], args[i + 1], settings, error))
@@ -277,6 +294,8 @@ Result write(const QStringList &args) {
     }
     if (!settings.name || !settings.id)
         return usageError(QStringLiteral("write needs --name and --id"));
+    if (settings.requireReleaseInfo && settings.publicKeys.isEmpty())
+        return usageError(QStringLiteral("--require-release-info needs --public-key"));
 
     auto bytes = readWithoutTrailer(in, error);
     if (!bytes)

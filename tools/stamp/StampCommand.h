@@ -13,7 +13,7 @@ struct Result {
 
 // Usage:
 //   write IN OUT --name NAME --id N [--style N] [--color C] [--special-color C] [--portal URL]
-//         [--public-key KEY|FILE.pub]
+//         [--public-key KEY|FILE.pub [--public-key KEY2|FILE2.pub]] [--require-release-info]
 //   show EXE
 //   --help | --version   (the answer on stdout, exit 0)
 // Exit codes: toolcommandline::ExitCode (0 done, 1 failed or no settings, 2 usage).
