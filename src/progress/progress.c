@@ -16,11 +16,13 @@
 #include <time.h>
 #include <unistd.h>
 
-enum { HEADER_SIZE = 8, ANSWER_SIZE = 4, ERROR_SIZE = 320 };
-/* The updater drops a sender that sends nothing for 2 seconds. A kept connection idle for
- * nearly that long is replaced before sending, so the updater cannot close it while a
- * message is on its way (which would leave unknown whether the message was handled). */
-enum { IDLE_REPLACE_MS = 1500 };
+enum { HEADER_SIZE = UTP_HEADER_SIZE, ANSWER_SIZE = UTP_ANSWER_SIZE, ERROR_SIZE = 320 };
+/* A kept connection idle for three quarters of the updater's idle timeout is replaced before
+ * sending, so the updater cannot close it while a message is on its way (which would leave
+ * unknown whether the message was handled). */
+enum { IDLE_REPLACE_MS = UTP_IDLE_TIMEOUT_MS * 3 / 4 };
+_Static_assert(IDLE_REPLACE_MS > 0 && IDLE_REPLACE_MS < UTP_IDLE_TIMEOUT_MS,
+               "a kept connection must be replaced before the updater drops it");
 
 struct utp_conn {
     pthread_mutex_t lock;
