@@ -722,6 +722,9 @@ private slots:
         QTest::newRow("other kind")
             << "hook" << QStringList{"--kind", "1", "Trancel1_ProgressValue?0.5"} << 0 << QString()
             << 0;
+        QTest::newRow("other kind after =")
+            << "hook" << QStringList{"--kind=1", "Trancel1_ProgressValue?0.5"} << 0 << QString()
+            << 0;
         QTest::newRow("no updater") << "none" << QStringList{"Trancel1_ProgressValue?0.5"} << 1
                                     << "no updater is listening" << 0;
         QTest::newRow("no answer")

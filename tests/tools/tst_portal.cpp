@@ -114,6 +114,9 @@ private slots:
         QTest::newRow("throttled")
             << QStringList{QStringLiteral("--throttle"), QStringLiteral("100")}
             << QStringLiteral("Slow 1.0") << QByteArray("Slow 1.0") << QByteArray("UTF-8");
+        QTest::newRow("GBK after =")
+            << QStringList{QStringLiteral("--page-charset=GBK")} << QStringLiteral("演示 2.1")
+            << QByteArray("\xD1\xDD\xCA\xBE 2.1") << QByteArray("GBK");
         QTest::newRow("signed") << QStringList{QStringLiteral("--signature"), m_signaturePath}
                                 << QStringLiteral("Signed 1.0") << QByteArray("Signed 1.0")
                                 << QByteArray("UTF-8");
