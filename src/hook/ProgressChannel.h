@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "hook/CopyData.h"
+#include "update-tool/progress.h"
 
 class QLocalServer;
 
@@ -20,11 +21,12 @@ class QLocalServer;
 // messages one after another.
 namespace hook {
 
-inline constexpr qsizetype kHeaderSize = 8;
-inline constexpr qsizetype kAnswerSize = 4;
+// The wire constants are the client library's (update-tool/progress.h), so both ends agree.
+inline constexpr qsizetype kHeaderSize = UTP_HEADER_SIZE;
+inline constexpr qsizetype kAnswerSize = UTP_ANSWER_SIZE;
 // The longest payload the channel accepts. A sender that declares more is dropped before
 // anything of its payload is read.
-inline constexpr quint32 kMessageLimit = 64 * 1024;
+inline constexpr quint32 kMessageLimit = UTP_MESSAGE_LIMIT;
 
 // The socket's path, resolved by the same rule as the senders use:
 // $XDG_RUNTIME_DIR/update-tool/progress.sock; when XDG_RUNTIME_DIR is unset or not absolute,
@@ -44,7 +46,7 @@ public:
     // exception boundary (a throwing one ends the program rather than unwind through Qt).
     using Deliver = std::function<qint32(const CopyDataStruct &record)>;
 
-    static constexpr int kDefaultMessageTimeoutMs = 2000;
+    static constexpr int kDefaultMessageTimeoutMs = UTP_IDLE_TIMEOUT_MS;
     // More simultaneous senders than this are turned away at once.
     static constexpr int kMaxConnections = 32;
 

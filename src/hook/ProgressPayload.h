@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringView>
 
+#include "update-tool/progress.h"
+
 // Decoding of the progress messages the conversion engine sends to the updater window.
 // Pure functions over bytes: they read at most kPayloadLimit bytes of a payload, whatever
 // its declared length, and a payload cannot make them fail; only running out of memory
@@ -11,7 +13,7 @@
 namespace hook {
 
 // The message kind that carries progress; every other kind is answered and ignored.
-inline constexpr quint32 kProgressKind = 3;
+inline constexpr quint32 kProgressKind = UTP_KIND_PROGRESS;
 // Only this many payload bytes are ever decoded; the rest of a longer payload is cut.
 inline constexpr qsizetype kPayloadLimit = 1024;
 

@@ -14,6 +14,7 @@
 #include <QRegularExpression>
 
 #include "platform/Files.h"
+#include "platform/Paths.h"
 
 namespace net {
 namespace {
@@ -21,10 +22,6 @@ namespace {
 const QByteArray SidecarHeader = "update-tool partial 1";
 // A sidecar holds an address and a validator: anything longer is not ours.
 constexpr qint64 SidecarLimit = 16 * 1024;
-
-QString folderPrefix(const QString &folder) {
-    return folder.endsWith(u'/') ? folder : folder + u'/';
-}
 
 QString partialBaseName(const QString &url) {
     const QByteArray digest =
@@ -93,7 +90,7 @@ std::unique_ptr<PartialDownload> PartialDownload::open(const QString &folder, co
         error = QStringLiteral("no folder to keep the download in");
         return nullptr;
     }
-    const QString base = folderPrefix(folder) + partialBaseName(url);
+    const QString base = platform::folderWithSlash(folder) + partialBaseName(url);
     const QString path = base + QStringLiteral(".part");
     const int fd = openOwnRegularFile(path, O_RDWR | O_CREAT);
     if (fd < 0) {
@@ -162,7 +159,7 @@ bool isPartialDownloadName(const QString &name) {
 
 int removeStalePartialDownloads(const QString &folder, std::chrono::hours maximumAge,
                                 const QDateTime &now) {
-    const QString prefix = folderPrefix(folder);
+    const QString prefix = platform::folderWithSlash(folder);
     const QStringList names =
         QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
     const qint64 oldest = now.toSecsSinceEpoch() -

@@ -23,7 +23,7 @@ std::unique_ptr<QFile> createHiddenTemporaryFile(const QString &folder, const QS
     QString base = systemFileNameOf(nameHint);
     if (base.isEmpty() || base.size() > 64)
         base = QStringLiteral("download");
-    const QString prefix = folder.endsWith(u'/') ? folder : folder + QLatin1Char('/');
+    const QString prefix = folderWithSlash(folder);
     QString reason;
     for (int attempt = 0; attempt < 16; ++attempt) {
         const QString name =

@@ -42,6 +42,10 @@ QString systemFileNameOf(const QString &path) {
     return path.mid(path.lastIndexOf(u'/') + 1);
 }
 
+QString folderWithSlash(const QString &folder) {
+    return folder.endsWith(u'/') ? folder : folder + u'/';
+}
+
 bool pathExists(const QString &path) {
     struct stat info {};
     return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0;

@@ -37,6 +37,10 @@ QString systemFolderOf(const QString &path);
 // The file name of such a path: everything after its last "/".
 QString systemFileNameOf(const QString &path);
 
+// `folder` ready for a name to be appended: as it is when it ends with "/", else with "/"
+// added ("" gives "/"). A "\" at its end is part of the folder's name.
+QString folderWithSlash(const QString &folder);
+
 // Whether the file system knows `path` (a folder counts too); false for the empty path. A
 // symbolic link counts as what it is, dangling or not: a name it holds is taken.
 bool pathExists(const QString &path);

@@ -35,9 +35,7 @@ QString PathWithBackslash(const QString &path) {
         return {};
     // The folder comes from the operating system, where "\" is an ordinary character of a
     // name: a folder called "prod\" still needs its separator.
-    if (path.endsWith(u'/'))
-        return path;
-    return path + u'/';
+    return platform::folderWithSlash(path);
 }
 
 bool FileExists(const QString &path) {

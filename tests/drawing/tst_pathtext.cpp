@@ -5,8 +5,9 @@
 #include <QTest>
 
 #include "drawing/PathText.h"
-#include "raster/GraphicsText.h"
 #include "platform/Numbers.h"
+#include "raster/GraphicsText.h"
+#include "support/DataRows.h"
 #include "support/ImageProbes.h"
 
 using namespace drawing;
@@ -147,9 +148,8 @@ private slots:
     }
 
     void nothingToDraw_data() {
-        QTest::addColumn<QString>("string");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("blank") << QStringLiteral("    ");
+        testsupport::addRows<QString>("string",
+                                      {{"empty", QString()}, {"blank", QStringLiteral(" ")}});
     }
     void nothingToDraw() {
         QFETCH(QString, string);

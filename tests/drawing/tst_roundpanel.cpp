@@ -4,8 +4,9 @@
 #include <QTest>
 
 #include "drawing/RoundPanel.h"
-#include "raster/Graphics.h"
 #include "platform/Numbers.h"
+#include "raster/Graphics.h"
+#include "support/DataRows.h"
 #include "support/ImageProbes.h"
 
 using namespace drawing;
@@ -371,9 +372,7 @@ private slots:
     }
 
     void pathShadowOfAShape_data() {
-        QTest::addColumn<bool>("sharp");
-        QTest::newRow("blurred") << false;
-        QTest::newRow("sharp") << true;
+        testsupport::addRows<bool>("sharp", {{"blurred", false}, {"sharp", true}});
     }
     void pathShadowOfAShape() {
         QFETCH(bool, sharp);

@@ -3,6 +3,7 @@
 #include <QWindow>
 
 #include "drawing/WindowIcon.h"
+#include "support/DataRows.h"
 
 using namespace drawing;
 
@@ -23,9 +24,7 @@ private slots:
     }
 
     void setWindowIcon_data() {
-        QTest::addColumn<bool>("setOwner");
-        QTest::newRow("window only") << false;
-        QTest::newRow("and its owner") << true;
+        testsupport::addRows<bool>("setOwner", {{"window only", false}, {"and its owner", true}});
     }
     void setWindowIcon() {
         QFETCH(bool, setOwner);

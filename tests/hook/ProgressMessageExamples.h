@@ -68,16 +68,32 @@ inline void addPayloadExamples() {
     row("question mark past the cut", mark, false, QString(), 0);
 }
 
+// One row of addPayloadExamples(), as the running test function reads it.
+struct PayloadExample {
+    quint32 dwData = 0;
+    QByteArray payload;
+    bool repaints = false;
+    QString status;
+    float percent = 0;
+};
+inline PayloadExample fetchPayloadExample() {
+    QFETCH(quint32, dwData);
+    QFETCH(QByteArray, payload);
+    QFETCH(bool, repaints);
+    QFETCH(QString, status);
+    QFETCH(float, percent);
+    return {dwData, payload, repaints, status, percent};
+}
+
 // Compares a repaint with one row of addPayloadExamples().
-inline bool matchesExample(const RecordingWindow &window, bool repaints, const QString &status,
-                           float percent) {
-    if (!repaints)
+inline bool matchesExample(const RecordingWindow &window, const PayloadExample &example) {
+    if (!example.repaints)
         return window.repaints.isEmpty();
     if (window.repaints.size() != 1)
         return false;
     const auto &r = window.repaints.first();
     return r.strActionSource == QStringLiteral("CheckHook") && r.lMouseStatus == 0 &&
-           r.strInfo1 == window.strLastInfo1 && r.strInfo2 == status &&
-           qFuzzyCompare(1.0f + r.lPercentValue, 1.0f + percent) && r.perColor == -1 &&
-           qFuzzyCompare(1.0f + r.sngLastPercentSeen, 1.0f + percent);
+           r.strInfo1 == window.strLastInfo1 && r.strInfo2 == example.status &&
+           qFuzzyCompare(1.0f + r.lPercentValue, 1.0f + example.percent) && r.perColor == -1 &&
+           qFuzzyCompare(1.0f + r.sngLastPercentSeen, 1.0f + example.percent);
 }

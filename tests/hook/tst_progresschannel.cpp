@@ -29,6 +29,7 @@
 #include "RecordingWindow.h"
 #include "hook/ProgressChannel.h"
 #include "hook/ProgressHook.h"
+#include "support/DataRows.h"
 #include "update-tool/progress.h"
 
 using namespace hook;
@@ -248,22 +249,18 @@ private slots:
 
     void payloadExamples_data() { addPayloadExamples(); }
     void payloadExamples() {
-        QFETCH(quint32, dwData);
-        QFETCH(QByteArray, payload);
-        QFETCH(bool, repaints);
-        QFETCH(QString, status);
-        QFETCH(float, percent);
+        const PayloadExample example = fetchPayloadExample();
         RecordingWindow window;
         ProgressHook hook(window.bind());
         QVERIFY(hook.InstallProgressHook(&m_updater));
         QVERIFY2(hook.channel()->isListening(), qPrintable(hook.channel()->errorString()));
 
-        auto sent = sendAsync(dwData, payload);
+        auto sent = sendAsync(example.dwData, example.payload);
         QVERIFY(serveUntilReady(sent));
         const SendResult result = sent.get();
         QCOMPARE(result.outcome, UTP_OK);
         QCOMPARE(result.answer, 0);
-        QVERIFY(matchesExample(window, repaints, status, percent));
+        QVERIFY(matchesExample(window, example));
     }
 
     // The sender's call returns only after the window has been repainted.
@@ -355,9 +352,8 @@ private slots:
     // A kept connection outlives the updater's end of it: the next message goes out on a
     // fresh connection, once.
     void keptConnectionReconnects_data() {
-        QTest::addColumn<bool>("restart");
-        QTest::newRow("updater restarted") << true;
-        QTest::newRow("idle connection dropped") << false;
+        testsupport::addRows<bool>(
+            "restart", {{"updater restarted", true}, {"idle connection dropped", false}});
     }
     void keptConnectionReconnects() {
         QFETCH(bool, restart);
@@ -721,6 +717,9 @@ private slots:
                                   << QString() << 1;
         QTest::newRow("other kind")
             << "hook" << QStringList{"--kind", "1", "Trancel1_ProgressValue?0.5"} << 0 << QString()
+            << 0;
+        QTest::newRow("other kind after =")
+            << "hook" << QStringList{"--kind=1", "Trancel1_ProgressValue?0.5"} << 0 << QString()
             << 0;
         QTest::newRow("no updater") << "none" << QStringList{"Trancel1_ProgressValue?0.5"} << 1
                                     << "no updater is listening" << 0;

@@ -35,20 +35,16 @@ private slots:
 
     void handleCopyData_data() { addPayloadExamples(); }
     void handleCopyData() {
-        QFETCH(quint32, dwData);
-        QFETCH(QByteArray, payload);
-        QFETCH(bool, repaints);
-        QFETCH(QString, status);
-        QFETCH(float, percent);
+        const PayloadExample example = fetchPayloadExample();
         RecordingWindow window;
         ProgressHook hook(window.bind());
-        const CopyDataStruct message = record(dwData, payload);
+        const CopyDataStruct message = record(example.dwData, example.payload);
         hook.HandleCopyData(message);
-        QVERIFY(matchesExample(window, repaints, status, percent));
-        if (!repaints)
+        QVERIFY(matchesExample(window, example));
+        if (!example.repaints)
             QCOMPARE(window.sngLastPercent, 7.0f);
         else
-            QCOMPARE(window.sngLastPercent, percent);
+            QCOMPARE(window.sngLastPercent, example.percent);
     }
 
     void textIsCutAtFirstNulAndLimit_data() {

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "platform/Files.h"
+#include "support/DataRows.h"
 
 using namespace platform;
 
@@ -40,9 +41,8 @@ private slots:
     }
 
     void noTemporaryFileWithoutFolder_data() {
-        QTest::addColumn<QString>("folder");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("missing") << QStringLiteral("/nonexistent/folder");
+        testsupport::addRows<QString>(
+            "folder", {{"empty", QString()}, {"missing", QStringLiteral("/nonexistent/folder")}});
     }
     void noTemporaryFileWithoutFolder() {
         QFETCH(QString, folder);

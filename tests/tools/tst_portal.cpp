@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "support/DataRows.h"
 #include "support/ZipArchive.h"
 #include "window/PageTitle.h"
 
@@ -114,6 +115,9 @@ private slots:
         QTest::newRow("throttled")
             << QStringList{QStringLiteral("--throttle"), QStringLiteral("100")}
             << QStringLiteral("Slow 1.0") << QByteArray("Slow 1.0") << QByteArray("UTF-8");
+        QTest::newRow("GBK after =")
+            << QStringList{QStringLiteral("--page-charset=GBK")} << QStringLiteral("演示 2.1")
+            << QByteArray("\xD1\xDD\xCA\xBE 2.1") << QByteArray("GBK");
         QTest::newRow("signed") << QStringList{QStringLiteral("--signature"), m_signaturePath}
                                 << QStringLiteral("Signed 1.0") << QByteArray("Signed 1.0")
                                 << QByteArray("UTF-8");
@@ -157,11 +161,11 @@ private slots:
     }
 
     void otherPathsAreNotFound_data() {
-        QTest::addColumn<QString>("path");
-        QTest::newRow("other id") << u"/content/43.html"_qs;
-        QTest::newRow("other package") << u"/download/d_load.php?d_id=43&down_id=1"_qs;
-        QTest::newRow("root") << u"/"_qs;
-        QTest::newRow("traversal") << u"/../../etc/passwd"_qs;
+        testsupport::addRows<QString>(
+            "path", {{"other id", u"/content/43.html"_qs},
+                     {"other package", u"/download/d_load.php?d_id=43&down_id=1"_qs},
+                     {"root", u"/"_qs},
+                     {"traversal", u"/../../etc/passwd"_qs}});
     }
     void otherPathsAreNotFound() {
         QFETCH(QString, path);
@@ -172,9 +176,7 @@ private slots:
     }
 
     void stopsOnSignals_data() {
-        QTest::addColumn<int>("signal");
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGINT") << int(SIGINT);
+        testsupport::addRows<int>("signal", {{"SIGTERM", int(SIGTERM)}, {"SIGINT", int(SIGINT)}});
     }
     void stopsOnSignals() {
         QFETCH(int, signal);

@@ -108,6 +108,25 @@ private slots:
         QCOMPARE(stamp({"show", twice}).out, QStringLiteral("SoftwareName=C\nSoftwareID=3\n"));
     }
 
+    // The tools' one option syntax: a value as the next argument or after the first "=".
+    void optionValueForms_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("next argument")
+            << QStringList{"--name", "A=B", "--id", "4"} << u"SoftwareName=A=B\nSoftwareID=4\n"_qs;
+        QTest::newRow("after =") << QStringList{"--name=A=B", "--id=4"}
+                                 << u"SoftwareName=A=B\nSoftwareID=4\n"_qs;
+        QTest::newRow("empty after =, last one counts")
+            << QStringList{"--id=4", "--name=", "--id", "5"} << u"SoftwareName=\nSoftwareID=5\n"_qs;
+    }
+    void optionValueForms() {
+        QFETCH(QStringList, options);
+        QFETCH(QString, shown);
+        const QString copy = path("forms");
+        QCOMPARE(stamp(QStringList{"write", UPDATER_EXE, copy} + options).exitCode, 0);
+        QCOMPARE(stamp({"show", copy}).out, shown);
+    }
+
     // Only a readable trailer at the very end of the input is ours to replace; anything
     // else that looks like one is part of the input and is copied whole.
     void onlyOurTrailerIsReplaced_data() {
@@ -253,6 +272,13 @@ private slots:
             << 2;
         QTest::newRow("missing id") << QStringList{"write", in, out, "--name", "A"} << 2;
         QTest::newRow("option without value") << QStringList{"write", in, out, "--name"} << 2;
+        QTest::newRow("bad value after =")
+            << QStringList{"write", in, out, "--name=A", "--id=12abc"} << 2;
+        QTest::newRow("unknown option with =")
+            << QStringList{"write", in, out, "--name", "A", "--id", "1", "--colour=1"} << 2;
+        QTest::newRow("third operand")
+            << QStringList{"write", in, out, "extra", "--name", "A", "--id", "1"} << 2;
+        QTest::newRow("show with an option") << QStringList{"show", in, "--name", "A"} << 2;
         QTest::newRow("write without OUT") << QStringList{"write", in} << 2;
         QTest::newRow("show without file") << QStringList{"show"} << 2;
         QTest::newRow("show two files") << QStringList{"show", in, in} << 2;
@@ -309,7 +335,7 @@ private slots:
             const char *usage;
         } tools[] = {{"update-tool-stamp", STAMP_EXE, "Usage: update-tool-stamp write IN OUT"},
                      {"update-tool-notify", NOTIFY_EXE, "Usage: update-tool-notify [--kind N]"},
-                     {"update-tool-portal", PORTAL_EXE, "Usage: "}};
+                     {"update-tool-portal", PORTAL_EXE, "Usage: update-tool-portal --port N"}};
         for (const auto &tool : tools) {
             const QString name = QString::fromLatin1(tool.name);
             const QString exe = QString::fromUtf8(tool.exe);

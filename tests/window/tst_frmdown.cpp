@@ -7,6 +7,7 @@
 #include "platform/PropertyBag.h"
 #include "platform/SettingsTrailer.h"
 #include "render/LayeredSurface.h"
+#include "support/DataRows.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "window/Workflow.h"
 #include "window/frmDown.h"
@@ -170,9 +171,7 @@ private slots:
     // Closed by the window manager during the fade-in or the view animation: nothing is
     // presented, moved or re-created after that.
     void closingStopsTheAnimations_data() {
-        QTest::addColumn<bool>("duringFade");
-        QTest::newRow("fade-in") << true;
-        QTest::newRow("view animation") << false;
+        testsupport::addRows<bool>("duringFade", {{"fade-in", true}, {"view animation", false}});
     }
     void closingStopsTheAnimations() {
         QFETCH(bool, duringFade);
@@ -254,10 +253,9 @@ private slots:
     }
 
     void everyMouseButtonClicks_data() {
-        QTest::addColumn<Qt::MouseButton>("button");
-        QTest::newRow("left") << Qt::LeftButton;
-        QTest::newRow("right") << Qt::RightButton;
-        QTest::newRow("middle") << Qt::MiddleButton;
+        testsupport::addRows<Qt::MouseButton>(
+            "button",
+            {{"left", Qt::LeftButton}, {"right", Qt::RightButton}, {"middle", Qt::MiddleButton}});
     }
     void everyMouseButtonClicks() {
         QFETCH(Qt::MouseButton, button);

@@ -4,6 +4,7 @@
 
 #include "platform/PropertyBag.h"
 #include "platform/SettingsTrailer.h"
+#include "support/DataRows.h"
 #include "window/StartupValues.h"
 #include "window/UpdaterSettings.h"
 
@@ -154,10 +155,9 @@ private slots:
     }
 
     void missingOrZeroTrailerGivesDefaults_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("last four bytes zero") << QByteArray(64, '\0');
-        QTest::newRow("tiny file") << QByteArray("ab");
-        QTest::newRow("no file") << QByteArray();
+        testsupport::addRows<QByteArray>("bytes", {{"last four bytes zero", QByteArray(64, '\0')},
+                                                   {"tiny file", QByteArray("ab")},
+                                                   {"no file", QByteArray()}});
     }
     void missingOrZeroTrailerGivesDefaults() {
         QFETCH(QByteArray, bytes);

@@ -12,6 +12,7 @@
 #include "download/FakeReadService.h"
 #include "download/ctlAsyncDownload.h"
 #include "net/NetworkReadService.h"
+#include "support/DataRows.h"
 #include "support/MinisignKit.h"
 #include "support/ScriptedMessageBoxes.h"
 #include "support/TestPortal.h"
@@ -221,9 +222,8 @@ private slots:
     void init() { QFile::remove(releaseHistoryPath()); }
 
     void wholeRoad_data() {
-        QTest::addColumn<int>("answer");
-        QTest::newRow("Yes opens the package") << platform::AnswerYes;
-        QTest::newRow("No still ends the program") << platform::AnswerNo;
+        testsupport::addRows<int>("answer", {{"Yes opens the package", platform::AnswerYes},
+                                             {"No still ends the program", platform::AnswerNo}});
     }
     void wholeRoad() {
         QFETCH(int, answer);
@@ -816,9 +816,7 @@ private slots:
     }
 
     void cancelDuringCheck_data() {
-        QTest::addColumn<bool>("expanded");
-        QTest::newRow("compact") << false;
-        QTest::newRow("expanded") << true;
+        testsupport::addRows<bool>("expanded", {{"compact", false}, {"expanded", true}});
     }
     void cancelDuringCheck() {
         QFETCH(bool, expanded);
@@ -1007,10 +1005,9 @@ private slots:
 
     // After the window is gone, the control's last events draw nothing and ask nothing.
     void eventsAfterDetachDrawNothing_data() {
-        QTest::addColumn<int>("how");
-        QTest::newRow("all reads cancelled") << 0;
-        QTest::newRow("the page arrives") << 1;
-        QTest::newRow("the control is destroyed during a download") << 2;
+        testsupport::addRows<int>("how", {{"all reads cancelled", 0},
+                                          {"the page arrives", 1},
+                                          {"the control is destroyed during a download", 2}});
     }
     void eventsAfterDetachDrawNothing() {
         QFETCH(int, how);

@@ -5,9 +5,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "ToolCommandLine.h"
 #include "update-tool/progress.h"
@@ -52,58 +53,39 @@ std::optional<unsigned long> parseNumber(const char *text, unsigned long maximum
 struct Arguments {
     unsigned long kind = 0;
     unsigned long timeoutMs = 0;
-    const char *text = nullptr;
+    std::string text;
 };
 
 // Reads the command line; nothing when main is to exit at once with `exitCode` (Usage after
 // a complaint on stderr, Done after --help or --version).
 std::optional<Arguments> parseArguments(int argc, char *argv[], int &exitCode) {
-    const char *kindText = "3";
-    const char *timeoutText = "5000";
-    const char *text = nullptr;
-    int texts = 0;
-    bool optionsEnded = false;
     exitCode = Usage;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view argument(argv[i]);
-        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-            text = argv[i];
-            ++texts;
-        } else if (argument == "--") {
-            optionsEnded = true;
-        } else if (answersStandardOption(argument, ToolName, UsageText)) {
-            exitCode = Done;
-            return std::nullopt;
-        } else if (argument == "--kind" || argument == "--timeout") {
-            if (i + 1 >= argc) {
-                complain(argument == "--kind" ? "--kind needs a value" : "--timeout needs a value");
-                return std::nullopt;
-            }
-            (argument == "--kind" ? kindText : timeoutText) = argv[++i];
-        } else if (argument.starts_with("--kind=")) {
-            kindText = argv[i] + 7;
-        } else if (argument.starts_with("--timeout=")) {
-            timeoutText = argv[i] + 10;
-        } else {
-            std::fprintf(stderr, "update-tool-notify: unknown option %s (see --help)\n", argv[i]);
-            return std::nullopt;
-        }
+    const CommandLine line = readCommandLine(std::vector<std::string>(argv + 1, argv + argc),
+                                             {"--kind", "--timeout"}, ToolName, UsageText);
+    if (line.answer) {
+        std::fputs(line.answer->c_str(), stdout);
+        exitCode = Done;
+        return std::nullopt;
     }
-    if (texts != 1) {
+    if (!line.error.empty()) {
+        complain((line.error + " (see --help)").c_str());
+        return std::nullopt;
+    }
+    if (line.operands.size() != 1) {
         complain("give exactly one TEXT (see --help)");
         return std::nullopt;
     }
-    const auto kind = parseNumber(kindText, 0xFFFFFFFFul);
+    const auto kind = parseNumber(line.value("--kind").value_or("3").c_str(), 0xFFFFFFFFul);
     if (!kind) {
         complain("--kind needs a number from 0 to 4294967295");
         return std::nullopt;
     }
-    const auto timeoutMs = parseNumber(timeoutText, 3600000);
+    const auto timeoutMs = parseNumber(line.value("--timeout").value_or("5000").c_str(), 3600000);
     if (!timeoutMs || *timeoutMs == 0) {
         complain("--timeout needs milliseconds from 1 to 3600000");
         return std::nullopt;
     }
-    return Arguments{*kind, *timeoutMs, text};
+    return Arguments{*kind, *timeoutMs, line.operands.front()};
 }
 
 } // namespace
@@ -120,8 +102,8 @@ int main(int argc, char *argv[]) {
     utp_conn *connection = nullptr;
     utp_status status = utp_open(&connection, nullptr, static_cast<int>(arguments->timeoutMs));
     if (status == UTP_OK)
-        status = utp_send(connection, static_cast<uint32_t>(arguments->kind), arguments->text,
-                          std::strlen(arguments->text), nullptr);
+        status = utp_send(connection, static_cast<uint32_t>(arguments->kind),
+                          arguments->text.data(), arguments->text.size(), nullptr);
     switch (status) {
     case UTP_OK:
         break;

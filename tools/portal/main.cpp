@@ -5,11 +5,13 @@
 #include <csignal>
 #include <cstdio>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QRegularExpression>
@@ -94,33 +96,24 @@ struct PortalSettings {
     std::optional<quint32> kibPerSecond;
 };
 
-struct PortalOptions {
-    QCommandLineOption port{QStringLiteral("port"),
-                            QStringLiteral("Port to listen on; 0 picks a free one."),
-                            QStringLiteral("N")};
-    QCommandLineOption id{QStringLiteral("id"), QStringLiteral("The software id."),
-                          QStringLiteral("ID")};
-    QCommandLineOption title{QStringLiteral("title"),
-                             QStringLiteral("The newest version's title on the page."),
-                             QStringLiteral("TITLE")};
-    QCommandLineOption package{QStringLiteral("package"),
-                               QStringLiteral("The package file to serve."),
-                               QStringLiteral("FILE")};
-    QCommandLineOption charset{QStringLiteral("page-charset"),
-                               QStringLiteral("The page's charset (default UTF-8)."),
-                               QStringLiteral("CS"), QStringLiteral("UTF-8")};
-    QCommandLineOption throttle{QStringLiteral("throttle"),
-                                QStringLiteral("Send the package at this many KiB/s."),
-                                QStringLiteral("KIB_PER_S")};
-    QCommandLineOption signature{
-        QStringLiteral("signature"),
-        QStringLiteral("Announce this minisign signature of the package on the page."),
-        QStringLiteral("FILE.minisig")};
-
-    void addTo(QCommandLineParser &parser) const {
-        parser.addOptions({port, id, title, package, charset, throttle, signature});
-    }
-};
+constexpr std::string_view UsageText =
+    "Usage: update-tool-portal --port N --id ID --title TITLE --package FILE\n"
+    "                          [--page-charset CS] [--throttle KIB_PER_S]\n"
+    "                          [--signature FILE.minisig]\n"
+    "Serves a product page and its package on 127.0.0.1 until SIGTERM or SIGINT.\n"
+    "Example: update-tool-portal --port 0 --id 7 --title \"Demo 2.1\" --package demo.zip\n"
+    "\n"
+    "  --port N                  port to listen on; 0 picks a free one\n"
+    "  --id ID                   the software id\n"
+    "  --title TITLE             the newest version's title on the page\n"
+    "  --package FILE            the package file to serve\n"
+    "  --page-charset CS         the page's charset (default UTF-8)\n"
+    "  --throttle KIB_PER_S      send the package at this many KiB/s\n"
+    "  --signature FILE.minisig  announce this minisign signature of the package on the page\n"
+    "\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit status: 0 stopped by a signal (or --help, --version), 1 cannot serve, 2 bad usage.\n";
 
 // The page's title in its charset; nothing, with the usage error in `error`, when the
 // charset is unknown or cannot hold the title, or the title would break the page's markup.
@@ -144,49 +137,50 @@ std::optional<QByteArray> encodedTitle(const QString &title, const QString &char
 }
 
 // Checks the parsed command line; nothing, with the usage error in `error`, when it is wrong.
-std::optional<PortalSettings> readSettings(const QCommandLineParser &parser,
-                                           const PortalOptions &options, QString &error) {
-    if (!parser.positionalArguments().isEmpty()) {
+std::optional<PortalSettings> readSettings(const toolcommandline::CommandLine &line,
+                                           QString &error) {
+    if (!line.operands.empty()) {
         error = QStringLiteral("unexpected argument %1 (see --help)")
-                    .arg(parser.positionalArguments().constFirst());
+                    .arg(QString::fromLocal8Bit(line.operands.front()));
         return std::nullopt;
     }
-    for (const QCommandLineOption *required :
-         {&options.port, &options.id, &options.title, &options.package})
-        if (!parser.isSet(*required)) {
-            error =
-                QStringLiteral("--%1 is required (see --help)").arg(required->names().constFirst());
+    for (const char *required : {"--port", "--id", "--title", "--package"})
+        if (!line.value(required)) {
+            error = QStringLiteral("%1 is required (see --help)").arg(QLatin1String(required));
             return std::nullopt;
         }
+    // Arguments are in the locale's codeset, as QCoreApplication::arguments() reads them.
+    const auto value = [&line](const char *name, const char *fallback = "") {
+        return QString::fromLocal8Bit(line.value(name).value_or(fallback));
+    };
     PortalSettings settings;
-    const auto port = parseUnsigned(parser.value(options.port), 65535);
+    const auto port = parseUnsigned(value("--port"), 65535);
     if (!port) {
         error = QStringLiteral("--port wants a number from 0 to 65535");
         return std::nullopt;
     }
     settings.port = static_cast<quint16>(*port);
-    const auto softwareId = parseUnsigned(parser.value(options.id), 0x7FFFFFFF);
+    const auto softwareId = parseUnsigned(value("--id"), 0x7FFFFFFF);
     if (!softwareId || *softwareId < 1) {
         error = QStringLiteral("--id wants a positive number");
         return std::nullopt;
     }
     settings.id = QByteArray::number(*softwareId);
-    if (parser.isSet(options.throttle)) {
-        settings.kibPerSecond = parseUnsigned(parser.value(options.throttle), 1024 * 1024);
+    if (line.value("--throttle")) {
+        settings.kibPerSecond = parseUnsigned(value("--throttle"), 1024 * 1024);
         if (!settings.kibPerSecond || *settings.kibPerSecond < 1) {
             error = QStringLiteral("--throttle wants a positive number of KiB/s");
             return std::nullopt;
         }
     }
-    const auto title =
-        encodedTitle(parser.value(options.title), parser.value(options.charset), error);
+    const QString charset = value("--page-charset", "UTF-8");
+    const auto title = encodedTitle(value("--title"), charset, error);
     if (!title)
         return std::nullopt;
     settings.title = *title;
-    settings.charset = parser.value(options.charset).toLatin1();
-    settings.packagePath = parser.value(options.package);
-    if (parser.isSet(options.signature))
-        settings.signaturePath = parser.value(options.signature);
+    settings.charset = charset.toLatin1();
+    settings.packagePath = value("--package");
+    settings.signaturePath = value("--signature");
     return settings;
 }
 
@@ -226,28 +220,19 @@ void routePortal(httpserver::HttpServer &server, const PortalSettings &settings,
 
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Serves a product page and its package on 127.0.0.1 until SIGTERM or SIGINT.\n"
-        "Example: update-tool-portal --port 0 --id 7 --title \"Demo 2.1\" --package demo.zip\n"
-        "Exit status: 0 stopped by a signal (or --help, --version), 1 cannot serve, "
-        "2 bad usage."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const PortalOptions options;
-    options.addTo(parser);
-    if (!parser.parse(app.arguments()))
-        return complain(parser.errorText(), BadUsage);
-    if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+    const toolcommandline::CommandLine line = toolcommandline::readCommandLine(
+        std::vector<std::string>(argv + 1, argv + argc),
+        {"--port", "--id", "--title", "--package", "--page-charset", "--throttle", "--signature"},
+        ToolName, UsageText);
+    if (line.answer) {
+        std::fputs(line.answer->c_str(), stdout);
         return Done;
     }
-    if (parser.isSet(QStringLiteral("version"))) {
-        std::fputs(toolcommandline::versionLine(ToolName).c_str(), stdout);
-        return Done;
-    }
+    if (!line.error.empty())
+        return complain(QString::fromStdString(line.error) + QStringLiteral(" (see --help)"),
+                        BadUsage);
     QString error;
-    const auto settings = readSettings(parser, options, error);
+    const auto settings = readSettings(line, error);
     if (!settings)
         return complain(error, BadUsage);
 

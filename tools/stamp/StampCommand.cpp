@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include <QBuffer>
 #include <QFile>
@@ -242,6 +244,8 @@ bool readWriteOption(const QString &option, const QString &value, WriteSettings 
         if (!settings.portal)
             error = QStringLiteral("--portal takes an http:// or https:// address, not '%1'")
                         .arg(value);
+    } else if (option == u"--require-release-info") {
+        settings.requireReleaseInfo = true;
     } else if (option == u"--public-key") {
         if (settings.publicKeys.size() == 2)
             error = QStringLiteral("--public-key may be given twice at most");
@@ -274,24 +278,20 @@ platform::PropertyBag settingsBag(const WriteSettings &settings) {
     return bag;
 }
 
-Result write(const QStringList &args) {
-    if (args.size() < 2)
+// `operands` are the command's: IN and OUT.
+Result write(const QStringList &operands, const std::vector<toolcommandline::Option> &options) {
+    if (operands.size() < 2)
         return usageError(QStringLiteral("write needs IN and OUT"));
-    const QString &in = args[0];
-    const QString &out = args[1];
+    if (operands.size() > 2)
+        return usageError(QStringLiteral("unexpected argument '%1'").arg(operands[2]));
+    const QString &in = operands[0];
+    const QString &out = operands[1];
     WriteSettings settings;
     QString error;
-    for (qsizetype i = 2; i < args.size(); i += 2) {
-        if (args[i] == u"--require-release-info") {
-            settings.requireReleaseInfo = true;
-            --i; // a flag: no value follows
-            continue;
-        }
-        if (i + 1 >= args.size())
-            return usageError(QStringLiteral("%1 needs a value").arg(args[i]));
-        if (!readWriteOption(args[i], args[i + 1], settings, error))
+    for (const toolcommandline::Option &option : options)
+        if (!readWriteOption(QString::fromStdString(option.name),
+                             QString::fromStdString(option.value), settings, error))
             return usageError(error);
-    }
     if (!settings.name || !settings.id)
         return usageError(QStringLiteral("write needs --name and --id"));
     if (settings.requireReleaseInfo && settings.publicKeys.isEmpty())
@@ -306,10 +306,12 @@ Result write(const QStringList &args) {
     return {};
 }
 
-Result show(const QStringList &args) {
-    if (args.size() != 1)
+Result show(const QStringList &operands, const std::vector<toolcommandline::Option> &options) {
+    if (!options.empty())
+        return usageError(QStringLiteral("show takes no options"));
+    if (operands.size() != 1)
         return usageError(QStringLiteral("show takes one file"));
-    const QString &path = args[0];
+    const QString &path = operands[0];
     if (!QFileInfo(path).isFile())
         return failure(QStringLiteral("cannot read %1").arg(path));
     const auto contents = platform::readTrailerContents(path);
@@ -328,16 +330,27 @@ Result show(const QStringList &args) {
 } // namespace
 
 Result run(const QStringList &args) {
-    if (args.isEmpty())
+    std::vector<std::string> arguments;
+    for (const QString &argument : args)
+        arguments.push_back(argument.toStdString());
+    const toolcommandline::CommandLine line = toolcommandline::readCommandLine(
+        arguments,
+        {"--name", "--id", "--style", "--color", "--special-color", "--portal", "--public-key"},
+        ToolName, UsageText, {"--require-release-info"});
+    if (line.answer)
+        return {toolcommandline::Done, QString::fromStdString(*line.answer), {}};
+    if (!line.error.empty())
+        return usageError(QString::fromStdString(line.error));
+    if (line.operands.empty())
         return usageError(QStringLiteral("no command"));
-    const QString command = args.first();
-    if (const auto answer =
-            toolcommandline::standardAnswer(command.toStdString(), ToolName, UsageText))
-        return {toolcommandline::Done, QString::fromStdString(*answer), {}};
+    QStringList operands;
+    for (const std::string &operand : line.operands)
+        operands.append(QString::fromStdString(operand));
+    const QString command = operands.takeFirst();
     if (command == u"write")
-        return write(args.mid(1));
+        return write(operands, line.options);
     if (command == u"show")
-        return show(args.mid(1));
+        return show(operands, line.options);
     return usageError(QStringLiteral("unknown command '%1'").arg(command));
 }
 

@@ -19,10 +19,18 @@
 extern "C" {
 #endif
 
+/* The channel's wire constants, shared by the senders and the updater. */
 /* The longest payload the updater accepts; a longer one is refused before sending. */
 #define UTP_MESSAGE_LIMIT 65536u
 /* The message kind that moves the updater's progress bar. */
 #define UTP_KIND_PROGRESS 3u
+/* A message starts with its kind and its payload's length, unsigned 32-bit little-endian
+ * each; the updater answers with a signed 32-bit little-endian result. */
+#define UTP_HEADER_SIZE 8u
+#define UTP_ANSWER_SIZE 4u
+/* The updater drops a sender that has not delivered a whole message within this many
+ * milliseconds of its connection or of its previous answer. */
+#define UTP_IDLE_TIMEOUT_MS 2000
 
 typedef enum utp_status {
     UTP_OK = 0,         /* answered (utp_send, utp_notify) or connected (utp_open) */
