@@ -1,11 +1,84 @@
 <?xml version="1.0" encoding="utf-8"?>
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US" sourcelanguage="zh_CN">
-<context>
-    <name>window</name>
+  <context>
+    <name>update-tool</name>
     <message>
-        <source>无法启动 GDIPLUS，程序无法继续执行！</source>
-        <translation>Cannot start the graphics system. The program cannot continue.</translation>
+      <source>已经完成</source>
+      <translation>Done</translation>
     </message>
-</context>
+    <message>
+      <source>正在处理</source>
+      <translation>Processing</translation>
+    </message>
+    <message>
+      <source>是</source>
+      <translation>Yes</translation>
+    </message>
+    <message>
+      <source>否</source>
+      <translation>No</translation>
+    </message>
+    <message>
+      <source>确定</source>
+      <translation>OK</translation>
+    </message>
+    <message>
+      <source>无法启动 GDIPLUS，程序无法继续执行！</source>
+      <translation>Cannot start the graphics system. The program cannot continue.</translation>
+    </message>
+    <message>
+      <source>%1更新工具 %2 beta</source>
+      <extracomment>The window's title: %1 the product's name and a space (or nothing), %2 the version.</extracomment>
+      <translation>%1Updater %2 beta</translation>
+    </message>
+    <message>
+      <source>检查更新</source>
+      <translation>Check for updates</translation>
+    </message>
+    <message>
+      <source>点击这里访问作者页面</source>
+      <translation>Visit the author's page</translation>
+    </message>
+    <message>
+      <source>检查更新失败，请稍后重试。</source>
+      <translation>Could not check for updates. Please try again later.</translation>
+    </message>
+    <message>
+      <source>文件下载失败！</source>
+      <translation>The download failed.</translation>
+    </message>
+    <message>
+      <source>文件已经完成下载。软件必须解压后才能正常使用，是否用系统默认程序打开软件包？</source>
+      <translation>The download is complete. The software must be unpacked before use. Open the package with its default program?</translation>
+    </message>
+    <message>
+      <source>文件已经下载到当前目录。</source>
+      <translation>The file was saved in the program's folder.</translation>
+    </message>
+    <message>
+      <source>软件包签名校验失败，文件已删除。</source>
+      <translation>The package's signature is not valid. The file was deleted.</translation>
+    </message>
+    <message>
+      <source>版本信息签名校验失败，没有下载任何文件。</source>
+      <translation>The release information's signature is not valid. Nothing was downloaded.</translation>
+    </message>
+    <message>
+      <source>取消</source>
+      <translation>Cancel</translation>
+    </message>
+    <message>
+      <source>开始下载</source>
+      <translation>Download</translation>
+    </message>
+    <message>
+      <source>正在检查，请稍等 ...</source>
+      <translation>Checking, please wait…</translation>
+    </message>
+    <message>
+      <source>正在下载，请稍等 ...</source>
+      <translation>Downloading, please wait…</translation>
+    </message>
+  </context>
 </TS>

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include <QByteArray>
+#include <QCoreApplication>
 
 #include "platform/Text.h"
 
@@ -15,9 +16,9 @@ QString ProgressDecision::statusText(const QString &strAuthorLinkText) const {
     case RepaintCase::Idle:
         return strAuthorLinkText;
     case RepaintCase::Finished:
-        return QStringLiteral("已经完成");
+        return QCoreApplication::translate("update-tool", "已经完成");
     case RepaintCase::Processing:
-        return QStringLiteral("正在处理");
+        return QCoreApplication::translate("update-tool", "正在处理");
     case RepaintCase::None:
         break;
     }

@@ -10,11 +10,13 @@ namespace platform {
 
 namespace {
 
-// Button texts in Chinese where a font can show them, else in English: a box of empty
-// squares cannot be answered.
+// Button texts in the interface's language; Chinese only where a font can show it, else
+// English: a box of empty squares cannot be answered.
 QString buttonText(const char *chinese, const char *english) {
-    return raster::programFontFamily().isEmpty() ? QString::fromLatin1(english)
-                                                 : QString::fromUtf8(chinese);
+    const QString text = QCoreApplication::translate("update-tool", chinese);
+    if (text == QString::fromUtf8(chinese) && raster::programFontFamily().isEmpty())
+        return QString::fromLatin1(english);
+    return text;
 }
 
 } // namespace
@@ -38,13 +40,16 @@ int QtMessageBoxes::show(const QString &text, int style, const QString &caption)
         break;
     }
     if ((style & 0x0F) == (MessageYesNoQuestion & 0x0F)) {
-        QPushButton *yes = box.addButton(buttonText("是", "Yes"), QMessageBox::YesRole);
-        box.addButton(buttonText("否", "No"), QMessageBox::NoRole);
+        QPushButton *yes = box.addButton(buttonText(QT_TRANSLATE_NOOP("update-tool", "是"), "Yes"),
+                                         QMessageBox::YesRole);
+        box.addButton(buttonText(QT_TRANSLATE_NOOP("update-tool", "否"), "No"),
+                      QMessageBox::NoRole);
         box.setDefaultButton(yes);
         box.exec();
         return box.clickedButton() == yes ? AnswerYes : AnswerNo;
     }
-    box.setDefaultButton(box.addButton(buttonText("确定", "OK"), QMessageBox::AcceptRole));
+    box.setDefaultButton(box.addButton(buttonText(QT_TRANSLATE_NOOP("update-tool", "确定"), "OK"),
+                                       QMessageBox::AcceptRole));
     box.exec();
     return AnswerOk;
 }

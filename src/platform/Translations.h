@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QLocale>
 #include <QString>
 #include <QStringList>
@@ -9,6 +10,15 @@ class QCoreApplication;
 // The language the interface speaks. The program's own texts are written in Chinese; every
 // other language is a catalogue built into the program's resources.
 namespace platform {
+
+// Every text of the interface is one of these: its Chinese source, marked for lupdate with
+// QT_TRANSLATE_NOOP("update-tool", …), and shown in the chosen language when called. They
+// are constants, so they are translated when used, never before the catalogue is installed.
+struct UiText {
+    const char *source;
+
+    QString operator()() const { return QCoreApplication::translate("update-tool", source); }
+};
 
 struct LanguageChoice {
     // The catalogue to load ("en", "de", …); empty for the built-in Chinese.

@@ -11,7 +11,7 @@
 namespace window {
 
 QString graphicsFailureText() {
-    return QCoreApplication::translate("window", "无法启动 GDIPLUS，程序无法继续执行！");
+    return QCoreApplication::translate("update-tool", "无法启动 GDIPLUS，程序无法继续执行！");
 }
 
 BuildValues builtInValues() {
@@ -37,22 +37,26 @@ QString packageUrl(const QString &portalBase, std::int32_t softwareId) {
 QString titleText(const QString &softwareName, const platform::Version &version) {
     const QString name =
         platform::trimBlanks(softwareName).isEmpty() ? QString() : softwareName + u' ';
-    return name + QStringLiteral("更新工具 ") + QString::number(version.major) + u'.' +
-           QString::number(version.minor) + u'.' + QString::number(version.revision) +
-           QStringLiteral(" beta");
+    const QString number = QString::number(version.major) + u'.' + QString::number(version.minor) +
+                           u'.' + QString::number(version.revision);
+    //: The window's title: %1 the product's name and a space (or nothing), %2 the version.
+    return QCoreApplication::translate("update-tool", "%1更新工具 %2 beta").arg(name, number);
 }
 
 QString agreementText(const QString &authorQQ, const QString &authorEmail) {
+    const auto tr = [](const char *source) {
+        return QCoreApplication::translate("update-tool", source);
+    };
     return QStringList{
-        QStringLiteral("用户协议"),
+        tr(QT_TRANSLATE_NOOP("update-tool", "用户协议")),
         QString(),
-        QStringLiteral("软件作者保证软件不含任何恶意代码或病毒;"),
-        QStringLiteral("也不会在未经使用人允许的情况下连接网络;"),
-        QStringLiteral("使用人不可将软件用于非法用途或反向工程;"),
-        QStringLiteral("软件版权归软件作者所有;"),
+        tr(QT_TRANSLATE_NOOP("update-tool", "软件作者保证软件不含任何恶意代码或病毒;")),
+        tr(QT_TRANSLATE_NOOP("update-tool", "也不会在未经使用人允许的情况下连接网络;")),
+        tr(QT_TRANSLATE_NOOP("update-tool", "使用人不可将软件用于非法用途或反向工程;")),
+        tr(QT_TRANSLATE_NOOP("update-tool", "软件版权归软件作者所有;")),
         QString(),
-        QStringLiteral("联系作者 QQ: ") + authorQQ,
-        QStringLiteral("或者电子邮件 ") + authorEmail,
+        tr(QT_TRANSLATE_NOOP("update-tool", "联系作者 QQ: %1")).arg(authorQQ),
+        tr(QT_TRANSLATE_NOOP("update-tool", "或者电子邮件 %1")).arg(authorEmail),
     }
         .join(QStringLiteral("\r\n"));
 }
@@ -66,7 +70,7 @@ StartupValues deriveStartupValues(const UpdaterSettings &settings, const BuildVa
         v.strPackageUrl = packageUrl(portalBase, settings.SoftwareID);
     });
     ignoringErrors([&] { v.strTitleText = titleText(settings.SoftwareName, build.version); });
-    v.strAuthorLinkText = AuthorLinkText;
+    v.strAuthorLinkText = AuthorLinkText();
     ignoringErrors([&] { v.strAgreement = agreementText(build.authorQQ, build.authorEmail); });
     ignoringErrors([&] {
         // A stored 0 (black) counts as not set.
@@ -86,7 +90,7 @@ StartupValues deriveStartupValues(const UpdaterSettings &settings, const BuildVa
     v.bRequireReleaseInfo = settings.PackageRequireReleaseInfo;
     v.lSoftwareID = settings.SoftwareID;
     v.strActionCaption =
-        !v.strPageUrl.isEmpty() && !v.strPackageUrl.isEmpty() ? CaptionCheck : QString();
+        !v.strPageUrl.isEmpty() && !v.strPackageUrl.isEmpty() ? CaptionCheck() : QString();
     return v;
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include "platform/Application.h"
+#include "platform/Translations.h"
 #include "render/ViewState.h"
 #include "window/UpdaterSettings.h"
 
@@ -23,8 +24,9 @@ inline constexpr std::int32_t lDefaultThemeColor = 0xFFFFFF;
 // The window caption (the window draws no frame of its own, so it is seen only in task
 // lists).
 inline const QString WindowCaption = QStringLiteral("KIV UPDATE");
-inline const QString CaptionCheck = QStringLiteral("检查更新");
-inline const QString AuthorLinkText = QStringLiteral("点击这里访问作者页面");
+inline constexpr platform::UiText CaptionCheck{QT_TRANSLATE_NOOP("update-tool", "检查更新")};
+inline constexpr platform::UiText AuthorLinkText{
+    QT_TRANSLATE_NOOP("update-tool", "点击这里访问作者页面")};
 // Told when the program cannot draw at all (no display, or no font for Chinese text).
 inline const QString GraphicsFailureText = QStringLiteral("无法启动 GDIPLUS，程序无法继续执行！");
 // The same in the interface's language, once the translations are installed.

@@ -19,13 +19,17 @@
 namespace window {
 namespace {
 
-const QString TextCheckFailed = QStringLiteral("检查更新失败，请稍后重试。");
-const QString TextDownloadFailed = QStringLiteral("文件下载失败！");
-const QString TextOpenQuestion =
-    QStringLiteral("文件已经完成下载。软件必须解压后才能正常使用，是否用系统默认程序打开软件包？");
-const QString TextSavedHere = QStringLiteral("文件已经下载到当前目录。");
-const QString TextSignatureFailed = QStringLiteral("软件包签名校验失败，文件已删除。");
-const QString TextReleaseRefused = QStringLiteral("版本信息签名校验失败，没有下载任何文件。");
+using platform::UiText;
+
+constexpr UiText TextCheckFailed{QT_TRANSLATE_NOOP("update-tool", "检查更新失败，请稍后重试。")};
+constexpr UiText TextDownloadFailed{QT_TRANSLATE_NOOP("update-tool", "文件下载失败！")};
+constexpr UiText TextOpenQuestion{QT_TRANSLATE_NOOP(
+    "update-tool", "文件已经完成下载。软件必须解压后才能正常使用，是否用系统默认程序打开软件包？")};
+constexpr UiText TextSavedHere{QT_TRANSLATE_NOOP("update-tool", "文件已经下载到当前目录。")};
+constexpr UiText TextSignatureFailed{
+    QT_TRANSLATE_NOOP("update-tool", "软件包签名校验失败，文件已删除。")};
+constexpr UiText TextReleaseRefused{
+    QT_TRANSLATE_NOOP("update-tool", "版本信息签名校验失败，没有下载任何文件。")};
 
 } // namespace
 
@@ -53,25 +57,25 @@ bool Workflow::carriesKey() const {
 
 void Workflow::actionButtonClicked() {
     const QString caption = m_state.strActionCaption;
-    if (caption == CaptionDownload)
+    if (caption == CaptionDownload())
         StartDownload();
-    else if (caption == CaptionCheck)
+    else if (caption == CaptionCheck())
         StartCheck();
-    else if (caption == CaptionCancel)
+    else if (caption == CaptionCancel())
         CancelCheck();
 }
 
 void Workflow::StartCheck() {
-    m_state.strActionCaption = CaptionCancel;
+    m_state.strActionCaption = CaptionCancel();
     m_host.ReDraw(QStringLiteral("Form_MouseUp"), render::MouseAway, m_host.strLastInfo1(),
-                  TextChecking, m_host.sngLastPercent(), -1);
+                  TextChecking(), m_host.sngLastPercent(), -1);
     m_services.control->Download(m_state.strPageUrl);
 }
 
 void Workflow::StartDownload() {
     m_state.strActionCaption.clear();
     m_host.ReDraw(QStringLiteral("Form_MouseUp"), render::MouseAway, m_host.strLastInfo1(),
-                  TextDownloading, m_host.sngLastPercent(), -1);
+                  TextDownloading(), m_host.sngLastPercent(), -1);
     showExpanded(false);
     m_savedPackage.clear();
     m_services.control->Download(m_state.strPackageUrl, m_state.strPackagePath);
@@ -79,7 +83,7 @@ void Workflow::StartDownload() {
 
 void Workflow::CancelCheck() {
     m_services.control->CancelAllDownload();
-    m_state.strActionCaption = CaptionCheck;
+    m_state.strActionCaption = CaptionCheck();
     showExpanded(false);
     m_host.ReDraw(QStringLiteral("Form_MouseUp"), render::MouseAway, m_host.strLastInfo1(),
                   m_host.strLastInfo2(), m_host.sngLastPercent(), -1);
@@ -97,15 +101,14 @@ void Workflow::showExpanded(bool expanded) {
     m_host.switchViewSize();
 }
 
-void Workflow::Progress(const net::AsyncProperty &X, float Percent, std::int32_t, qint64,
-                        qint64) {
+void Workflow::Progress(const net::AsyncProperty &X, float Percent, std::int32_t, qint64, qint64) {
     if (m_detached || Percent >= 100)
         return;
     const std::int32_t p = platform::roundToInt32(Percent);
     if (p == m_state.lLastPercent)
         return;
     m_state.lLastPercent = p;
-    const QString text = X.target == m_state.strPageUrl ? TextChecking : TextDownloading;
+    const QString text = X.target == m_state.strPageUrl ? TextChecking() : TextDownloading();
     m_host.ReDraw(QStringLiteral("ctlAsyncDownload1_Progress"), render::MouseAway,
                   m_host.strLastInfo1(), text, Percent, -1);
     m_host.processPendingEvents();
@@ -115,7 +118,7 @@ void Workflow::Status(std::int32_t Status, const QString &) {
     if (m_detached || (Status != download::DownloadStatus::Cancelled &&
                        Status != download::DownloadStatus::AllCancelled))
         return;
-    m_state.strActionCaption = CaptionDownload;
+    m_state.strActionCaption = CaptionDownload();
     showIdle(QStringLiteral("ctlAsyncDownload1_Status"));
 }
 
@@ -137,7 +140,7 @@ void Workflow::pageFinished(const net::AsyncProperty &X) {
     const QString page = X.succeeded() ? decodePage(X.value, X.contentType.toLatin1()) : QString();
     const std::optional<QString> title = X.succeeded() ? pageTitle(page) : std::nullopt;
     if (!title) {
-        checkFailed(TextCheckFailed);
+        checkFailed(TextCheckFailed());
         return;
     }
     const std::optional<QByteArray> signature = packageSignature(page);
@@ -157,7 +160,7 @@ void Workflow::pageFinished(const net::AsyncProperty &X) {
         if (const auto *reason = std::get_if<QString>(&checked)) {
             std::fprintf(stderr, "update-tool: release information refused: %s\n",
                          qPrintable(*reason));
-            checkFailed(TextReleaseRefused);
+            checkFailed(TextReleaseRefused());
             return;
         }
         m_release = std::make_unique<SignedRelease>(std::move(std::get<SignedRelease>(checked)));
@@ -166,7 +169,7 @@ void Workflow::pageFinished(const net::AsyncProperty &X) {
     m_state.packageSignature = signature;
     m_state.strPackagePath =
         UniqueFileName(PathWithBackslash(m_services.programFolder) + packageFileName(*title));
-    m_state.strActionCaption = CaptionDownload;
+    m_state.strActionCaption = CaptionDownload();
     showExpanded(true);
     showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
 }
@@ -175,7 +178,7 @@ void Workflow::pageFinished(const net::AsyncProperty &X) {
 // sign, is no found version: the user hears of it and may check again.
 void Workflow::checkFailed(const QString &message) {
     m_services.messageBoxes->show(message, platform::MessageError, m_state.strTitleText);
-    m_state.strActionCaption = CaptionCheck;
+    m_state.strActionCaption = CaptionCheck();
     showExpanded(false);
     showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
 }
@@ -186,27 +189,27 @@ void Workflow::packageFinished(const net::AsyncProperty &X) {
     if (!X.succeeded() || !FileExists(saved)) {
         // The publish step has already removed a package it refused.
         const bool refused = X.failure == net::FailureKind::RefusedSignature;
-        m_services.messageBoxes->show(refused ? TextSignatureFailed : TextDownloadFailed,
+        m_services.messageBoxes->show(refused ? TextSignatureFailed() : TextDownloadFailed(),
                                       platform::MessageError, m_state.strTitleText);
         // The version found is still known: the button offers the download again, which
         // resumes from the bytes kept.
-        m_state.strActionCaption = CaptionDownload;
+        m_state.strActionCaption = CaptionDownload();
         showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
         return;
     }
     m_state.strPackagePath = saved;
     recordRelease();
-    m_state.strActionCaption = CaptionCheck;
+    m_state.strActionCaption = CaptionCheck();
     showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
     const QString name = QFileInfo(saved).fileName();
     const int answer =
-        m_services.messageBoxes->show(TextOpenQuestion + QStringLiteral("\r\n\r\n") + name,
+        m_services.messageBoxes->show(TextOpenQuestion() + QStringLiteral("\r\n\r\n") + name,
                                       platform::MessageYesNoQuestion, m_state.strTitleText);
     if (answer == platform::AnswerYes) {
         if (m_services.shell)
             m_services.shell->open(saved);
     } else {
-        m_services.messageBoxes->show(TextSavedHere, platform::MessageInformation,
+        m_services.messageBoxes->show(TextSavedHere(), platform::MessageInformation,
                                       m_state.strTitleText);
     }
     m_host.Unload();

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include "download/ctlAsyncDownload.h"
+#include "platform/Translations.h"
 
 namespace platform {
 class MessageBoxes;
@@ -19,10 +20,12 @@ class WindowHost;
 struct SignedRelease;
 struct WindowState;
 
-inline const QString CaptionCancel = QStringLiteral("取消");
-inline const QString CaptionDownload = QStringLiteral("开始下载");
-inline const QString TextChecking = QStringLiteral("正在检查，请稍等 ...");
-inline const QString TextDownloading = QStringLiteral("正在下载，请稍等 ...");
+inline constexpr platform::UiText CaptionCancel{QT_TRANSLATE_NOOP("update-tool", "取消")};
+inline constexpr platform::UiText CaptionDownload{QT_TRANSLATE_NOOP("update-tool", "开始下载")};
+inline constexpr platform::UiText TextChecking{
+    QT_TRANSLATE_NOOP("update-tool", "正在检查，请稍等 ...")};
+inline constexpr platform::UiText TextDownloading{
+    QT_TRANSLATE_NOOP("update-tool", "正在下载，请稍等 ...")};
 
 // The check and download stages. Its state is the action button's caption: "检查更新"
 // ready to check, "取消" checking, "开始下载" ready to download, empty while downloading or

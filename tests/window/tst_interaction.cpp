@@ -35,9 +35,9 @@ struct Rig {
         state.strPackageUrl =
             QStringLiteral("http://portal.test/download/d_load.php?d_id=7&down_id=1");
         state.strTitleText = Title;
-        state.strAuthorLinkText = AuthorLinkText;
-        state.strActionCaption = CaptionCheck;
-        host.setLast(Title, AuthorLinkText, 12.5F);
+        state.strAuthorLinkText = AuthorLinkText();
+        state.strActionCaption = CaptionCheck();
+        host.setLast(Title, AuthorLinkText(), 12.5F);
         control.setEventSink(&workflow);
     }
     ~Rig() { control.setEventSink(nullptr); }
@@ -59,7 +59,7 @@ struct Rig {
 // Pointer repaints pass the last values on; only the look changes.
 bool passesLastOn(const Draw &d, const QString &source, std::int32_t mouseStatus) {
     return d.source == source && d.mouseStatus == mouseStatus && d.info1 == Title &&
-           d.info2 == AuthorLinkText && d.percent == 12.5F && d.perColor == -1;
+           d.info2 == AuthorLinkText() && d.percent == 12.5F && d.perColor == -1;
 }
 
 } // namespace
@@ -77,7 +77,7 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("tag");
         QTest::addColumn<int>("style");
-        const QString t = Title, s = AuthorLinkText, c = CaptionCheck, compact = u"0"_qs;
+        const QString t = Title, s = AuthorLinkText(), c = CaptionCheck(), compact = u"0"_qs;
         const auto row = [&](const char *name, int x, int y, int expected) {
             QTest::newRow(name) << x << y << expected << t << s << c << compact << 27;
         };
@@ -243,7 +243,7 @@ private slots:
         for (const Draw &d : rig.host.draws)
             QVERIFY(passesLastOn(d, u"Form_MouseUp"_qs, 0));
         QCOMPARE(rig.state.lHoverRegion, region);
-        QCOMPARE(rig.state.strActionCaption, CaptionCheck);
+        QCOMPARE(rig.state.strActionCaption, CaptionCheck());
         QVERIFY(rig.service.started.empty());
     }
 
@@ -252,9 +252,9 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("after");
         QTest::addColumn<int>("reads");
-        QTest::newRow("check") << CaptionCheck << CaptionCancel << 1;
-        QTest::newRow("cancel") << CaptionCancel << CaptionCheck << 0;
-        QTest::newRow("download") << CaptionDownload << QString() << 1;
+        QTest::newRow("check") << CaptionCheck() << CaptionCancel() << 1;
+        QTest::newRow("cancel") << CaptionCancel() << CaptionCheck() << 0;
+        QTest::newRow("download") << CaptionDownload() << QString() << 1;
         QTest::newRow("no caption") << QString() << QString() << 0;
     }
     void actionButton() {
@@ -326,19 +326,19 @@ private slots:
         QTest::addColumn<bool>("minimized");
         QTest::addColumn<bool>("pressedHere");
         QTest::addColumn<bool>("unloads");
-        QTest::newRow("ready to check") << 27 << CaptionCheck << u"0"_qs << false << true << true;
-        QTest::newRow("checking") << 27 << CaptionCancel << u"0"_qs << false << true << true;
+        QTest::newRow("ready to check") << 27 << CaptionCheck() << u"0"_qs << false << true << true;
+        QTest::newRow("checking") << 27 << CaptionCancel() << u"0"_qs << false << true << true;
         QTest::newRow("ready to download")
-            << 27 << CaptionDownload << u"1"_qs << false << true << true;
+            << 27 << CaptionDownload() << u"1"_qs << false << true << true;
         QTest::newRow("downloading or unconfigured")
             << 27 << QString() << u"0"_qs << false << true << true;
-        QTest::newRow("minimised") << 27 << CaptionCheck << u"0"_qs << true << true << true;
-        QTest::newRow("F1") << 112 << CaptionCheck << u"0"_qs << false << true << false;
-        QTest::newRow("A") << 65 << CaptionCheck << u"0"_qs << false << true << false;
+        QTest::newRow("minimised") << 27 << CaptionCheck() << u"0"_qs << true << true << true;
+        QTest::newRow("F1") << 112 << CaptionCheck() << u"0"_qs << false << true << false;
+        QTest::newRow("A") << 65 << CaptionCheck() << u"0"_qs << false << true << false;
         QTest::newRow("Escape's scan code is no key code")
-            << 1 << CaptionCheck << u"0"_qs << false << true << false;
+            << 1 << CaptionCheck() << u"0"_qs << false << true << false;
         QTest::newRow("Escape pressed elsewhere")
-            << 27 << CaptionCheck << u"0"_qs << false << false << false;
+            << 27 << CaptionCheck() << u"0"_qs << false << false << false;
     }
     void keys() {
         QFETCH(int, key);
@@ -371,9 +371,9 @@ private slots:
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<QString>("captionAfter");
         QTest::addColumn<int>("opened");
-        const QString check = CaptionCheck;
+        const QString check = CaptionCheck();
         QTest::newRow("Return alone checks")
-            << "Return" << check << int(srActionButton) << QStringList() << CaptionCancel << 0;
+            << "Return" << check << int(srActionButton) << QStringList() << CaptionCancel() << 0;
         QTest::newRow("the first Tab lands on the action button")
             << "Tab" << check << int(srActionButton) << QStringList() << check << 0;
         QTest::newRow("then the link")
@@ -429,7 +429,7 @@ private slots:
         QCOMPARE(rig.host.draws.size(), 2);
         QVERIFY(passesLastOn(rig.host.draws[1], u"Form_MouseMove"_qs, 1));
         QCOMPARE(rig.state.lHoverRegion, int(srNone));
-        QCOMPARE(DisplayedStatusText(AuthorLinkText, rig.state.lHoverRegion), AuthorLinkText);
+        QCOMPARE(DisplayedStatusText(AuthorLinkText(), rig.state.lHoverRegion), AuthorLinkText());
     }
 };
 

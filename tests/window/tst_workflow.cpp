@@ -91,9 +91,9 @@ struct Rig {
         state.strPageUrl = pageUrl;
         state.strPackageUrl = packageUrl;
         state.strTitleText = Title;
-        state.strAuthorLinkText = AuthorLinkText;
-        state.strActionCaption = CaptionCheck;
-        host.setLast(Title, AuthorLinkText, 0);
+        state.strAuthorLinkText = AuthorLinkText();
+        state.strActionCaption = CaptionCheck();
+        host.setLast(Title, AuthorLinkText(), 0);
         control = std::make_unique<download::ctlAsyncDownload>(service);
         workflow = std::make_unique<Workflow>(
             state, host,
@@ -186,14 +186,14 @@ class tst_Workflow : public QObject {
 
     // Clicks the action button in the ready-to-check state and waits for the check to end.
     static bool runCheck(Rig &rig) {
-        if (rig.state.strActionCaption != CaptionCheck)
+        if (rig.state.strActionCaption != CaptionCheck())
             return false;
         const qsizetype boxes = rig.boxes.shown.size();
         if (!rig.clickAction())
             return false;
         return QTest::qWaitFor(
             [&] {
-                return rig.state.strActionCaption != CaptionCancel ||
+                return rig.state.strActionCaption != CaptionCancel() ||
                        rig.boxes.shown.size() > boxes;
             },
             15000);
@@ -201,7 +201,7 @@ class tst_Workflow : public QObject {
 
     // Clicks the action button in the ready-to-download state and waits for the outcome.
     static bool runDownload(Rig &rig) {
-        if (rig.state.strActionCaption != CaptionDownload || !rig.clickAction())
+        if (rig.state.strActionCaption != CaptionDownload() || !rig.clickAction())
             return false;
         return QTest::qWaitFor([&] { return !rig.boxes.shown.isEmpty(); }, 15000);
     }
@@ -239,19 +239,19 @@ private slots:
 
         // The check, by a click on the action button of the compact view.
         QVERIFY(rig.clickAction());
-        QCOMPARE(rig.state.strActionCaption, CaptionCancel);
+        QCOMPARE(rig.state.strActionCaption, CaptionCancel());
         // The button's pressed and released looks, then the check's own repaint.
         QCOMPARE(rig.host.draws.size(), 3);
-        QVERIFY2(sameDraw(rig.host.draws[2], u"Form_MouseUp"_qs, TextChecking, 0),
+        QVERIFY2(sameDraw(rig.host.draws[2], u"Form_MouseUp"_qs, TextChecking(), 0),
                  qPrintable(describe(rig.host.draws[2])));
-        QTRY_COMPARE_WITH_TIMEOUT(rig.state.strActionCaption, CaptionDownload, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.state.strActionCaption, CaptionDownload(), 15000);
         QCOMPARE(rig.state.strPageTitle, u"Demo 2.1"_qs);
         const QString path = rig.inFolder(u"Demo_2.1.zip"_qs);
         QCOMPARE(rig.state.strPackagePath, path);
         QCOMPARE(rig.state.Tag, u"1"_qs); // the agreement is shown
         QCOMPARE(rig.host.calls, QStringList{u"switchViewSize"_qs});
         QVERIFY2(
-            sameDraw(rig.host.draws.last(), u"ctlAsyncDownload1_Finished"_qs, AuthorLinkText, 0),
+            sameDraw(rig.host.draws.last(), u"ctlAsyncDownload1_Finished"_qs, AuthorLinkText(), 0),
             qPrintable(describe(rig.host.draws.last())));
         QVERIFY(rig.boxes.shown.isEmpty());
 
@@ -262,14 +262,14 @@ private slots:
         QCOMPARE(rig.state.strActionCaption, QString());
         QCOMPARE(rig.state.Tag, u"0"_qs);
         QCOMPARE(rig.host.calls.count(u"switchViewSize"_qs), 2);
-        QVERIFY(sameDraw(rig.host.draws.value(2), u"Form_MouseUp"_qs, TextDownloading, 0));
+        QVERIFY(sameDraw(rig.host.draws.value(2), u"Form_MouseUp"_qs, TextDownloading(), 0));
         QTRY_VERIFY_WITH_TIMEOUT(rig.host.calls.contains(u"Unload"_qs), 15000);
 
         // Progress: whole percents, each once and rising, never 100.
         QList<float> percents;
         for (const Draw &d : rig.host.draws)
             if (d.source == u"ctlAsyncDownload1_Progress") {
-                QVERIFY2(sameDraw(d, d.source, TextDownloading, d.percent),
+                QVERIFY2(sameDraw(d, d.source, TextDownloading(), d.percent),
                          qPrintable(describe(d)));
                 percents << d.percent;
             }
@@ -281,9 +281,9 @@ private slots:
 
         // The end: ready to check for the moment of the boxes, then unload.
         const Draw &finished = rig.host.draws.last();
-        QVERIFY2(sameDraw(finished, u"ctlAsyncDownload1_Finished"_qs, AuthorLinkText, 0),
+        QVERIFY2(sameDraw(finished, u"ctlAsyncDownload1_Finished"_qs, AuthorLinkText(), 0),
                  qPrintable(describe(finished)));
-        QCOMPARE(finished.caption, CaptionCheck);
+        QCOMPARE(finished.caption, CaptionCheck());
         QCOMPARE(rig.drawsAtUnload, rig.host.draws.size());
         QCOMPARE(rig.host.calls.last(), u"Unload"_qs);
         QCOMPARE(rig.boxes.shown.value(0).text, OpenQuestion + u"\r\n\r\nDemo_2.1.zip"_qs);
@@ -493,10 +493,10 @@ private slots:
         QCOMPARE(rig.boxes.shown[0].text, CheckFailed);
         QCOMPARE(rig.boxes.shown[0].style, int(platform::MessageError));
         QCOMPARE(rig.boxes.shown[0].caption, Title);
-        QCOMPARE(rig.state.strActionCaption, CaptionCheck);
+        QCOMPARE(rig.state.strActionCaption, CaptionCheck());
         QCOMPARE(rig.state.Tag, u"0"_qs);
         QCOMPARE(rig.host.calls, expanded ? QStringList{u"switchViewSize"_qs} : QStringList());
-        QCOMPARE(rig.host.strLastInfo2(), AuthorLinkText);
+        QCOMPARE(rig.host.strLastInfo2(), AuthorLinkText());
         QCOMPARE(rig.host.sngLastPercent(), 0.0F);
         QVERIFY(rig.state.strPageTitle.isEmpty());
         QVERIFY(rig.state.strPackagePath.isEmpty());
@@ -505,7 +505,7 @@ private slots:
         // The next check may succeed.
         net.portal.route(PagePath, PortalResponse::ok(productPage("Demo 2.1"), "text/html"));
         QVERIFY(runCheck(rig));
-        QCOMPARE(rig.state.strActionCaption, CaptionDownload);
+        QCOMPARE(rig.state.strActionCaption, CaptionDownload());
         QCOMPARE(rig.boxes.shown.size(), 1);
     }
 
@@ -578,9 +578,9 @@ private slots:
         QCOMPARE(rig.boxes.shown[0].text, message);
         QCOMPARE(rig.boxes.shown[0].style, int(platform::MessageError));
         QCOMPARE(rig.boxes.shown[0].caption, Title);
-        QCOMPARE(rig.state.strActionCaption, CaptionDownload);
+        QCOMPARE(rig.state.strActionCaption, CaptionDownload());
         QCOMPARE(rig.state.Tag, u"0"_qs);
-        QCOMPARE(rig.host.strLastInfo2(), AuthorLinkText);
+        QCOMPARE(rig.host.strLastInfo2(), AuthorLinkText());
         QCOMPARE(rig.host.sngLastPercent(), 0.0F);
         QVERIFY(!rig.host.calls.contains(u"Unload"_qs));
         QVERIFY(rig.shell.opened.isEmpty());
@@ -725,7 +725,7 @@ private slots:
         QCOMPARE(rig.boxes.shown.size(), 1);
         QCOMPARE(rig.boxes.shown[0].text, ReleaseRefused);
         QCOMPARE(rig.boxes.shown[0].style, int(platform::MessageError));
-        QCOMPARE(rig.state.strActionCaption, CaptionCheck);
+        QCOMPARE(rig.state.strActionCaption, CaptionCheck());
         QCOMPARE(rig.state.Tag, u"0"_qs);
         QVERIFY(rig.state.strPageTitle.isEmpty());
         QCOMPARE(net.portal.requestCount(PackagePath), 0);
@@ -770,7 +770,7 @@ private slots:
             net.portal.route(PackagePath, PortalResponse::ok(package, "application/zip"));
             QVERIFY(runCheck(*net.rig));
             QCOMPARE(net.rig->boxes.shown.value(0).text, older ? ReleaseRefused : QString());
-            QCOMPARE(net.rig->state.strActionCaption, older ? CaptionCheck : CaptionDownload);
+            QCOMPARE(net.rig->state.strActionCaption, older ? CaptionCheck() : CaptionDownload());
         }
     }
 
@@ -806,7 +806,7 @@ private slots:
         QVERIFY(runCheck(rig));
         QCOMPARE(secure.requestCount(PagePath), 1); // TLS itself works
         if (package) {
-            QCOMPARE(rig.state.strActionCaption, CaptionDownload);
+            QCOMPARE(rig.state.strActionCaption, CaptionDownload());
             QVERIFY(runDownload(rig));
             QCOMPARE(secure.requestCount(PackagePath), 1);
         }
@@ -828,27 +828,27 @@ private slots:
         rig.state.Tag = expanded ? u"1"_qs : u"0"_qs;
 
         QVERIFY(rig.clickAction());
-        QCOMPARE(rig.state.strActionCaption, CaptionCancel);
+        QCOMPARE(rig.state.strActionCaption, CaptionCancel());
         // Wait until the check has data, so that it has shown a percentage.
         QTRY_VERIFY_WITH_TIMEOUT(rig.host.sngLastPercent() > 0, 15000);
-        QCOMPARE(rig.host.strLastInfo2(), TextChecking);
+        QCOMPARE(rig.host.strLastInfo2(), TextChecking());
         rig.host.draws.clear();
 
         rig.workflow->actionButtonClicked(); // the click itself is the pointer tests' business
-        QCOMPARE(rig.state.strActionCaption, CaptionCheck);
+        QCOMPARE(rig.state.strActionCaption, CaptionCheck());
         QCOMPARE(rig.state.Tag, u"0"_qs);
         QCOMPARE(rig.host.calls, expanded ? QStringList{u"switchViewSize"_qs} : QStringList());
-        QCOMPARE(rig.host.strLastInfo2(), AuthorLinkText);
+        QCOMPARE(rig.host.strLastInfo2(), AuthorLinkText());
         QCOMPARE(rig.host.sngLastPercent(), 0.0F);
         QStringList sources;
         for (const Draw &d : rig.host.draws) {
             sources << d.source;
-            QVERIFY2(sameDraw(d, d.source, AuthorLinkText, 0), qPrintable(describe(d)));
+            QVERIFY2(sameDraw(d, d.source, AuthorLinkText(), 0), qPrintable(describe(d)));
         }
         // One for the cancelled page, one for "all cancelled", then the click's own.
         QCOMPARE(sources, (QStringList{u"ctlAsyncDownload1_Status"_qs,
                                        u"ctlAsyncDownload1_Status"_qs, u"Form_MouseUp"_qs}));
-        QCOMPARE(rig.host.draws.last().caption, CaptionCheck);
+        QCOMPARE(rig.host.draws.last().caption, CaptionCheck());
         QVERIFY(rig.boxes.shown.isEmpty());
         // The read really stopped: the portal sees the client go, and nothing more arrives.
         QTRY_COMPARE_WITH_TIMEOUT(net.portal.abandoned(PagePath), 1, 15000);
@@ -899,13 +899,12 @@ private slots:
         rig.host.draws.clear();
         const auto &read = service.started[0];
         for (const qint64 n : reads)
-            service.progress(FakeReadService::record(read.target, read.propertyName,
-                                                     net::AsyncStatusCode::DownloadingData, {},
-                                                     n, max));
+            service.progress(FakeReadService::record(
+                read.target, read.propertyName, net::AsyncStatusCode::DownloadingData, {}, n, max));
         QList<float> percents;
         for (const Draw &d : rig.host.draws) {
             QVERIFY2(sameDraw(d, u"ctlAsyncDownload1_Progress"_qs,
-                              page ? TextChecking : TextDownloading, d.percent),
+                              page ? TextChecking() : TextDownloading(), d.percent),
                      qPrintable(describe(d)));
             percents << d.percent;
         }
@@ -921,22 +920,22 @@ private slots:
         rig.workflow->StartCheck();
         const auto pageRead = service.started.at(0);
         service.progress(FakeReadService::record(pageRead.target, pageRead.propertyName,
-                                                 net::AsyncStatusCode::DownloadingData, {},
-                                                 100, 200));
+                                                 net::AsyncStatusCode::DownloadingData, {}, 100,
+                                                 200));
         service.complete(FakeReadService::record(pageRead.target, pageRead.propertyName,
                                                  net::AsyncStatusCode::EndDownloadData),
                          net::ReadOutcome::Succeeded, productPage("Demo 2.1"));
-        QCOMPARE(rig.state.strActionCaption, CaptionDownload);
+        QCOMPARE(rig.state.strActionCaption, CaptionDownload());
         rig.workflow->StartDownload();
         const auto packageRead = service.started.at(1);
         rig.host.draws.clear();
         for (const qint64 n : {100, 101, 102})
             service.progress(FakeReadService::record(packageRead.target, packageRead.propertyName,
-                                                     net::AsyncStatusCode::DownloadingData, {},
-                                                     n, 200));
+                                                     net::AsyncStatusCode::DownloadingData, {}, n,
+                                                     200));
         QCOMPARE(rig.host.draws.size(), 1);
         QCOMPARE(rig.host.draws[0].percent, 51.0F);
-        QCOMPARE(rig.host.draws[0].info2, TextDownloading);
+        QCOMPARE(rig.host.draws[0].info2, TextDownloading());
     }
 
     // A read of another address is none of the workflow's business.
@@ -953,18 +952,17 @@ private slots:
         FakeReadService service;
         Rig rig(service, u"http://portal.test/content/7.html"_qs,
                 u"http://portal.test/download/d_load.php?d_id=7&down_id=1"_qs);
-        rig.state.strActionCaption = CaptionCancel;
+        rig.state.strActionCaption = CaptionCancel();
         rig.control->Download(url);
         const auto read = service.started.at(0);
         service.complete(FakeReadService::record(read.target, read.propertyName,
                                                  net::AsyncStatusCode::EndDownloadData),
-                         succeeded ? net::ReadOutcome::Succeeded
-                                   : net::ReadOutcome::Failed,
+                         succeeded ? net::ReadOutcome::Succeeded : net::ReadOutcome::Failed,
                          succeeded ? productPage("Other 9") : QByteArray());
         QVERIFY(rig.host.draws.isEmpty());
         QVERIFY(rig.host.calls.isEmpty());
         QVERIFY(rig.boxes.shown.isEmpty());
-        QCOMPARE(rig.state.strActionCaption, CaptionCancel);
+        QCOMPARE(rig.state.strActionCaption, CaptionCancel());
         QCOMPARE(rig.state.Tag, u"0"_qs);
         QVERIFY(rig.state.strPageTitle.isEmpty());
         QVERIFY(rig.state.strPackagePath.isEmpty());
@@ -974,9 +972,9 @@ private slots:
         QTest::addColumn<QString>("caption");
         QTest::addColumn<QString>("after");
         QTest::addColumn<int>("reads");
-        QTest::newRow("check") << CaptionCheck << CaptionCancel << 1;
-        QTest::newRow("download") << CaptionDownload << QString() << 1;
-        QTest::newRow("cancel") << CaptionCancel << CaptionCheck << 0;
+        QTest::newRow("check") << CaptionCheck() << CaptionCancel() << 1;
+        QTest::newRow("download") << CaptionDownload() << QString() << 1;
+        QTest::newRow("cancel") << CaptionCancel() << CaptionCheck() << 0;
         QTest::newRow("empty") << QString() << QString() << 0;
         QTest::newRow("near miss") << u"检查更新 "_qs << u"检查更新 "_qs << 0;
     }
