@@ -1,3 +1,6 @@
+#include <algorithm>
+
+#include <QCursor>
 #include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
@@ -14,8 +17,10 @@
 using namespace window;
 
 namespace {
-// The expand button's centre in the compact window: card (390, 8)-(402, 20), 10 pixels in.
+// The expand button's centre in the compact window: card (390, 8)-(402, 20), 10 pixels in;
+// in the expanded one (330, 8)-(342, 20).
 const QPoint ExpandButton(10 + 396, 10 + 14);
+const QPoint ExpandedExpandButton(10 + 336, 10 + 14);
 } // namespace
 
 class tst_frmDown : public QObject {
@@ -39,6 +44,9 @@ private:
     }
 
 private slots:
+    // The pointer away from every window: only tests that place it see a hover.
+    void init() { QCursor::setPos(0, 0); }
+
     void loadsAStampedCopy() {
         frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Demo"), u"1234"_qs)});
         form.Form_Load();
@@ -92,7 +100,7 @@ private slots:
             QVERIFY(!form.isEnabled());
             QCOMPARE(form.strLastInfo2(), status);
         });
-        form.switchViewSize();
+        form.workflow().showExpanded(true);
         QCOMPARE(frames.size(), 11);
         for (int i = 1; i <= 10; ++i) {
             // 90 twips narrower, 360 taller, 45 right and 180 up per step.
@@ -105,7 +113,7 @@ private slots:
         QVERIFY(form.isEnabled());
 
         frames.clear();
-        form.switchViewSize(); // the exact reverse
+        form.workflow().showExpanded(false); // the exact reverse
         QCOMPARE(frames.size(), 11);
         QCOMPARE(frames[4], QRect(start.x() + 15, start.y() - 60, 430, 340));
         QCOMPARE(form.geometry(), start);
@@ -117,7 +125,7 @@ private slots:
         form.Form_Load();
         const QRect start = form.geometry();
         for (int i = 0; i < 20; ++i)
-            form.switchViewSize();
+            form.workflow().showExpanded(i % 2 == 0);
         QCOMPARE(render::LayeredSurface::liveSurfaces(), 1);
         QCOMPARE(form.surface().globalAlpha(), 255);
         QVERIFY(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
@@ -212,7 +220,9 @@ private slots:
         QList<QRect> frames;
         form.setPresentObserver([&] { frames.append(form.geometry()); });
         QTest::mouseClick(&form, Qt::LeftButton, {}, ExpandButton);
-        QCOMPARE(frames.size(), 2 + 11); // the press, the release, the animation
+        // The press, the release, the animation, and the hover leaving the expand button,
+        // which is elsewhere now.
+        QCOMPARE(frames.size(), 2 + 11 + 1);
         for (const QRect &frame : frames)
             QVERIFY2(area.contains(frame), qPrintable(QStringLiteral("%1,%2 %3x%4")
                                                           .arg(frame.x())
@@ -221,6 +231,33 @@ private slots:
                                                           .arg(frame.height())));
         QCOMPARE(form.size(), QSize(400, 460));
         QCOMPARE(form.y(), area.top());
+    }
+
+    // After a view switch the hover follows the pointer, which has not moved: the expand
+    // button it clicked lies elsewhere now, so the status line no longer says "扩展显示".
+    void hoverAfterAViewSwitch_data() {
+        QTest::addColumn<bool>("fromExpanded");
+        QTest::newRow("expand") << false;
+        QTest::newRow("collapse") << true;
+    }
+    void hoverAfterAViewSwitch() {
+        QFETCH(bool, fromExpanded);
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Hover"), u"1"_qs)});
+        form.Form_Load();
+        if (fromExpanded)
+            QTest::mouseClick(&form, Qt::LeftButton, {}, ExpandButton);
+        const QPoint button = fromExpanded ? ExpandedExpandButton : ExpandButton;
+        QCursor::setPos(form.mapToGlobal(button));
+        QTest::mouseMove(&form, button);
+        QCOMPARE(form.state().lHoverRegion, render::srExpand);
+        QTest::mouseClick(&form, Qt::LeftButton, {}, button);
+        QCOMPARE(form.size(), fromExpanded ? QSize(460, 220) : QSize(400, 460));
+        QCOMPARE(form.state().lHoverRegion, render::srNone);
+        const auto &elements = form.accessibleElements();
+        const auto status = std::find_if(elements.begin(), elements.end(),
+                                         [](const auto &e) { return e.key == u"status"; });
+        QVERIFY(status != elements.end());
+        QCOMPARE(status->name, form.strLastInfo2());
     }
 
     // A minimised window draws nothing, presents nothing and forgets the request.
