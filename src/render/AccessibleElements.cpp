@@ -20,15 +20,15 @@ std::vector<AccessibleElement> DescribeFrame(const ReDrawRequest &request, const
     // and carries its whole text as the value.
     const std::vector<drawing::PathTextParams> content =
         ContentArea(view, W, H, !regions.rcActionButton.isEmpty());
+    // The agreement may be cut to fit: it is known by its heading.
+    const QString heading = view.strAgreement.section(QStringLiteral("\r\n"), 0, 0);
     int n = 0;
     for (auto call = content.rbegin(); call != content.rend(); ++call) {
         if (call->strText.isEmpty())
             continue; // the expanded view's tinted panel
         const drawing::LayoutRect &rc = call->rcLayout;
-        const bool agreement =
-            !view.strAgreement.isEmpty() && call->strText.contains(view.strAgreement);
-        const QString name =
-            agreement ? view.strAgreement.section(QStringLiteral("\r\n"), 0, 0) : call->strText;
+        const bool agreement = !heading.isEmpty() && call->strText.contains(heading);
+        const QString name = agreement ? heading : call->strText;
         add({QStringLiteral("content%1").arg(n++), QAccessible::StaticText, name, call->strText,
              Rect{rc.X, rc.Y, rc.X + rc.Width, rc.Y + rc.Height}});
     }
