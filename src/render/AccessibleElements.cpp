@@ -33,19 +33,26 @@ std::vector<AccessibleElement> DescribeFrame(const ReDrawRequest &request, const
              Rect{rc.X, rc.Y, rc.X + rc.Width, rc.Y + rc.Height}});
     }
 
-    if (!regions.rcActionButton.isEmpty())
-        add({QStringLiteral("action"),
-             QAccessible::Button,
-             view.strActionCaption,
-             {},
-             regions.rcActionButton,
-             srActionButton,
-             true});
+    if (!regions.rcActionButton.isEmpty()) {
+        AccessibleElement action{QStringLiteral("action"),
+                                 QAccessible::Button,
+                                 view.strActionCaption,
+                                 {},
+                                 regions.rcActionButton,
+                                 srActionButton,
+                                 true};
+        // The version the button concerns, read after its name when it gets the focus.
+        if (!view.strPageTitle.trimmed().isEmpty())
+            action.description = ShownPageTitle(view.strPageTitle);
+        add(std::move(action));
+    }
     if (!regions.rcStatusLine.isEmpty()) {
         const QString shown = DisplayedStatusText(request.strInfo2, view.lHoverRegion);
         const bool link = shown == authorLinkText;
-        // One element whatever it shows, so a new text is announced as a name change.
-        add({QStringLiteral("status"),
+        // A link only while it shows the author link. A reader keeps the role it once read,
+        // so the line is another element when its role changes; any other new text is
+        // announced as a new name of the same element.
+        add({link ? QStringLiteral("link") : QStringLiteral("status"),
              link ? QAccessible::Link : QAccessible::StaticText,
              shown,
              {},
@@ -59,10 +66,18 @@ std::vector<AccessibleElement> DescribeFrame(const ReDrawRequest &request, const
     for (const std::int32_t region :
          {srExpand, srMinimize, srClose, srStyle27, srStyle25, srStyle15}) {
         const Rect rc = regions.of(region);
+        // The swatches look alike: each is named by its place, counted from the left.
+        const int swatch = region == srStyle27   ? 1
+                           : region == srStyle25 ? 2
+                           : region == srStyle15 ? 3
+                                                 : 0;
+        QString name = DisplayedStatusText({}, region);
+        if (swatch > 0)
+            name += QStringLiteral(" %1").arg(swatch);
         if (!rc.isEmpty())
             add({QStringLiteral("button%1").arg(region),
                  QAccessible::Button,
-                 DisplayedStatusText({}, region),
+                 name,
                  {},
                  rc,
                  region,

@@ -372,7 +372,22 @@ void frmDown::mouseReleaseEvent(QMouseEvent *event) {
 void frmDown::keyPressEvent(QKeyEvent *event) {
     const bool backwards = event->key() == Qt::Key_Backtab;
     const bool shift = backwards || event->modifiers().testFlag(Qt::ShiftModifier);
-    ignoringErrors([&] { m_interaction->Form_KeyDown(formKeyCode(*event), shift); });
+    const int key = formKeyCode(*event);
+    // Every Tab tells where the focus is, the first one too, which lands on the element
+    // that had the focus by default.
+    if (key == KeyTab)
+        m_accessibleFocus = render::srNone;
+    ignoringErrors([&] { m_interaction->Form_KeyDown(key, shift); });
+}
+
+void frmDown::changeEvent(QEvent *event) {
+    QWidget::changeEvent(event);
+    // After Qt has told of the window getting the focus: then of the element that has it.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        QTimer::singleShot(0, this, [this] {
+            if (!m_unloaded)
+                m_accessibility->announceFocus();
+        });
 }
 
 void frmDown::keyReleaseEvent(QKeyEvent *event) {

@@ -119,6 +119,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
+    void changeEvent(QEvent *event) override;
     // Tab moves between the painted elements, not between widgets.
     bool focusNextPrevChild(bool) override { return false; }
     void closeEvent(QCloseEvent *event) override;

@@ -254,8 +254,9 @@ private slots:
         QCOMPARE(form.size(), fromExpanded ? QSize(460, 220) : QSize(400, 460));
         QCOMPARE(form.state().lHoverRegion, render::srNone);
         const auto &elements = form.accessibleElements();
-        const auto status = std::find_if(elements.begin(), elements.end(),
-                                         [](const auto &e) { return e.key == u"status"; });
+        const auto status = std::find_if(elements.begin(), elements.end(), [](const auto &e) {
+            return e.region == render::srStatusLine;
+        });
         QVERIFY(status != elements.end());
         QCOMPARE(status->name, form.strLastInfo2());
     }
