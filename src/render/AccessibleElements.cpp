@@ -34,7 +34,9 @@ std::vector<AccessibleElement> DescribeFrame(const ReDrawRequest &request, const
     }
 
     if (!regions.rcActionButton.isEmpty()) {
-        AccessibleElement action{QStringLiteral("action"),
+        // Another element for each caption: a reader takes the focus arriving on a new
+        // object as news, but not a new name of the one it already reads.
+        AccessibleElement action{QStringLiteral("action:") + view.strActionCaption,
                                  QAccessible::Button,
                                  view.strActionCaption,
                                  {},

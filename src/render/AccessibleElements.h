@@ -35,7 +35,8 @@ std::vector<AccessibleElement> DescribeFrame(const ReDrawRequest &request, const
 
 // What a reader must hear of when one frame follows another: an element that went or came,
 // a new name, a new value of the progress. The status line is a link only while it shows
-// the author link (key "link", else "status"); the swatches are named by their place.
+// the author link (key "link", else "status"); the action button is another element for
+// each caption ("action:CAPTION"); the swatches are named by their place.
 struct AccessibleChange {
     QString key;
     QAccessible::Event event;
