@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "download/FakeReadService.h"
 #include "platform/PropertyBag.h"
 #include "platform/SettingsTrailer.h"
 #include "render/LayeredSurface.h"
@@ -259,6 +260,36 @@ private slots:
         });
         QVERIFY(status != elements.end());
         QCOMPARE(status->name, form.strLastInfo2());
+    }
+
+    // A finished read reaches the workflow from the event loop, not from inside the
+    // network's signal (where the view animation's event loop would run); a cancel made
+    // before it arrives drops it.
+    void finishedReadArrivesFromTheEventLoop_data() {
+        QTest::addColumn<bool>("cancelled");
+        QTest::newRow("delivered") << false;
+        QTest::newRow("cancelled before it arrived") << true;
+    }
+    void finishedReadArrivesFromTheEventLoop() {
+        QFETCH(bool, cancelled);
+        FakeReadService reads;
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Queued"), u"1"_qs), &reads});
+        form.Form_Load();
+        form.workflow().StartCheck();
+        QCOMPARE(reads.started.size(), size_t(1));
+        const FakeReadService::Started read = reads.started[0];
+        reads.complete(FakeReadService::record(read.target, read.propertyName, 0),
+                       platform::ReadOutcome::Succeeded,
+                       "<html><head><meta charset=\"UTF-8\"></head><body>"
+                       "<h1 title=\"Demo 2.1\">Demo 2.1</h1></body></html>");
+        QCOMPARE(form.state().strActionCaption, CaptionCancel);
+        QCOMPARE(form.Tag(), u"0"_qs);
+        if (cancelled)
+            form.workflow().CancelCheck();
+        QCoreApplication::processEvents();
+        QCOMPARE(form.state().strActionCaption, cancelled ? CaptionCheck : CaptionDownload);
+        QCOMPARE(form.Tag(), cancelled ? u"0"_qs : u"1"_qs);
+        QCOMPARE(form.size(), cancelled ? QSize(460, 220) : QSize(400, 460));
     }
 
     // A minimised window draws nothing, presents nothing and forgets the request.
