@@ -292,6 +292,34 @@ private slots:
         QCOMPARE(form.size(), cancelled ? QSize(460, 220) : QSize(400, 460));
     }
 
+    // A window manager that answers an animation's resize request late leaves the window at
+    // a size between the views: the view's size is asked for again and the picture is
+    // drawn for the size the window has.
+    void lateWindowManagerAnswerIsCorrected_data() {
+        QTest::addColumn<bool>("expanded");
+        QTest::addColumn<QSize>("answered");
+        for (const QSize answered :
+             {QSize(448, 268), QSize(454, 244), QSize(406, 436), QSize(370, 580)}) {
+            QTest::addRow("compact, %dx%d", answered.width(), answered.height())
+                << false << answered;
+            QTest::addRow("expanded, %dx%d", answered.width(), answered.height())
+                << true << answered;
+        }
+    }
+    void lateWindowManagerAnswerIsCorrected() {
+        QFETCH(bool, expanded);
+        QFETCH(QSize, answered);
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Late"), u"1"_qs)});
+        form.Form_Load();
+        form.workflow().showExpanded(expanded);
+        const QSize view = expanded ? QSize(400, 460) : QSize(460, 220);
+        QCOMPARE(form.size(), view);
+        form.resize(answered);
+        QTRY_COMPARE(form.size(), view);
+        QTRY_COMPARE(form.surface().size(), view);
+        QCOMPARE(form.rcCanvas(), (render::Rect{0, 0, view.width() - 20, view.height() - 20}));
+    }
+
     // A minimised window draws nothing, presents nothing and forgets the request.
     void redrawWhileMinimised() {
         frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Min"), u"1"_qs)});
