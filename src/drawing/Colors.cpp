@@ -1,5 +1,8 @@
 #include "drawing/Colors.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "platform/Numbers.h"
 
 namespace drawing {
@@ -40,6 +43,20 @@ std::uint32_t OleToARGB(std::int32_t lColor, std::uint8_t bAlpha) {
     const ColorRGB rgb = SplitColor(lColor);
     return MakeARGB(bAlpha, platform::toByte(rgb.R), platform::toByte(rgb.G),
                     platform::toByte(rgb.B));
+}
+
+double RelativeLuminance(std::int32_t lColor) {
+    const auto linear = [](std::int32_t channel) {
+        const double c = double(channel & 0xFF) / 255.0;
+        return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(lColor) + 0.7152 * linear(lColor >> 8) + 0.0722 * linear(lColor >> 16);
+}
+
+double ContrastRatio(std::int32_t lColor1, std::int32_t lColor2) {
+    const double a = RelativeLuminance(lColor1);
+    const double b = RelativeLuminance(lColor2);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
 }
 
 } // namespace drawing

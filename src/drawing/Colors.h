@@ -34,4 +34,11 @@ std::int32_t ShadeColor(std::int32_t lColor, float sngAmount);
 // The ARGB value for an OLE colour with the given alpha, as every painter needs it.
 std::uint32_t OleToARGB(std::int32_t lColor, std::uint8_t bAlpha);
 
+// The relative luminance of an OLE colour's low three bytes as WCAG 2 defines it: 0 for
+// black, 1 for white.
+double RelativeLuminance(std::int32_t lColor);
+
+// WCAG 2's contrast ratio of two OLE colours, from 1 (the same luminance) to 21.
+double ContrastRatio(std::int32_t lColor1, std::int32_t lColor2);
+
 } // namespace drawing

@@ -42,6 +42,10 @@ std::int32_t PercentBarWidth(float sngPercent, std::int32_t width) {
     return platform::roundToInt32(percent / 100 * width);
 }
 
+std::int32_t PercentBarColor(std::int32_t lColor) {
+    return ShadeColor(lColor, kBarShade);
+}
+
 std::array<QLine, 4> FrameLines(const LayoutRect &rc) {
     const std::int32_t right = platform::checkedAdd(rc.X, rc.Width);
     const std::int32_t bottom = platform::checkedAdd(rc.Y, rc.Height);
@@ -94,8 +98,8 @@ void DrawPathText(QPainter &lGraphics, const PathTextParams &p) {
     // short bar shows only the first part of the colour run.
     QColor barStart, barEnd;
     if (bar > 0) {
-        barStart = argb(ShadeColor(p.lColor1, kBarShade), p.bAlpha1);
-        barEnd = argb(ShadeColor(p.lColor2, kBarShade), p.bAlpha2);
+        barStart = argb(PercentBarColor(p.lColor1), p.bAlpha1);
+        barEnd = argb(PercentBarColor(p.lColor2), p.bAlpha2);
     }
 
     lGraphics.save();

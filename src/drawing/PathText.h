@@ -55,6 +55,8 @@ std::pair<raster::TextAlign, raster::TextAlign> TextAlignment(std::int32_t lAlig
 // Bar width: percent (capped at 100) of the width, rounded half to even; 0 when there is no
 // bar. Throws platform::OverflowError when it does not fit 32 bits.
 std::int32_t PercentBarWidth(float sngPercent, std::int32_t width);
+// The progress bar's colour over a background of `lColor`.
+std::int32_t PercentBarColor(std::int32_t lColor);
 
 // The frame's four lines in drawing order: top, left, bottom, right, reaching X + Width and
 // Y + Height. Throws platform::OverflowError when those leave 32 bits.

@@ -20,32 +20,41 @@ std::vector<AccessibleElement> DescribeFrame(const ReDrawRequest &request, const
     // and carries its whole text as the value.
     const std::vector<drawing::PathTextParams> content =
         ContentArea(view, W, H, !regions.rcActionButton.isEmpty());
+    // The agreement may be cut to fit: it is known by its heading.
+    const QString heading = view.strAgreement.section(QStringLiteral("\r\n"), 0, 0);
     int n = 0;
     for (auto call = content.rbegin(); call != content.rend(); ++call) {
         if (call->strText.isEmpty())
             continue; // the expanded view's tinted panel
         const drawing::LayoutRect &rc = call->rcLayout;
-        const bool agreement =
-            !view.strAgreement.isEmpty() && call->strText.contains(view.strAgreement);
-        const QString name =
-            agreement ? view.strAgreement.section(QStringLiteral("\r\n"), 0, 0) : call->strText;
+        const bool agreement = !heading.isEmpty() && call->strText.contains(heading);
+        const QString name = agreement ? heading : call->strText;
         add({QStringLiteral("content%1").arg(n++), QAccessible::StaticText, name, call->strText,
              Rect{rc.X, rc.Y, rc.X + rc.Width, rc.Y + rc.Height}});
     }
 
-    if (!regions.rcActionButton.isEmpty())
-        add({QStringLiteral("action"),
-             QAccessible::Button,
-             view.strActionCaption,
-             {},
-             regions.rcActionButton,
-             srActionButton,
-             true});
+    if (!regions.rcActionButton.isEmpty()) {
+        // Another element for each caption: a reader takes the focus arriving on a new
+        // object as news, but not a new name of the one it already reads.
+        AccessibleElement action{QStringLiteral("action:") + view.strActionCaption,
+                                 QAccessible::Button,
+                                 view.strActionCaption,
+                                 {},
+                                 regions.rcActionButton,
+                                 srActionButton,
+                                 true};
+        // The version the button concerns, read after its name when it gets the focus.
+        if (!view.strPageTitle.trimmed().isEmpty())
+            action.description = ShownPageTitle(view.strPageTitle);
+        add(std::move(action));
+    }
     if (!regions.rcStatusLine.isEmpty()) {
         const QString shown = DisplayedStatusText(request.strInfo2, view.lHoverRegion);
         const bool link = shown == authorLinkText;
-        // One element whatever it shows, so a new text is announced as a name change.
-        add({QStringLiteral("status"),
+        // A link only while it shows the author link. A reader keeps the role it once read,
+        // so the line is another element when its role changes; any other new text is
+        // announced as a new name of the same element.
+        add({link ? QStringLiteral("link") : QStringLiteral("status"),
              link ? QAccessible::Link : QAccessible::StaticText,
              shown,
              {},
@@ -59,10 +68,18 @@ std::vector<AccessibleElement> DescribeFrame(const ReDrawRequest &request, const
     for (const std::int32_t region :
          {srExpand, srMinimize, srClose, srStyle27, srStyle25, srStyle15}) {
         const Rect rc = regions.of(region);
+        // The swatches look alike: each is named by its place, counted from the left.
+        const int swatch = region == srStyle27   ? 1
+                           : region == srStyle25 ? 2
+                           : region == srStyle15 ? 3
+                                                 : 0;
+        QString name = DisplayedStatusText({}, region);
+        if (swatch > 0)
+            name += QStringLiteral(" %1").arg(swatch);
         if (!rc.isEmpty())
             add({QStringLiteral("button%1").arg(region),
                  QAccessible::Button,
-                 DisplayedStatusText({}, region),
+                 name,
                  {},
                  rc,
                  region,

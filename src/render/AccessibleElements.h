@@ -21,6 +21,7 @@ struct AccessibleElement {
     Rect rect;                    // card coordinates
     std::int32_t region = srNone; // the region a press acts on; srNone: not pressable
     bool focusable = false;
+    QString description{}; // read after the name (the action button: the version found)
     friend bool operator==(const AccessibleElement &, const AccessibleElement &) = default;
 };
 
@@ -33,7 +34,9 @@ std::vector<AccessibleElement> DescribeFrame(const ReDrawRequest &request, const
                                              std::int32_t H, const QString &authorLinkText);
 
 // What a reader must hear of when one frame follows another: an element that went or came,
-// a new name, a new value of the progress.
+// a new name, a new value of the progress. The status line is a link only while it shows
+// the author link (key "link", else "status"); the action button is another element for
+// each caption ("action:CAPTION"); the swatches are named by their place.
 struct AccessibleChange {
     QString key;
     QAccessible::Event event;

@@ -36,17 +36,20 @@ void ResizeFormSize(ResizableWindow &form, std::int32_t lWidth1, std::int32_t lH
 
     const std::int32_t dx = platform::roundToInt32((double(lWidth2) - lWidth1) / 10.0);
     const std::int32_t dy = platform::roundToInt32((double(lHeight2) - lHeight1) / 10.0);
-    TwipsGeometry g = form.geometry();
+    const TwipsGeometry g = form.geometry();
     if (g.width != float(lWidth1) && g.width != float(lWidth2) && g.height != float(lHeight1) &&
         g.height != float(lHeight2))
         form.moveTo({g.left, g.top, float(lWidth1), float(lHeight1)});
 
-    const bool growing = form.geometry().height == float(lHeight1);
-    const float s = growing ? -1.0f : 1.0f;
-    for (int i = 0; i < 10; ++i) {
-        g = form.geometry();
-        form.moveTo({g.left + s * float(dx) / 2, g.top + s * float(dy) / 2, g.width - s * float(dx),
-                     g.height - s * float(dy)});
+    // Every step is counted from where the animation started, not from the window's
+    // geometry of the moment: a window manager that answers a request late (or merges
+    // several) must not carry its stale answer into the next step.
+    const TwipsGeometry start = form.geometry();
+    const float s = start.height == float(lHeight1) ? -1.0f : 1.0f;
+    for (int i = 1; i <= 10; ++i) {
+        const float k = s * float(i);
+        form.moveTo({start.left + k * float(dx) / 2, start.top + k * float(dy) / 2,
+                     start.width - k * float(dx), start.height - k * float(dy)});
         form.rebuildSurfaceAndRedraw();
         form.yield();
         if (form.closed())

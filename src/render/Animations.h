@@ -55,7 +55,8 @@ public:
 
 // Animates between size 1 and size 2 (twips) in ten steps. The direction follows the
 // window's current height: at height 1 it grows towards size 2, otherwise it shrinks. A
-// window matching neither size is first set to size 1. Input is disabled meanwhile and
+// window matching neither size is first set to size 1. Each step is placed relative to the
+// geometry the animation started from. Input is disabled meanwhile and
 // enabled again even when a step fails. A window closed during a step is left alone.
 void ResizeFormSize(ResizableWindow &form, std::int32_t lWidth1, std::int32_t lHeight1,
                     std::int32_t lWidth2, std::int32_t lHeight2);

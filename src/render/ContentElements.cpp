@@ -1,6 +1,12 @@
 #include "render/ContentElements.h"
 
+#include <algorithm>
+
+#include <QFont>
+#include <QFontMetricsF>
+
 #include "drawing/Colors.h"
+#include "raster/GraphicsText.h"
 #include "platform/Numbers.h"
 
 namespace render {
@@ -40,6 +46,48 @@ void fillWith(PathTextParams &p, std::int32_t colour, std::uint8_t alpha = 255) 
     p.lColor1 = p.lColor2 = colour;
     p.bAlpha1 = p.bAlpha2 = alpha;
     p.sngAngle = 90;
+}
+
+// How many lines of `text` the painters make in a box `width` wide.
+int linesOf(const QString &text, const QString &family, float size, std::int32_t width) {
+    return raster::textLineCount({text, family, size, 0, qreal(width), 0});
+}
+
+// How many lines of the font at `size` fit one below the other in `height` pixels, by the
+// line spacing the painters use (they lay fonts out unhinted at a large size and scale).
+int linesThatFit(const QString &family, float size, std::int32_t height) {
+    constexpr int LayoutPixelSize = 2048;
+    QFont font(family);
+    font.setPixelSize(LayoutPixelSize);
+    font.setHintingPreference(QFont::PreferNoHinting);
+    const qreal spacing = QFontMetricsF(font).lineSpacing() * size / LayoutPixelSize;
+    return spacing > 0 ? int(qreal(height) / spacing) : 0;
+}
+
+// `text` as it is when it takes at most `lines` lines, else its longest start that does so
+// followed by "…" (never half a character, no blanks before the "…"); "…" alone when not
+// even one character fits.
+QString cutToLines(const QString &text, int lines, const QString &family, float size,
+                   std::int32_t width) {
+    if (linesOf(text, family, size, width) <= lines)
+        return text;
+    const auto cut = [&](qsizetype n) {
+        if (n > 0 && text.at(n - 1).isHighSurrogate())
+            --n;
+        QString start = text.left(n);
+        while (!start.isEmpty() && start.back().isSpace())
+            start.chop(1);
+        return start + QChar(0x2026);
+    };
+    qsizetype fits = 0, tooLong = text.size();
+    while (tooLong - fits > 1) {
+        const qsizetype middle = fits + (tooLong - fits) / 2;
+        if (linesOf(cut(middle), family, size, width) <= lines)
+            fits = middle;
+        else
+            tooLong = middle;
+    }
+    return cut(fits);
 }
 
 // The layout of a small element: its region less one pixel (12 x 12 buttons draw in 11 x 11).
@@ -136,10 +184,24 @@ QString ShownPageTitle(const QString &strPageTitle) {
     return strPageTitle.left(cut) + QChar(0x2026);
 }
 
+ContentTexts FitContentTexts(const ViewState &view, const drawing::LayoutRect &body, float size,
+                             const QString &consent) {
+    const QString &family = view.fontName;
+    ContentTexts fitted;
+    const bool known = !view.strPageTitle.trimmed().isEmpty();
+    if (known)
+        fitted.title = cutToLines(ShownPageTitle(view.strPageTitle), 2, family, size, body.Width);
+    const int titleLines = known ? linesOf(fitted.title, family, size, body.Width) : 0;
+    // The agreement gets what the title, the two blank lines and the consent leave.
+    const int room = linesThatFit(family, size, body.Height) - titleLines - 2 -
+                     linesOf(consent, family, size, body.Width);
+    fitted.agreement = cutToLines(view.strAgreement, std::max(room, 1), family, size, body.Width);
+    return fitted;
+}
+
 std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, std::int32_t H,
                                         bool hasActionButton) {
     const std::int32_t contrast = ContrastShade(view, 0.5f);
-    const QString title = ShownPageTitle(view.strPageTitle);
     const drawing::LayoutRect body{25, 55, checkedSubtract(W, 51), checkedSubtract(H, 126)};
     const bool known = !view.strPageTitle.trimmed().isEmpty();
     const bool compact = !view.isExpanded();
@@ -147,7 +209,9 @@ std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, s
         return {text(view, {25, 55, checkedSubtract(W, 51), checkedSubtract(H, 111)},
                      QStringLiteral("请重新下载对应版本更新工具"), 5, 16, contrast)};
     if (compact) {
-        const QString hint = known ? title + QStringLiteral("\r\n下载")
+        const QString hint = known ? cutToLines(ShownPageTitle(view.strPageTitle), 2, view.fontName,
+                                                16, body.Width) +
+                                         QStringLiteral("\r\n下载")
                                    : QStringLiteral("按下 ") + QStringLiteral("检查更新") +
                                          QStringLiteral(" 按钮查找可供下载的最新版本");
         return {text(view, body, hint, 5, 16, contrast)};
@@ -159,25 +223,26 @@ std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, s
     fillWith(panel, view.lThemeColor, 30);
     calls.push_back(panel);
     const QString breaks = QStringLiteral("\r\n\r\n\r\n");
+    // The title takes at most two lines and the agreement what is left, so that the
+    // consent sentence always shows whole, inside the content area.
     if (known) {
-        PathTextParams agreement =
-            text(view, body,
-                 title + QStringLiteral("\r\n") + view.strAgreement + breaks +
-                     QStringLiteral("按下 开始下载 按钮即表示您已确认以上协议。"),
-                 7, 15, contrast);
+        const ContentTexts fitted = FitContentTexts(view, body, 15, ConsentToDownload);
+        PathTextParams agreement = text(view, body,
+                                        fitted.title + QStringLiteral("\r\n") + fitted.agreement +
+                                            breaks + ConsentToDownload,
+                                        7, 15, contrast);
         agreement.bTextAlpha = 210;
         calls.push_back(agreement);
-        // The same corner, font and size: the title lands exactly on the first line above.
-        PathTextParams heading = text(view, body, title, 7, 15, view.lThemeSpecialColor);
+        // The same corner, font and size: the title lands exactly on the first lines above.
+        PathTextParams heading = text(view, body, fitted.title, 7, 15, view.lThemeSpecialColor);
         heading.lOutlineWidth = 1;
         heading.lOutlineColor = view.lThemeLightColor;
         heading.bOutlineAlpha = 255;
         calls.push_back(heading);
     } else {
-        calls.push_back(text(view, body,
-                             view.strAgreement + breaks +
-                                 QStringLiteral("按下 检查更新 按钮即表示您已确认以上协议。"),
-                             7, 14, contrast));
+        const ContentTexts fitted = FitContentTexts(view, body, 14, ConsentToCheck);
+        calls.push_back(
+            text(view, body, fitted.agreement + breaks + ConsentToCheck, 7, 14, contrast));
     }
     return calls;
 }
@@ -212,6 +277,50 @@ PathTextParams StyleSwatch(const ViewState &view, const Rect &rc, Look look) {
     const float a = look == Look::Pressed ? -0.1f : look == Look::Hover ? -0.035f : -0.05f;
     fillWith(p, ShadeColor(view.lThemeColor, a));
     return p;
+}
+
+std::vector<std::int32_t> FocusBackdrops(const ViewState &view, const RegionRects &regions,
+                                         std::int32_t region, std::int32_t lMouseStatus,
+                                         std::int32_t W, std::int32_t H) {
+    const Look look = LookOf(region, lMouseStatus, view.lHoverRegion);
+    const Rect rc = regions.of(region);
+    PathTextParams p;
+    switch (region) {
+    case srActionButton:
+        p = ActionButton(view, W, H, look);
+        break;
+    case srStatusLine:
+        p = StatusLine(view, rc, QString(), 0, look);
+        break;
+    case srStyle15:
+    case srStyle25:
+    case srStyle27:
+        p = StyleSwatch(view, rc, look);
+        break;
+    default:
+        p = TitleButton(view, region, rc, look);
+        break;
+    }
+    if (p.bBackground) {
+        std::vector<std::int32_t> colours{p.lColor1, p.lColor2};
+        if (region == srStatusLine)
+            colours.push_back(drawing::PercentBarColor(p.lColor1));
+        return colours;
+    }
+    const Background b = BackgroundOf(view, W, H);
+    if (b.roundPanel)
+        return {b.panel.lColor1, b.panel.lColor2, b.panel.lColor3};
+    return {b.box.lColor1, b.box.lColor2};
+}
+
+std::int32_t FocusFrameColour(const std::vector<std::int32_t> &backdrops) {
+    const auto weakest = [&](std::int32_t colour) {
+        double least = 21;
+        for (const std::int32_t backdrop : backdrops)
+            least = std::min(least, drawing::ContrastRatio(colour, backdrop));
+        return least;
+    };
+    return weakest(0xFFFFFF) > weakest(0) ? 0xFFFFFF : 0;
 }
 
 } // namespace render

@@ -44,6 +44,20 @@ inline constexpr int MaxShownTitleLength = 200;
 // card has room for a few lines and every frame lays the text out again.
 QString ShownPageTitle(const QString &strPageTitle);
 
+inline const QString ConsentToDownload =
+    QStringLiteral("按下 开始下载 按钮即表示您已确认以上协议。");
+inline const QString ConsentToCheck = QStringLiteral("按下 检查更新 按钮即表示您已确认以上协议。");
+
+// The expanded view's texts cut to fit its content area `body` at `size`: the page title
+// (empty when none is known) to at most two lines, the agreement to the lines left above
+// two blank lines and the whole `consent` sentence; each cut text ends in "…".
+struct ContentTexts {
+    QString title;
+    QString agreement;
+};
+ContentTexts FitContentTexts(const ViewState &view, const drawing::LayoutRect &body, float size,
+                             const QString &consent);
+
 // The content area: one to three calls, painted in order.
 std::vector<drawing::PathTextParams> ContentArea(const ViewState &view, std::int32_t W,
                                                  std::int32_t H, bool hasActionButton);
@@ -55,5 +69,15 @@ drawing::PathTextParams ActionButton(const ViewState &view, std::int32_t W, std:
 drawing::PathTextParams TitleButton(const ViewState &view, std::int32_t region, const Rect &rc,
                                     Look look);
 drawing::PathTextParams StyleSwatch(const ViewState &view, const Rect &rc, Look look);
+
+// The colours the focus frame of `region` is drawn on: the element's own fill (and the
+// progress bar's, on the status line), or the card's background where it has none.
+std::vector<std::int32_t> FocusBackdrops(const ViewState &view, const RegionRects &regions,
+                                         std::int32_t region, std::int32_t lMouseStatus,
+                                         std::int32_t W, std::int32_t H);
+
+// Black or white, whichever contrasts more with the least contrasting of `backdrops`: at
+// least 4.5 : 1 against any one colour, above the 3 : 1 a focus indicator needs.
+std::int32_t FocusFrameColour(const std::vector<std::int32_t> &backdrops);
 
 } // namespace render

@@ -176,8 +176,11 @@ QImage ScreenComposer::drawCanvas(const ReDrawRequest &request, const ViewState 
                     .inTransition = view.inTransition,
                     .elements = std::move(elements)};
     if (view.bShowFocus) {
-        frame.focus = regions.of(FocusedRegion(regions, view.lFocusRegion));
-        frame.focusColour = ContrastShade(view, 0.5f);
+        const std::int32_t focused = FocusedRegion(regions, view.lFocusRegion);
+        frame.focus = regions.of(focused);
+        if (!frame.focus.isEmpty())
+            frame.focusColour = FocusFrameColour(
+                FocusBackdrops(view, regions, focused, request.lMouseStatus, W, H));
     }
     const QSize size(int(std::ceil(W * devicePixelRatio)), int(std::ceil(H * devicePixelRatio)));
     const CardBackground &card = cardBackground(background, size, devicePixelRatio);

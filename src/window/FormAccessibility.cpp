@@ -55,6 +55,8 @@ public:
             return e->name;
         if (t == QAccessible::Value)
             return e->value;
+        if (t == QAccessible::Description)
+            return e->description;
         return {};
     }
     void setText(QAccessible::Text, const QString &) override {}
@@ -250,10 +252,27 @@ void FormAccessibility::frameChanged(const std::vector<AccessibleElement> &befor
         if (change.event == QAccessible::ObjectDestroyed)
             forget(change.key);
     }
+    // A new caption of the focused action button (offering the download after a check) is
+    // told as the focus arriving there, so that a reader speaks it and the version found.
     const std::int32_t focus = m_form.focusedRegion();
-    if (focus == focusBefore || !QAccessible::isActive() || !m_form.formWidget()->isActiveWindow())
+    const auto focusedIn = [focus](const std::vector<AccessibleElement> &elements) {
+        return std::find_if(elements.begin(), elements.end(), [focus](const AccessibleElement &e) {
+            return e.focusable && e.region == focus;
+        });
+    };
+    const auto was = focusedIn(before);
+    const auto is = focusedIn(after);
+    const bool renamed = was != before.end() && is != after.end() &&
+                         is->region == render::srActionButton && was->name != is->name;
+    if (focus != focusBefore || renamed)
+        announceFocus();
+}
+
+void FormAccessibility::announceFocus() {
+    if (!QAccessible::isActive() || !m_form.formWidget()->isActiveWindow())
         return;
-    for (const AccessibleElement &now : after)
+    const std::int32_t focus = m_form.focusedRegion();
+    for (const AccessibleElement &now : m_form.accessibleElements())
         if (now.focusable && now.region == focus) {
             QAccessibleEvent focused(interfaceFor(now.key), QAccessible::Focus);
             QAccessible::updateAccessibility(&focused);

@@ -50,6 +50,9 @@ public:
     // focus). Nothing when nothing changed: progress repaints are frequent.
     void frameChanged(const std::vector<render::AccessibleElement> &before,
                       std::int32_t focusBefore);
+    // Tells assistive technology which element has the focus (the window became active,
+    // Tab was pressed); nothing while the window is not the active one.
+    void announceFocus();
 
     QAccessibleInterface *child(int index);
     int indexOfChild(const QAccessibleInterface *child) const;

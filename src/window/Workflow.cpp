@@ -109,9 +109,10 @@ void Workflow::Progress(const net::AsyncProperty &X, float Percent, std::int32_t
         return;
     m_state.lLastPercent = p;
     const QString text = X.target == m_state.strPageUrl ? TextChecking() : TextDownloading();
+    // No event loop runs in here: this is called from inside the network's signals, and a
+    // nested loop would let Qt delete the reply whose signal is still being delivered.
     m_host.ReDraw(QStringLiteral("ctlAsyncDownload1_Progress"), render::MouseAway,
                   m_host.strLastInfo1(), text, Percent, -1);
-    m_host.processPendingEvents();
 }
 
 void Workflow::Status(std::int32_t Status, const QString &) {

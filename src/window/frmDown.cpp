@@ -58,6 +58,46 @@ QAccessibleInterface *accessibleFactory(const QString &, QObject *object) {
 using platform::ignoringErrors;
 using platform::twipsToPixels;
 
+// The download control reports from inside the network's signals. What the workflow does
+// with a finished read runs event loops of its own (the view animation, message boxes), and
+// an event loop nested in a network signal lets Qt delete the reply whose signal is still
+// being delivered. So a finished read reaches the workflow from the event loop, and a
+// cancel made meanwhile drops it, as it would have dropped a read still running.
+class frmDown::ControlEvents final : public download::ctlAsyncDownloadEvents {
+public:
+    ControlEvents(frmDown &form, Workflow &workflow)
+        : m_form(form)
+        , m_workflow(workflow) {}
+
+    void Progress(const net::AsyncProperty &X, float Percent, std::int32_t DownloadsCount,
+                  qint64 BytesRead, qint64 BytesMax) override {
+        m_workflow.Progress(X, Percent, DownloadsCount, BytesRead, BytesMax);
+    }
+    void Status(std::int32_t Status, const QString &Info) override {
+        if (Status == download::DownloadStatus::Cancelled ||
+            Status == download::DownloadStatus::AllCancelled)
+            ++m_cancels;
+        m_workflow.Status(Status, Info);
+    }
+    void FileSaved(const QString &FileName, const QString &Url) override {
+        m_workflow.FileSaved(FileName, Url);
+    }
+    void Finished(const net::AsyncProperty &X, std::int32_t DownloadsCount) override {
+        QMetaObject::invokeMethod(
+            &m_form,
+            [this, X, DownloadsCount, cancels = m_cancels] {
+                if (cancels == m_cancels)
+                    ignoringErrors([&] { m_workflow.Finished(X, DownloadsCount); });
+            },
+            Qt::QueuedConnection);
+    }
+
+private:
+    frmDown &m_form;
+    Workflow &m_workflow;
+    quint64 m_cancels = 0;
+};
+
 frmDown::frmDown(const Services &services, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
     , m_services(services)
@@ -71,6 +111,9 @@ frmDown::frmDown(const Services &services, QWidget *parent)
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_NoSystemBackground);
     setMouseTracking(true);
+    m_settleTimer.setSingleShot(true);
+    connect(&m_settleTimer, &QTimer::timeout, this,
+            [this] { ignoringErrors([&] { settleViewSize(); }); });
 
     net::ReadService *reads = services.readService;
     if (!reads) {
@@ -85,7 +128,8 @@ frmDown::frmDown(const Services &services, QWidget *parent)
                            .shell = services.shell,
                            .programFolder = QFileInfo(services.executablePath).absolutePath(),
                            .authorPage = QString::fromUtf8(platform::build::AuthorPage)});
-    ctlAsyncDownload1->setEventSink(m_workflow.get());
+    m_controlEvents = std::make_unique<ControlEvents>(*this, *m_workflow);
+    ctlAsyncDownload1->setEventSink(m_controlEvents.get());
     m_interaction = std::make_unique<Interaction>(m_state, *this, *m_workflow);
     m_hook = std::make_unique<hook::ProgressHook>(hook::HookWindow{
         .ReDraw =
@@ -144,7 +188,10 @@ void frmDown::Form_Load() {
     });
     ignoringErrors([&] { fadeIn(); });
     // A view switch asked for during the fade-in waited for it.
-    ignoringErrors([&] { applyPendingViewSwitch(); });
+    ignoringErrors([&] {
+        if (applyPendingViewSwitch())
+            viewSwitchEnded();
+    });
 }
 
 bool frmDown::StartGraphics() {
@@ -325,7 +372,22 @@ void frmDown::mouseReleaseEvent(QMouseEvent *event) {
 void frmDown::keyPressEvent(QKeyEvent *event) {
     const bool backwards = event->key() == Qt::Key_Backtab;
     const bool shift = backwards || event->modifiers().testFlag(Qt::ShiftModifier);
-    ignoringErrors([&] { m_interaction->Form_KeyDown(formKeyCode(*event), shift); });
+    const int key = formKeyCode(*event);
+    // Every Tab tells where the focus is, the first one too, which lands on the element
+    // that had the focus by default.
+    if (key == KeyTab)
+        m_accessibleFocus = render::srNone;
+    ignoringErrors([&] { m_interaction->Form_KeyDown(key, shift); });
+}
+
+void frmDown::changeEvent(QEvent *event) {
+    QWidget::changeEvent(event);
+    // After Qt has told of the window getting the focus: then of the element that has it.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        QTimer::singleShot(0, this, [this] {
+            if (!m_unloaded)
+                m_accessibility->announceFocus();
+        });
 }
 
 void frmDown::keyReleaseEvent(QKeyEvent *event) {
@@ -338,6 +400,15 @@ void frmDown::keyReleaseEvent(QKeyEvent *event) {
 void frmDown::leaveEvent(QEvent *) {
     if (!m_manualDrag)
         ignoringErrors([&] { m_interaction->Form_MouseLeave(); });
+}
+
+// The pointer may now lie over another element than the one it clicked, or outside.
+void frmDown::refreshHover() {
+    const QPoint local = mapFromGlobal(QCursor::pos());
+    if (rect().contains(local))
+        m_interaction->Form_MouseMove(float(local.x()), float(local.y()));
+    else
+        m_interaction->Form_MouseLeave();
 }
 
 void frmDown::closeEvent(QCloseEvent *event) {

@@ -4,7 +4,9 @@
 #include <memory>
 
 #include <QPoint>
+#include <QRect>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include "render/AccessibleElements.h"
@@ -116,14 +118,18 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void leaveEvent(QEvent *event) override;
+    // What the window manager made of a resize request.
+    void resizeEvent(QResizeEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
+    void changeEvent(QEvent *event) override;
     // Tab moves between the painted elements, not between widgets.
     bool focusNextPrevChild(bool) override { return false; }
     void closeEvent(QCloseEvent *event) override;
 
 private:
     class ResizeAdapter;
+    class ControlEvents;
 
     bool StartGraphics();
     void StopGraphics();
@@ -135,10 +141,19 @@ private:
     void setCanvasFromClientSize();
     void centreOnScreen();
     QRect availableScreenArea() const;
+    QSize viewSize() const;
     bool sizeMatchesTag() const;
     // After an animation: when view switches were asked for while it ran, animates until
-    // the window has the size of the view `Tag` names.
-    void applyPendingViewSwitch();
+    // the window has the size of the view `Tag` names. Whether it animated.
+    bool applyPendingViewSwitch();
+    // After a view switch: the hover follows the pointer's place on the new layout, and
+    // the size the window manager reports is checked against the view's.
+    void viewSwitchEnded();
+    // A window manager may answer the animation's requests late or merge them: until the
+    // size it reports is the view's, the view's geometry is asked for again (a bounded
+    // number of times), and the picture follows the size the window really has.
+    void settleViewSize();
+    void refreshHover();
     render::ViewState viewState() const;
     void describeFrame(const render::ReDrawRequest &request, const render::ViewState &view);
 
@@ -152,6 +167,7 @@ private:
     std::unique_ptr<net::ReadService> m_ownReadService;
     std::unique_ptr<download::ctlAsyncDownload> ctlAsyncDownload1;
     std::unique_ptr<Workflow> m_workflow;
+    std::unique_ptr<ControlEvents> m_controlEvents;
     std::unique_ptr<Interaction> m_interaction;
     std::unique_ptr<hook::ProgressHook> m_hook;
     std::unique_ptr<FormAccessibility> m_accessibility;
@@ -170,6 +186,9 @@ private:
     bool m_fading = false;
     bool m_inTransition = false; // drawing a frame between the two view sizes
     bool m_viewSwitchPending = false;
+    QRect m_requestedGeometry; // the last geometry a view switch asked for
+    QTimer m_settleTimer;
+    int m_settleRequests = 0; // since the last view switch
 };
 
 } // namespace window

@@ -25,6 +25,12 @@ struct AnimationScope {
 // keeps a window manager that refuses both sizes from keeping us animating.
 constexpr int MaxFollowUpSwitches = 2;
 
+// How often the view's size is asked for again after a view switch before the size the
+// window manager insists on is taken, and how long its answers are waited for.
+constexpr int MaxSettleRequests = 5;
+constexpr int SettleCheckDelayMs = 250;
+constexpr int SettleResizeDelayMs = 30;
+
 } // namespace
 
 using platform::twipsToPixels;
@@ -49,7 +55,8 @@ public:
             return platform::roundToInt32(double(twips) / platform::TwipsPerPixel);
         };
         const QRect wanted(pixels(g.left), pixels(g.top), pixels(g.width), pixels(g.height));
-        m_form.setGeometry(render::clampedInto(wanted, m_form.availableScreenArea()));
+        m_form.m_requestedGeometry = render::clampedInto(wanted, m_form.availableScreenArea());
+        m_form.setGeometry(m_form.m_requestedGeometry);
     }
     void setInputEnabled(bool enabled) override { m_form.setEnabled(enabled); }
     void rebuildSurfaceAndRedraw() override {
@@ -103,24 +110,64 @@ void frmDown::switchViewSize() {
                                lExpandedHeight);
     }
     applyPendingViewSwitch();
+    viewSwitchEnded();
+}
+
+QSize frmDown::viewSize() const {
+    const bool expanded = m_state.isExpanded();
+    return {twipsToPixels(expanded ? lExpandedWidth : lCompactWidth),
+            twipsToPixels(expanded ? lExpandedHeight : lCompactHeight)};
 }
 
 bool frmDown::sizeMatchesTag() const {
-    const bool expanded = m_state.isExpanded();
-    const QSize view(twipsToPixels(expanded ? lExpandedWidth : lCompactWidth),
-                     twipsToPixels(expanded ? lExpandedHeight : lCompactHeight));
-    return size() == view;
+    return size() == viewSize();
 }
 
-void frmDown::applyPendingViewSwitch() {
+bool frmDown::applyPendingViewSwitch() {
     if (!m_viewSwitchPending || m_animating)
-        return;
+        return false;
     m_viewSwitchPending = false;
     const AnimationScope switching(m_animating);
     ResizeAdapter adapter(*this);
     for (int run = 0; run < MaxFollowUpSwitches && !m_unloaded && !sizeMatchesTag(); ++run)
         render::ResizeFormSize(adapter, lCompactWidth, lCompactHeight, lExpandedWidth,
                                lExpandedHeight);
+    return true;
+}
+
+void frmDown::viewSwitchEnded() {
+    if (m_unloaded)
+        return;
+    m_settleRequests = 0;
+    settleViewSize();
+    // Once more when the window manager had time to answer the last request.
+    m_settleTimer.start(SettleCheckDelayMs);
+    refreshHover();
+}
+
+void frmDown::resizeEvent(QResizeEvent *) {
+    // Answers to the animation's own requests are its business; a late one waits a moment
+    // for any that follow it.
+    if (!m_animating && !m_unloaded && m_graphicsStarted)
+        m_settleTimer.start(SettleResizeDelayMs);
+}
+
+void frmDown::settleViewSize() {
+    if (m_animating || m_unloaded || !m_surface.exists() || isMinimized())
+        return;
+    if (!sizeMatchesTag() && m_settleRequests < MaxSettleRequests) {
+        ++m_settleRequests;
+        QRect wanted = m_requestedGeometry.isValid() ? m_requestedGeometry : geometry();
+        wanted.setSize(viewSize());
+        setGeometry(render::clampedInto(wanted, availableScreenArea()));
+    }
+    // The picture is drawn for the size the window has, whatever the window manager chose.
+    if (m_surface.size() != size()) {
+        CreateLayeredSurface(true, 255);
+        setCanvasFromClientSize();
+        ReDraw(QStringLiteral("ResizeFormSize"), render::MouseAway, strLastInfo1(), strLastInfo2(),
+               sngLastPercent(), -1);
+    }
 }
 
 } // namespace window

@@ -1,8 +1,11 @@
+#include <algorithm>
+
 #include <QPainter>
 #include <QTest>
 
 #include "drawing/Colors.h"
 #include "drawing/ImageShadow.h"
+#include "drawing/PathText.h"
 #include "raster/GraphicsText.h"
 #include "render/AccessibleElements.h"
 #include "render/ContentElements.h"
@@ -41,6 +44,7 @@ struct Frame {
     bool showFocus = false;
     QString pageTitle;
     std::int32_t main = Main;
+    std::int32_t special = Special;
 };
 
 // The columns of rows that put the pointer somewhere, read back by pointerFrame().
@@ -71,7 +75,7 @@ ViewState viewOf(const Frame &f) {
     v.lThemeStyle = f.style;
     v.lThemeColor = f.main;
     v.lThemeLightColor = Light;
-    v.lThemeSpecialColor = Special;
+    v.lThemeSpecialColor = f.special;
     v.fontName = raster::programFontFamily();
     v.lShadowMargin = Margin;
     v.inTransition = f.transition;
@@ -547,12 +551,13 @@ private slots:
     // The canvas is painted at the surface's pixel ratio: the same layout, twice the pixels.
     // Mid-animation the card still has the compact size while the expanded view's agreement
     // is already laid out in it: each text stays in its own box, so below the content area
-    // (the status line included) the frame is the compact view's.
+    // (the status line included) the frame is the compact view's. A resting frame fits the
+    // agreement to the content area, so it too stays inside.
     void transitionFramesKeepTextsInTheirBoxes_data() {
         QTest::addColumn<bool>("transition");
         QTest::addColumn<bool>("likeCompact");
         QTest::newRow("transition frame") << true << true;
-        QTest::newRow("a resting frame is not clipped") << false << false;
+        QTest::newRow("a resting frame fits its texts") << false << true;
     }
     void transitionFramesKeepTextsInTheirBoxes() {
         QFETCH(bool, transition);
@@ -585,34 +590,115 @@ private slots:
         QTEST(ShownPageTitle(title), "shown");
     }
 
-    // The focus frame: a dotted line one pixel inside the focused element in the contrast
-    // shade, only once the keyboard was used; the mouse-only start-up frame has none.
+    // The expanded view fits its texts to the content area, whatever the title: the title
+    // takes at most two lines, the agreement what is left, and the consent sentence is
+    // painted whole and inside the area.
+    void expandedContentFits_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("titleCut");
+        QTest::newRow("no version found") << QString() << false;
+        QTest::newRow("short") << u"Demo 2.1"_qs << false;
+        QTest::newRow("56 Chinese characters") << QString(56, QChar(0x7248)) << true;
+        QTest::newRow("200 letters") << QString(200, u'V') << true;
+        QTest::newRow("200 Chinese characters") << QString(200, QChar(0x7248)) << true;
+        QTest::newRow("words") << QString(u"Demo Release Candidate "_qs).repeated(12) << true;
+    }
+    void expandedContentFits() {
+        QFETCH(QString, title);
+        QFETCH(bool, titleCut);
+        Frame f;
+        f.tag = QStringLiteral("1");
+        f.pageTitle = title;
+        ViewState view = viewOf(f);
+        // The agreement the program shows: long enough to fill the area on its own.
+        view.strAgreement =
+            QStringLiteral("用户协议\r\n") +
+            QStringLiteral("一、本工具只下载更新，不收集任何信息。\r\n").repeated(14);
+        const auto calls = ContentArea(view, 380, 440, true);
+        QCOMPARE(calls.size(), title.isEmpty() ? size_t(2) : size_t(3));
+        const drawing::PathTextParams &text = calls[1];
+        const QString consent = title.isEmpty() ? ConsentToCheck : ConsentToDownload;
+        QVERIFY2(text.strText.endsWith(u"\r\n\r\n\r\n"_qs + consent), qPrintable(text.strText));
+        const QRectF painted = raster::textPath(drawing::PathTextRequest(text)).boundingRect();
+        QVERIFY2(
+            painted.bottom() <= text.rcLayout.Height,
+            qPrintable(QStringLiteral("%1 of %2").arg(painted.bottom()).arg(text.rcLayout.Height)));
+        QVERIFY(text.strText.contains(u"…\r\n\r\n\r\n"_qs)); // the agreement was cut
+        if (title.isEmpty())
+            return;
+        const drawing::PathTextParams &heading = calls[2];
+        QVERIFY(text.strText.startsWith(heading.strText + u"\r\n"_qs));
+        QVERIFY(raster::textLineCount(drawing::PathTextRequest(heading)) <= 2);
+        QCOMPARE(heading.strText.endsWith(u'…'), titleCut);
+        QVERIFY(title.startsWith(heading.strText.chopped(titleCut ? 1 : 0)));
+    }
+
+    // The focus frame: a dotted line one pixel inside the focused element, only once the
+    // keyboard was used; the mouse-only start-up frame has none. Each of its dots
+    // contrasts at least 3 : 1 with the pixel it covers, in every style and theme colour
+    // (the navy button of a dark special colour among them).
     void focusFrame_data() {
         QTest::addColumn<bool>("showFocus");
         QTest::addColumn<int>("focus");
         QTest::addColumn<int>("framed");
-        QTest::newRow("mouse-only start-up") << false << int(srNone) << int(srNone);
-        QTest::newRow("after Tab: the action button") << true << int(srNone) << int(srActionButton);
-        QTest::newRow("on the close button") << true << int(srClose) << int(srClose);
+        QTest::addColumn<int>("style");
+        QTest::addColumn<int>("main");
+        QTest::addColumn<int>("special");
+        QTest::newRow("mouse-only start-up")
+            << false << int(srNone) << int(srNone) << 27 << Main << Special;
+        QTest::newRow("after Tab: the action button")
+            << true << int(srNone) << int(srActionButton) << 27 << Main << Special;
+        const struct {
+            const char *name;
+            int main;
+            int special;
+        } themes[] = {{"navy", 0x8B2519, 0x8B2519},  {"orange", Main, Special},
+                      {"white", 0xFFFFFF, 0xFFFFFF}, {"black", 0, 0},
+                      {"grey", 0x767676, 0x808080},  {"defaults", 0xFFFFFF, 0xBFBFBF}};
+        for (const int style : {15, 25, 27, 0})
+            for (const auto &theme : themes)
+                for (const int region :
+                     {srActionButton, srStatusLine, srClose, srExpand, srStyle15, srStyle27})
+                    QTest::addRow("style %d, %s, region %d", style, theme.name, region)
+                        << true << region << region << style << theme.main << theme.special;
     }
     void focusFrame() {
         QFETCH(bool, showFocus);
         QFETCH(int, focus);
         QFETCH(int, framed);
+        QFETCH(int, style);
+        QFETCH(int, main);
+        QFETCH(int, special);
         Frame f;
+        f.style = style;
+        f.main = main;
+        f.special = special;
+        LayeredSurface plain;
+        compose(f, plain);
         f.showFocus = showFocus;
         f.focus = focus;
         LayeredSurface surface;
         const RegionRects regions = compose(f, surface).regions();
-        const QRgb contrast = opaque(ContrastShade(viewOf(f), 0.5f));
-        for (const std::int32_t region : {srActionButton, srClose, srStatusLine}) {
+        const auto ole = [](QRgb c) { return qRed(c) | qGreen(c) << 8 | qBlue(c) << 16; };
+        for (const std::int32_t region :
+             {srActionButton, srStatusLine, srClose, srExpand, srStyle15, srStyle27}) {
             const Rect rc = regions.of(region);
             int dots = 0;
-            for (int x = rc.left + 1; x < rc.right - 1; ++x)
-                dots += at(surface.image(), x, rc.top + 1) == contrast;
+            double weakest = 21;
+            for (int x = rc.left + 1; x < rc.right - 2; ++x) {
+                const QRgb dot = at(surface.image(), x, rc.top + 1);
+                const QRgb under = at(plain.image(), x, rc.top + 1);
+                if (dot == under)
+                    continue;
+                ++dots;
+                weakest = std::min(weakest, drawing::ContrastRatio(ole(dot), ole(under)));
+            }
             // Qt's dots are one pixel on, two off.
-            QVERIFY2(region == framed ? dots >= 3 : dots == 0,
-                     qPrintable(QStringLiteral("region %1: %2 dots").arg(region).arg(dots)));
+            QVERIFY2(region == framed ? dots >= 3 && weakest >= 3 : dots == 0,
+                     qPrintable(QStringLiteral("region %1: %2 dots, contrast %3")
+                                    .arg(region)
+                                    .arg(dots)
+                                    .arg(weakest)));
         }
     }
 
@@ -622,9 +708,9 @@ private slots:
         QTest::addColumn<QString>("pageTitle");
         QTest::addColumn<float>("percent");
         QTest::addColumn<QStringList>("described");
-        const QStringList buttons{u"Button 扩展显示"_qs,     u"Button 最小化"_qs,
-                                  u"Button 立即退出"_qs,     u"Button 更换界面样式"_qs,
-                                  u"Button 更换界面样式"_qs, u"Button 更换界面样式"_qs};
+        const QStringList buttons{u"Button 扩展显示"_qs,       u"Button 最小化"_qs,
+                                  u"Button 立即退出"_qs,       u"Button 更换界面样式 1"_qs,
+                                  u"Button 更换界面样式 2"_qs, u"Button 更换界面样式 3"_qs};
         QTest::newRow("compact")
             << "0" << QString() << 0.0f
             << QStringList{u"StaticText "_qs + Title,
@@ -677,14 +763,16 @@ private slots:
         QTest::addColumn<float>("percent");
         QTest::addColumn<QStringList>("changes");
         QTest::newRow("the same frame again") << Status << 0.0f << QStringList();
+        // The line stops being a link: another element, which a reader reads afresh.
         QTest::newRow("a download starts")
             << u"正在下载，请稍等 ..."_qs << 10.0f
-            << QStringList{u"status NameChanged"_qs, u"progress ObjectCreated"_qs};
+            << QStringList{u"link ObjectDestroyed"_qs, u"status ObjectCreated"_qs,
+                           u"progress ObjectCreated"_qs};
         QTest::newRow("a bar under the same text")
             << Status << 0.4f << QStringList{u"progress ObjectCreated"_qs};
         QTest::newRow("no status text: the line and its swatches go")
             << QString() << 0.0f
-            << QStringList{u"status ObjectDestroyed"_qs, u"button8 ObjectDestroyed"_qs,
+            << QStringList{u"link ObjectDestroyed"_qs, u"button8 ObjectDestroyed"_qs,
                            u"button7 ObjectDestroyed"_qs, u"button6 ObjectDestroyed"_qs};
     }
     void accessibleChanges() {

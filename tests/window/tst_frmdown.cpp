@@ -1,9 +1,13 @@
+#include <algorithm>
+
+#include <QCursor>
 #include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "download/FakeReadService.h"
 #include "platform/PropertyBag.h"
 #include "platform/SettingsTrailer.h"
 #include "render/LayeredSurface.h"
@@ -15,8 +19,10 @@
 using namespace window;
 
 namespace {
-// The expand button's centre in the compact window: card (390, 8)-(402, 20), 10 pixels in.
+// The expand button's centre in the compact window: card (390, 8)-(402, 20), 10 pixels in;
+// in the expanded one (330, 8)-(342, 20).
 const QPoint ExpandButton(10 + 396, 10 + 14);
+const QPoint ExpandedExpandButton(10 + 336, 10 + 14);
 } // namespace
 
 class tst_frmDown : public QObject {
@@ -40,6 +46,9 @@ private:
     }
 
 private slots:
+    // The pointer away from every window: only tests that place it see a hover.
+    void init() { QCursor::setPos(0, 0); }
+
     void loadsAStampedCopy() {
         frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Demo"), u"1234"_qs)});
         form.Form_Load();
@@ -93,7 +102,7 @@ private slots:
             QVERIFY(!form.isEnabled());
             QCOMPARE(form.strLastInfo2(), status);
         });
-        form.switchViewSize();
+        form.workflow().showExpanded(true);
         QCOMPARE(frames.size(), 11);
         for (int i = 1; i <= 10; ++i) {
             // 90 twips narrower, 360 taller, 45 right and 180 up per step.
@@ -106,7 +115,7 @@ private slots:
         QVERIFY(form.isEnabled());
 
         frames.clear();
-        form.switchViewSize(); // the exact reverse
+        form.workflow().showExpanded(false); // the exact reverse
         QCOMPARE(frames.size(), 11);
         QCOMPARE(frames[4], QRect(start.x() + 15, start.y() - 60, 430, 340));
         QCOMPARE(form.geometry(), start);
@@ -118,7 +127,7 @@ private slots:
         form.Form_Load();
         const QRect start = form.geometry();
         for (int i = 0; i < 20; ++i)
-            form.switchViewSize();
+            form.workflow().showExpanded(i % 2 == 0);
         QCOMPARE(render::LayeredSurface::liveSurfaces(), 1);
         QCOMPARE(form.surface().globalAlpha(), 255);
         QVERIFY(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
@@ -211,7 +220,9 @@ private slots:
         QList<QRect> frames;
         form.setPresentObserver([&] { frames.append(form.geometry()); });
         QTest::mouseClick(&form, Qt::LeftButton, {}, ExpandButton);
-        QCOMPARE(frames.size(), 2 + 11); // the press, the release, the animation
+        // The press, the release, the animation, and the hover leaving the expand button,
+        // which is elsewhere now.
+        QCOMPARE(frames.size(), 2 + 11 + 1);
         for (const QRect &frame : frames)
             QVERIFY2(area.contains(frame), qPrintable(QStringLiteral("%1,%2 %3x%4")
                                                           .arg(frame.x())
@@ -220,6 +231,92 @@ private slots:
                                                           .arg(frame.height())));
         QCOMPARE(form.size(), QSize(400, 460));
         QCOMPARE(form.y(), area.top());
+    }
+
+    // After a view switch the hover follows the pointer, which has not moved: the expand
+    // button it clicked lies elsewhere now, so the status line no longer says "扩展显示".
+    void hoverAfterAViewSwitch_data() {
+        QTest::addColumn<bool>("fromExpanded");
+        QTest::newRow("expand") << false;
+        QTest::newRow("collapse") << true;
+    }
+    void hoverAfterAViewSwitch() {
+        QFETCH(bool, fromExpanded);
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Hover"), u"1"_qs)});
+        form.Form_Load();
+        if (fromExpanded)
+            QTest::mouseClick(&form, Qt::LeftButton, {}, ExpandButton);
+        const QPoint button = fromExpanded ? ExpandedExpandButton : ExpandButton;
+        QCursor::setPos(form.mapToGlobal(button));
+        QTest::mouseMove(&form, button);
+        QCOMPARE(form.state().lHoverRegion, render::srExpand);
+        QTest::mouseClick(&form, Qt::LeftButton, {}, button);
+        QCOMPARE(form.size(), fromExpanded ? QSize(460, 220) : QSize(400, 460));
+        QCOMPARE(form.state().lHoverRegion, render::srNone);
+        const auto &elements = form.accessibleElements();
+        const auto status = std::find_if(elements.begin(), elements.end(), [](const auto &e) {
+            return e.region == render::srStatusLine;
+        });
+        QVERIFY(status != elements.end());
+        QCOMPARE(status->name, form.strLastInfo2());
+    }
+
+    // A finished read reaches the workflow from the event loop, not from inside the
+    // network's signal (where the view animation's event loop would run); a cancel made
+    // before it arrives drops it.
+    void finishedReadArrivesFromTheEventLoop_data() {
+        QTest::addColumn<bool>("cancelled");
+        QTest::newRow("delivered") << false;
+        QTest::newRow("cancelled before it arrived") << true;
+    }
+    void finishedReadArrivesFromTheEventLoop() {
+        QFETCH(bool, cancelled);
+        FakeReadService reads;
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Queued"), u"1"_qs), &reads});
+        form.Form_Load();
+        form.workflow().StartCheck();
+        QCOMPARE(reads.started.size(), size_t(1));
+        const FakeReadService::Started read = reads.started[0];
+        reads.complete(FakeReadService::record(read.target, read.propertyName, 0),
+                       net::ReadOutcome::Succeeded,
+                       "<html><head><meta charset=\"UTF-8\"></head><body>"
+                       "<h1 title=\"Demo 2.1\">Demo 2.1</h1></body></html>");
+        QCOMPARE(form.state().strActionCaption, CaptionCancel());
+        QCOMPARE(form.Tag(), u"0"_qs);
+        if (cancelled)
+            form.workflow().CancelCheck();
+        QCoreApplication::processEvents();
+        QCOMPARE(form.state().strActionCaption, cancelled ? CaptionCheck() : CaptionDownload());
+        QCOMPARE(form.Tag(), cancelled ? u"0"_qs : u"1"_qs);
+        QCOMPARE(form.size(), cancelled ? QSize(460, 220) : QSize(400, 460));
+    }
+
+    // A window manager that answers an animation's resize request late leaves the window at
+    // a size between the views: the view's size is asked for again and the picture is
+    // drawn for the size the window has.
+    void lateWindowManagerAnswerIsCorrected_data() {
+        QTest::addColumn<bool>("expanded");
+        QTest::addColumn<QSize>("answered");
+        for (const QSize answered :
+             {QSize(448, 268), QSize(454, 244), QSize(406, 436), QSize(370, 580)}) {
+            QTest::addRow("compact, %dx%d", answered.width(), answered.height())
+                << false << answered;
+            QTest::addRow("expanded, %dx%d", answered.width(), answered.height())
+                << true << answered;
+        }
+    }
+    void lateWindowManagerAnswerIsCorrected() {
+        QFETCH(bool, expanded);
+        QFETCH(QSize, answered);
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Late"), u"1"_qs)});
+        form.Form_Load();
+        form.workflow().showExpanded(expanded);
+        const QSize view = expanded ? QSize(400, 460) : QSize(460, 220);
+        QCOMPARE(form.size(), view);
+        form.resize(answered);
+        QTRY_COMPARE(form.size(), view);
+        QTRY_COMPARE(form.surface().size(), view);
+        QCOMPARE(form.rcCanvas(), (render::Rect{0, 0, view.width() - 20, view.height() - 20}));
     }
 
     // A minimised window draws nothing, presents nothing and forgets the request.

@@ -277,7 +277,8 @@ private slots:
         for (qsizetype i = 1; i < percents.size(); ++i)
             QVERIFY(qRound(percents[i]) > qRound(percents[i - 1]));
         QVERIFY(percents.last() < 100);
-        QCOMPARE(rig.host.pumps - pumpsBefore, percents.size() + 0);
+        // Progress runs inside the network's signals: no event loop may run in there.
+        QCOMPARE(rig.host.pumps, pumpsBefore);
 
         // The end: ready to check for the moment of the boxes, then unload.
         const Draw &finished = rig.host.draws.last();
@@ -909,7 +910,7 @@ private slots:
             percents << d.percent;
         }
         QCOMPARE(percents, drawn);
-        QCOMPARE(rig.host.pumps, drawn.size() + 0);
+        QCOMPARE(rig.host.pumps, 0);
     }
 
     // The last whole percent is kept from the check into the download.
