@@ -80,5 +80,74 @@
       <source>正在下载，请稍等 ...</source>
       <translation>Downloading, please wait…</translation>
     </message>
+    <message>
+      <source>按下 开始下载 按钮即表示您已确认以上协议。</source>
+      <translation>By pressing Download you accept the agreement above.</translation>
+    </message>
+    <message>
+      <source>按下 检查更新 按钮即表示您已确认以上协议。</source>
+      <translation>By pressing Check for updates you accept the agreement above.</translation>
+    </message>
+    <message>
+      <source>立即退出</source>
+      <translation>Quit</translation>
+    </message>
+    <message>
+      <source>最小化</source>
+      <translation>Minimise</translation>
+    </message>
+    <message>
+      <source>扩展显示</source>
+      <translation>Expand or collapse</translation>
+    </message>
+    <message>
+      <source>更换界面样式</source>
+      <translation>Change the look</translation>
+    </message>
+    <message>
+      <source>软件更新</source>
+      <translation>Update</translation>
+    </message>
+    <message>
+      <source>请重新下载对应版本更新工具</source>
+      <translation>Please download the updater made for this product again.</translation>
+    </message>
+    <message>
+      <source>按下 检查更新 按钮查找可供下载的最新版本</source>
+      <translation>Press Check for updates to look for the newest version.</translation>
+    </message>
+    <message>
+      <source>用户协议</source>
+      <translation>User agreement</translation>
+    </message>
+    <message>
+      <source>软件作者保证软件不含任何恶意代码或病毒;</source>
+      <translation>The author guarantees that the software contains no malicious code or viruses</translation>
+    </message>
+    <message>
+      <source>也不会在未经使用人允许的情况下连接网络;</source>
+      <translation>and does not connect to the network without the user's permission;</translation>
+    </message>
+    <message>
+      <source>使用人不可将软件用于非法用途或反向工程;</source>
+      <translation>the user may not use the software unlawfully or reverse-engineer it;</translation>
+    </message>
+    <message>
+      <source>软件版权归软件作者所有;</source>
+      <translation>the copyright belongs to the software's author.</translation>
+    </message>
+    <message>
+      <source>联系作者 QQ: %1</source>
+      <translation>Contact the author on QQ: %1</translation>
+    </message>
+    <message>
+      <source>或者电子邮件 %1</source>
+      <translation>or by e-mail: %1</translation>
+    </message>
+    <message>
+      <source>下载</source>
+      <extracomment>Under the page's title in the compact view, once a version is known.</extracomment>
+      <translation>is ready to download</translation>
+    </message>
   </context>
 </TS>

@@ -2,12 +2,13 @@
 
 #include <algorithm>
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QFontMetricsF>
 
 #include "drawing/Colors.h"
-#include "raster/GraphicsText.h"
 #include "platform/Numbers.h"
+#include "raster/GraphicsText.h"
 
 namespace render {
 namespace {
@@ -18,6 +19,10 @@ using platform::checkedAdd;
 using platform::checkedSubtract;
 
 const QString BackgroundFont = QStringLiteral("Arial");
+
+QString translated(const char *source) {
+    return QCoreApplication::translate("update-tool", source);
+}
 
 bool isStyle15(const ViewState &view) {
     return isRoundedStyle(view.lThemeStyle);
@@ -151,7 +156,8 @@ Background BackgroundOf(const ViewState &view, std::int32_t W, std::int32_t H) {
 
 PathTextParams Watermark(const ViewState &view, std::int32_t W, std::int32_t H) {
     PathTextParams p = text(view, {-20, -20, checkedAdd(W, 21), checkedAdd(H, 21)},
-                            QStringLiteral("软件更新"), 7, 64, ShadeColor(view.lThemeColor, -0.2f));
+                            translated(QT_TRANSLATE_NOOP("update-tool", "软件更新")), 7, 64,
+                            ShadeColor(view.lThemeColor, -0.2f));
     p.lFontStyle = 1;
     p.bTextAlpha = 25;
     const bool plain = isDiagonal(view) || view.lThemeStyle == PlainStyle;
@@ -207,13 +213,16 @@ std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, s
     const bool compact = !view.isExpanded();
     if (!hasActionButton)
         return {text(view, {25, 55, checkedSubtract(W, 51), checkedSubtract(H, 111)},
-                     QStringLiteral("请重新下载对应版本更新工具"), 5, 16, contrast)};
+                     translated(QT_TRANSLATE_NOOP("update-tool", "请重新下载对应版本更新工具")), 5,
+                     16, contrast)};
     if (compact) {
-        const QString hint = known ? cutToLines(ShownPageTitle(view.strPageTitle), 2, view.fontName,
-                                                16, body.Width) +
-                                         QStringLiteral("\r\n下载")
-                                   : QStringLiteral("按下 ") + QStringLiteral("检查更新") +
-                                         QStringLiteral(" 按钮查找可供下载的最新版本");
+        //: Under the page's title in the compact view, once a version is known.
+        const QString hint =
+            known
+                ? cutToLines(ShownPageTitle(view.strPageTitle), 2, view.fontName, 16, body.Width) +
+                      QStringLiteral("\r\n") + translated(QT_TRANSLATE_NOOP("update-tool", "下载"))
+                : translated(
+                      QT_TRANSLATE_NOOP("update-tool", "按下 检查更新 按钮查找可供下载的最新版本"));
         return {text(view, body, hint, 5, 16, contrast)};
     }
     std::vector<PathTextParams> calls;
@@ -226,11 +235,11 @@ std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, s
     // The title takes at most two lines and the agreement what is left, so that the
     // consent sentence always shows whole, inside the content area.
     if (known) {
-        const ContentTexts fitted = FitContentTexts(view, body, 15, ConsentToDownload);
-        PathTextParams agreement = text(view, body,
-                                        fitted.title + QStringLiteral("\r\n") + fitted.agreement +
-                                            breaks + ConsentToDownload,
-                                        7, 15, contrast);
+        const QString consent = ConsentToDownload();
+        const ContentTexts fitted = FitContentTexts(view, body, 15, consent);
+        PathTextParams agreement = text(
+            view, body, fitted.title + QStringLiteral("\r\n") + fitted.agreement + breaks + consent,
+            7, 15, contrast);
         agreement.bTextAlpha = 210;
         calls.push_back(agreement);
         // The same corner, font and size: the title lands exactly on the first lines above.
@@ -240,9 +249,9 @@ std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, s
         heading.bOutlineAlpha = 255;
         calls.push_back(heading);
     } else {
-        const ContentTexts fitted = FitContentTexts(view, body, 14, ConsentToCheck);
-        calls.push_back(
-            text(view, body, fitted.agreement + breaks + ConsentToCheck, 7, 14, contrast));
+        const QString consent = ConsentToCheck();
+        const ContentTexts fitted = FitContentTexts(view, body, 14, consent);
+        calls.push_back(text(view, body, fitted.agreement + breaks + consent, 7, 14, contrast));
     }
     return calls;
 }

@@ -5,6 +5,7 @@
 
 #include "drawing/PathText.h"
 #include "drawing/RoundPanel.h"
+#include "platform/Translations.h"
 #include "render/Regions.h"
 #include "render/ViewState.h"
 
@@ -44,9 +45,10 @@ inline constexpr int MaxShownTitleLength = 200;
 // card has room for a few lines and every frame lays the text out again.
 QString ShownPageTitle(const QString &strPageTitle);
 
-inline const QString ConsentToDownload =
-    QStringLiteral("按下 开始下载 按钮即表示您已确认以上协议。");
-inline const QString ConsentToCheck = QStringLiteral("按下 检查更新 按钮即表示您已确认以上协议。");
+inline constexpr platform::UiText ConsentToDownload{
+    QT_TRANSLATE_NOOP("update-tool", "按下 开始下载 按钮即表示您已确认以上协议。")};
+inline constexpr platform::UiText ConsentToCheck{
+    QT_TRANSLATE_NOOP("update-tool", "按下 检查更新 按钮即表示您已确认以上协议。")};
 
 // The expanded view's texts cut to fit its content area `body` at `size`: the page title
 // (empty when none is known) to at most two lines, the agreement to the lines left above

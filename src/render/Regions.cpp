@@ -1,5 +1,7 @@
 #include "render/Regions.h"
 
+#include <QCoreApplication>
+
 #include "platform/Numbers.h"
 
 namespace render {
@@ -68,15 +70,15 @@ RegionRects LayoutRegions(const LayoutInput &in) {
 QString DisplayedStatusText(const QString &strInfo2, std::int32_t lHoverRegion) {
     switch (lHoverRegion) {
     case srClose:
-        return QStringLiteral("立即退出");
+        return QCoreApplication::translate("update-tool", "立即退出");
     case srMinimize:
-        return QStringLiteral("最小化");
+        return QCoreApplication::translate("update-tool", "最小化");
     case srExpand:
-        return QStringLiteral("扩展显示");
+        return QCoreApplication::translate("update-tool", "扩展显示");
     case srStyle15:
     case srStyle25:
     case srStyle27:
-        return QStringLiteral("更换界面样式");
+        return QCoreApplication::translate("update-tool", "更换界面样式");
     default:
         return strInfo2;
     }

@@ -44,19 +44,19 @@ QString titleText(const QString &softwareName, const platform::Version &version)
 }
 
 QString agreementText(const QString &authorQQ, const QString &authorEmail) {
-    const auto tr = [](const char *source) {
+    const auto translated = [](const char *source) {
         return QCoreApplication::translate("update-tool", source);
     };
     return QStringList{
-        tr(QT_TRANSLATE_NOOP("update-tool", "用户协议")),
+        translated(QT_TRANSLATE_NOOP("update-tool", "用户协议")),
         QString(),
-        tr(QT_TRANSLATE_NOOP("update-tool", "软件作者保证软件不含任何恶意代码或病毒;")),
-        tr(QT_TRANSLATE_NOOP("update-tool", "也不会在未经使用人允许的情况下连接网络;")),
-        tr(QT_TRANSLATE_NOOP("update-tool", "使用人不可将软件用于非法用途或反向工程;")),
-        tr(QT_TRANSLATE_NOOP("update-tool", "软件版权归软件作者所有;")),
+        translated(QT_TRANSLATE_NOOP("update-tool", "软件作者保证软件不含任何恶意代码或病毒;")),
+        translated(QT_TRANSLATE_NOOP("update-tool", "也不会在未经使用人允许的情况下连接网络;")),
+        translated(QT_TRANSLATE_NOOP("update-tool", "使用人不可将软件用于非法用途或反向工程;")),
+        translated(QT_TRANSLATE_NOOP("update-tool", "软件版权归软件作者所有;")),
         QString(),
-        tr(QT_TRANSLATE_NOOP("update-tool", "联系作者 QQ: %1")).arg(authorQQ),
-        tr(QT_TRANSLATE_NOOP("update-tool", "或者电子邮件 %1")).arg(authorEmail),
+        translated(QT_TRANSLATE_NOOP("update-tool", "联系作者 QQ: %1")).arg(authorQQ),
+        translated(QT_TRANSLATE_NOOP("update-tool", "或者电子邮件 %1")).arg(authorEmail),
     }
         .join(QStringLiteral("\r\n"));
 }

@@ -617,7 +617,7 @@ private slots:
         const auto calls = ContentArea(view, 380, 440, true);
         QCOMPARE(calls.size(), title.isEmpty() ? size_t(2) : size_t(3));
         const drawing::PathTextParams &text = calls[1];
-        const QString consent = title.isEmpty() ? ConsentToCheck : ConsentToDownload;
+        const QString consent = title.isEmpty() ? ConsentToCheck() : ConsentToDownload();
         QVERIFY2(text.strText.endsWith(u"\r\n\r\n\r\n"_qs + consent), qPrintable(text.strText));
         const QRectF painted = raster::textPath(drawing::PathTextRequest(text)).boundingRect();
         QVERIFY2(
