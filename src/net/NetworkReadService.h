@@ -8,15 +8,17 @@
 
 #include <QNetworkAccessManager>
 
+#include "net/DownloadDecisions.h"
 #include "net/ReadService.h"
 
 class QUrl;
 
 namespace net {
 
-// The read service over HTTP and HTTPS. Every read goes to the server (no cache), follows
-// redirects that do not lower security up to `MaximumRedirects`, uses the system's proxy
-// settings and verifies certificates.
+// The read service over HTTP and HTTPS. What it does with an answer is decided in
+// DownloadDecisions.h; this class applies the verdicts to replies, files and timers. Every read
+// goes to the server (no cache), follows redirects that do not lower security up to
+// `MaximumRedirects`, uses the system's proxy settings and verifies certificates.
 //
 // A transient failure — the connection reset or closed early, a body shorter than its
 // Content-Length, a stall (fewer than `StallMinimumBytes` within the stall timeout), HTTP
@@ -47,10 +49,6 @@ public:
     static constexpr qint64 MemoryReadLimit = qint64(16) * 1024 * 1024;
     static constexpr int MaximumRedirects = 10;
     static constexpr std::chrono::milliseconds DefaultStallTimeout{30'000};
-    // A trickle below this many bytes per stall timeout is no download: it would never end.
-    static constexpr qint64 StallMinimumBytes = 1024;
-    static constexpr int MaximumRetries = 5;
-    static constexpr std::chrono::seconds MaximumRetryAfter{60};
 
     // Maps a planned wait before a retry to the one really waited; a seam for tests.
     using RetryWait = std::function<std::chrono::milliseconds(std::chrono::milliseconds)>;
@@ -81,13 +79,10 @@ private:
     // Sends one progress notification; false when the read was stopped meanwhile.
     bool notify(quint64 id, std::int32_t code, const QString &text);
     void onMetaDataChanged(quint64 id);
-    bool acceptRange(Read &read);
-    void acceptWhole(Read &read);
     void onReadyRead(quint64 id);
     void onRedirected(quint64 id, const QUrl &url);
     void onFinished(quint64 id);
-    bool drain(Read &read);
-    bool showKeptBytes(Read &read);
+    bool drain(quint64 id);
     void startOver(quint64 id);
     void retry(quint64 id, const QString &reason,
                std::optional<std::chrono::milliseconds> retryAfter = std::nullopt);

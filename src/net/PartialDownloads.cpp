@@ -126,18 +126,8 @@ std::optional<PartialSidecar> PartialDownload::readSidecar() const {
 
 bool PartialDownload::writeSidecar(const PartialSidecar &sidecar) const {
     QString error;
-    auto file = platform::createHiddenTemporaryFile(QFileInfo(m_path).path(),
-                                                    QStringLiteral("resume"), error);
-    if (!file)
-        return false;
-    const QByteArray text = encodeSidecar(sidecar);
-    const bool written = file->write(text) == text.size() && file->flush();
-    file->close();
-    if (!written || !platform::moveFileReplacing(file->fileName(), m_sidecarPath, error)) {
-        file->remove();
-        return false;
-    }
-    return true;
+    return platform::replaceFileContents(m_sidecarPath, encodeSidecar(sidecar), std::nullopt,
+                                         error);
 }
 
 void PartialDownload::removeSidecar() const {

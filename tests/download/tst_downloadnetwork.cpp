@@ -150,16 +150,8 @@ QList<PortalResponse> flakyAnswers(const QByteArray &scenario, const QByteArray 
     }
     if (scenario == "503 with Retry-After")
         return {withStatus(503, "Service Unavailable").withHeader("Retry-After", "3"), whole};
-    if (scenario == "Retry-After too long")
-        return {withStatus(503, "Service Unavailable").withHeader("Retry-After", "3600"), whole};
     if (scenario == "Last-Modified")
         return {ranged(body, Date).resettingAfter(Cut), ranged(body, Date)};
-    if (scenario == "weak ETag") {
-        const PortalResponse weak = PortalResponse::ok(body)
-                                        .withHeader("Accept-Ranges", "bytes")
-                                        .withHeader("ETag", "W/\"v1\"");
-        return {PortalResponse(weak).resettingAfter(Cut), weak};
-    }
     return {};
 }
 
@@ -404,17 +396,14 @@ void tst_DownloadNetwork::failedReads() {
         QVERIFY2(!X.statusText.contains("no data"), qPrintable(X.statusText));
     if (kind.startsWith("4") || kind.startsWith("5"))
         QVERIFY2(X.statusText.startsWith("HTTP " + kind.left(3)), qPrintable(X.statusText));
-    // Failures of the way are tried five times more, waiting longer each time; failures of
-    // the answer once.
+    // Failures of the way are tried five times more (the waits are planned as
+    // tst_downloaddecisions checks); failures of the answer once.
     const bool transient = QList<QByteArray>{"500",   "closed mid-body", "length larger than body",
                                              "stall", "no answer",       "slow drip"}
                                .contains(kind);
     if (transient) {
         QCOMPARE(m_portal->requestCount("/f"), 6);
-        QCOMPARE(m_waits,
-                 (std::vector<std::chrono::milliseconds>{
-                     std::chrono::seconds(1), std::chrono::seconds(2), std::chrono::seconds(4),
-                     std::chrono::seconds(8), std::chrono::seconds(16)}));
+        QCOMPARE(m_waits.size(), size_t(5));
     } else if (!kind.contains("redirect") && kind != "tls error") {
         QCOMPARE(m_portal->requestCount("/f"), 1);
         QVERIFY(m_waits.empty());
@@ -630,14 +619,9 @@ void tst_DownloadNetwork::resume_data() {
     QTest::newRow("503 with Retry-After")
         << QByteArray("503 with Retry-After") << QByteArrayList{"", ""} << QByteArrayList{"", ""}
         << QList<int>{3};
-    QTest::newRow("Retry-After too long")
-        << QByteArray("Retry-After too long") << QByteArrayList{"", ""} << QByteArrayList{"", ""}
-        << QList<int>{1};
     QTest::newRow("Last-Modified")
         << QByteArray("Last-Modified") << QByteArrayList{"", rangeFrom(Cut)}
         << QByteArrayList{"", Date} << QList<int>{1};
-    QTest::newRow("weak ETag") << QByteArray("weak ETag") << QByteArrayList{"", ""}
-                               << QByteArrayList{"", ""} << QList<int>{1};
 }
 
 void tst_DownloadNetwork::resume() {
