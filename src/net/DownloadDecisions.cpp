@@ -73,6 +73,50 @@ bool continuesExactly(const ResponseHead &head, qint64 rangeStart, const AnswerI
            (validator.isEmpty() || validator == known.validator);
 }
 
+// A number of exactly `width` digits (1 or 2 for `width` 0); -1 for anything else.
+int digits(QByteArrayView text, qsizetype width) {
+    if (width == 0 && (text.size() == 1 || text.size() == 2))
+        width = text.size();
+    if (text.size() != width)
+        return -1;
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+int monthOf(QByteArrayView name) {
+    static const QByteArrayView months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    for (int i = 0; i < 12; ++i)
+        if (name == months[i])
+            return i + 1;
+    return -1;
+}
+
+bool isDayName(QByteArrayView name, bool full) {
+    static const QByteArrayView days[] = {"Monday", "Tuesday",  "Wednesday", "Thursday",
+                                          "Friday", "Saturday", "Sunday"};
+    for (const QByteArrayView day : days)
+        if (name == (full ? day : day.first(3)))
+            return true;
+    return false;
+}
+
+// "HH:MM:SS" on `date`, in UTC; nothing when either is not a real one.
+std::optional<QDateTime> atTime(const QDate &date, QByteArrayView time) {
+    if (time.size() != 8 || time[2] != ':' || time[5] != ':')
+        return std::nullopt;
+    const QTime clock(digits(time.first(2), 2), digits(time.sliced(3, 2), 2),
+                      digits(time.sliced(6, 2), 2));
+    if (!date.isValid() || !clock.isValid())
+        return std::nullopt;
+    return QDateTime(date, clock, Qt::UTC);
+}
+
 HeadVerdict failure(const QString &reason) {
     return {HeadVerdict::Action::Fail, reason, {}};
 }
@@ -196,6 +240,35 @@ EndVerdict judgeBody(const ResponseHead &head, qint64 rangeStart, qint64 bytesHe
     return endWith(Action::Succeed);
 }
 
+std::optional<QDateTime> parseHttpDate(QByteArrayView text, const QDateTime &now) {
+    if (text.size() > 64)
+        return std::nullopt;
+    const QList<QByteArray> parts = QByteArray(text.data(), text.size()).split(' ');
+    QList<QByteArray> words;
+    for (const QByteArray &part : parts)
+        if (!part.isEmpty())
+            words << part; // asctime pads a one-digit day with a second space
+    const auto dayName = [&](bool full) {
+        return words[0].endsWith(',') && isDayName(QByteArrayView(words[0]).chopped(1), full);
+    };
+    if (words.size() == 6 && dayName(false) && words[5] == "GMT") // IMF-fixdate
+        return atTime(QDate(digits(words[3], 4), monthOf(words[2]), digits(words[1], 2)), words[4]);
+    if (words.size() == 4 && dayName(true) && words[3] == "GMT") { // RFC 850
+        const QList<QByteArray> date = words[1].split('-');
+        const int twoDigits = date.size() == 3 ? digits(date[2], 2) : -1;
+        if (twoDigits < 0)
+            return std::nullopt;
+        // The century whose year lies no more than 50 years ahead.
+        int year = now.date().year() / 100 * 100 + twoDigits;
+        if (year > now.date().year() + 50)
+            year -= 100;
+        return atTime(QDate(year, monthOf(date[1]), digits(date[0], 2)), words[2]);
+    }
+    if (words.size() == 5 && isDayName(words[0], false)) // asctime
+        return atTime(QDate(digits(words[4], 4), monthOf(words[1]), digits(words[2], 0)), words[3]);
+    return std::nullopt;
+}
+
 std::optional<milliseconds> retryAfterOf(const ResponseHead &head, const QDateTime &now) {
     const QByteArray value = head.header("Retry-After").value_or(QByteArray()).trimmed();
     if (value.isEmpty())
@@ -204,10 +277,16 @@ std::optional<milliseconds> retryAfterOf(const ResponseHead &head, const QDateTi
     const qint64 seconds = value.toLongLong(&ok);
     if (ok)
         return seconds < 0 ? std::nullopt : std::optional<milliseconds>(seconds * 1000);
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
-    if (!when.isValid())
+    std::optional<QDateTime> when = parseHttpDate(value, now);
+    if (!when) {
+        // A numeric zone ("+0000") is no HTTP date, but its meaning is plain.
+        const QDateTime zoned = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
+        if (zoned.isValid())
+            when = zoned;
+    }
+    if (!when)
         return std::nullopt;
-    return milliseconds(std::max<qint64>(0, now.msecsTo(when)));
+    return milliseconds(std::max<qint64>(0, now.msecsTo(*when)));
 }
 
 RetryPlan planRetry(const RetryBudget &budget, qint64 bytesHeld,

@@ -105,8 +105,14 @@ EndVerdict judgeEnd(const ResponseHead &head, QNetworkReply::NetworkError error,
 EndVerdict judgeBody(const ResponseHead &head, qint64 rangeStart, qint64 bytesHeld,
                      qint64 totalSize);
 
-// The wait a Retry-After asks for: seconds, or an HTTP date relative to `now`; nothing when
-// it asks for none or cannot be read.
+// An HTTP date in any of the three forms a recipient must accept: IMF-fixdate
+// ("Sun, 06 Nov 1994 08:49:37 GMT"), RFC 850 ("Sunday, 06-Nov-94 08:49:37 GMT", its year in
+// the century that puts it at most 50 years after `now`) and asctime ("Sun Nov  6 08:49:37
+// 1994"). Nothing for anything else, or a date that does not exist.
+std::optional<QDateTime> parseHttpDate(QByteArrayView text, const QDateTime &now);
+
+// The wait a Retry-After asks for: seconds, or a date (an HTTP date, or one with a numeric
+// zone) relative to `now`; nothing when it asks for none or cannot be read.
 std::optional<std::chrono::milliseconds> retryAfterOf(const ResponseHead &head,
                                                       const QDateTime &now);
 

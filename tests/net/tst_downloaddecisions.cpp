@@ -235,6 +235,14 @@ private slots:
         QTest::newRow("garbage") << QByteArray("soon") << -1;
         QTest::newRow("numeric offset") << QByteArray("Mon, 07 Dec 2026 21:38:01 +0000") << 1;
         QTest::newRow("in the past") << QByteArray("Mon, 07 Dec 2026 21:37:00 +0000") << 0;
+        QTest::newRow("IMF-fixdate") << QByteArray("Mon, 07 Dec 2026 21:38:01 GMT") << 1;
+        QTest::newRow("RFC 850") << QByteArray("Monday, 07-Dec-26 21:38:30 GMT") << 30;
+        QTest::newRow("RFC 850, last century") << QByteArray("Monday, 07-Dec-77 21:38:30 GMT") << 0;
+        QTest::newRow("asctime") << QByteArray("Mon Dec  7 21:39:00 2026") << 60;
+        QTest::newRow("asctime, two-digit day") << QByteArray("Thu Dec 17 21:38:00 2026") << 864000;
+        QTest::newRow("no such day") << QByteArray("Mon, 31 Feb 2026 21:38:01 GMT") << -1;
+        QTest::newRow("other zone") << QByteArray("Mon, 07 Dec 2026 21:38:01 UTC") << -1;
+        QTest::newRow("one-digit day in IMF") << QByteArray("Mon, 7 Dec 2026 21:38:01 GMT") << -1;
     }
     void retryAfter() {
         QFETCH(QByteArray, value);
