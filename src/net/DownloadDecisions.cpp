@@ -295,11 +295,11 @@ RetryPlan planRetry(const RetryBudget &budget, qint64 bytesHeld,
     plan.budget = budget;
     // An attempt that got further than any before counts as progress, not as another failure
     // in a row: a link that drops now and then still finishes a long download.
-    if (bytesHeld > budget.furthestAtFailure) {
-        plan.budget.furthestAtFailure = bytesHeld;
+    // A few bytes are no progress, and each attempt is measured on its own.
+    if (bytesHeld - budget.furthestAtFailure >= ProgressMinimumBytes)
         plan.budget.failuresInARow = 0;
-    }
-    if (plan.budget.failuresInARow >= MaximumRetries) {
+    plan.budget.furthestAtFailure = std::max(budget.furthestAtFailure, bytesHeld);
+    if (plan.budget.failuresInARow >= MaximumRetries || budget.attempts >= MaximumAttempts) {
         plan.giveUp = true;
         return plan;
     }

@@ -18,6 +18,12 @@ namespace net {
 
 // A read fails for good once this many transient failures came in a row.
 inline constexpr int MaximumRetries = 5;
+// An attempt counts as progress, which starts the failures in a row afresh, only when it
+// brought at least this many new bytes: a server that sends a few bytes per connection must
+// not keep a read alive for ever.
+inline constexpr qint64 ProgressMinimumBytes = qint64(64) * 1024;
+// However much each brought, a read gives up after this many requests in all.
+inline constexpr int MaximumAttempts = 30;
 // Longer waits a server asks for are not waited: the backoff applies instead.
 inline constexpr std::chrono::seconds MaximumRetryAfter{60};
 // A trickle below this many bytes per stall timeout is no download: it would never end.
@@ -118,6 +124,7 @@ std::optional<std::chrono::milliseconds> retryAfterOf(const ResponseHead &head,
 
 // The failures a read has had so far.
 struct RetryBudget {
+    int attempts = 0; // requests made, the one that just failed included
     int failuresInARow = 0;
     qint64 furthestAtFailure = 0; // the most bytes held at any failure
 };
@@ -129,9 +136,10 @@ struct RetryPlan {
 };
 
 // Plans the retry after a transient failure with `bytesHeld` bytes held: an attempt that got
-// further than any before counts as progress and starts the count afresh; otherwise the
-// failures in a row grow, and after `MaximumRetries` the read gives up. The wait doubles from
-// 1 s, unless the server asked for one of at most `MaximumRetryAfter`.
+// at least `ProgressMinimumBytes` further than any before counts as progress and starts the
+// count afresh; otherwise the failures in a row grow, and after `MaximumRetries` the read
+// gives up, as it does after `MaximumAttempts` requests. The wait doubles from 1 s, unless
+// the server asked for one of at most `MaximumRetryAfter`.
 RetryPlan planRetry(const RetryBudget &budget, qint64 bytesHeld,
                     std::optional<std::chrono::milliseconds> retryAfter);
 

@@ -123,6 +123,7 @@ void NetworkReadService::start(quint64 id) {
         read->truncate();
     }
 
+    ++read->budget.attempts;
     QNetworkReply *reply = m_manager.get(request);
     read->reply = reply;
     read->answerTaken = false;

@@ -75,6 +75,9 @@ void routeFailure(TestPortal &portal, const QByteArray &kind, NetworkReadService
         // 100 bytes per 100 ms: steady, but far below the least a download must make.
         portal.route("/f", PortalResponse::ok(body).dripping(100, 100));
         service.setStallTimeout(std::chrono::milliseconds(600));
+    } else if (kind == "reconnecting drip") {
+        // One new byte per connection, continued by byte ranges.
+        portal.route("/f", PortalResponse::ok(body).reconnectingDrip("\"v1\"", 1));
     } else if (kind == "empty 200") {
         portal.route("/f", PortalResponse::ok(QByteArray()));
     } else if (kind == "204") {
@@ -352,9 +355,10 @@ void tst_DownloadNetwork::redirectIsFollowed() {
 void tst_DownloadNetwork::failedReads_data() {
     QTest::addColumn<QByteArray>("kind");
     QTest::addColumn<bool>("toFile");
-    for (const char *kind : {"404", "500", "closed mid-body", "length larger than body",
-                             "redirect loop", "eleventh redirect", "stall", "no answer",
-                             "tls error", "slow drip", "empty 200", "204", "conflicting lengths"}) {
+    for (const char *kind :
+         {"404", "500", "closed mid-body", "length larger than body", "redirect loop",
+          "eleventh redirect", "stall", "no answer", "tls error", "slow drip", "reconnecting drip",
+          "empty 200", "204", "conflicting lengths"}) {
         QTest::addRow("%s, memory", kind) << QByteArray(kind) << false;
         QTest::addRow("%s, file", kind) << QByteArray(kind) << true;
     }
@@ -390,7 +394,14 @@ void tst_DownloadNetwork::failedReads() {
         QCOMPARE(statuses.at(statuses.size() - 2), "Status Error " + X.statusText);
     QCOMPARE(statuses.last(), "Status Completed " + X.statusText);
     QCOMPARE(m_log->lines.last(), "Finished failed 0 " + url);
-    QCOMPARE(entriesOf(m_dir->path()), QStringList{"pkg.zip"});
+    QStringList left = entriesOf(m_dir->path());
+    if (kind == "reconnecting drip" && toFile) {
+        // The bytes that came can be resumed: they stay for a later run.
+        QCOMPARE(left.size(), 3);
+        for (const QString &name : left.filter(QStringLiteral(".update-tool-")))
+            QVERIFY(QFile::remove(m_dir->filePath(name)) && left.removeOne(name));
+    }
+    QCOMPARE(left, QStringList{"pkg.zip"});
     QCOMPARE(contentsOf(target), QByteArray("the old package"));
     if (kind == "tls error")
         QVERIFY2(!X.statusText.contains("no data"), qPrintable(X.statusText));
@@ -398,9 +409,10 @@ void tst_DownloadNetwork::failedReads() {
         QVERIFY2(X.statusText.startsWith("HTTP " + kind.left(3)), qPrintable(X.statusText));
     // Failures of the way are tried five times more (the waits are planned as
     // tst_downloaddecisions checks); failures of the answer once.
-    const bool transient = QList<QByteArray>{"500",   "closed mid-body", "length larger than body",
-                                             "stall", "no answer",       "slow drip"}
-                               .contains(kind);
+    const bool transient =
+        QList<QByteArray>{"500",       "closed mid-body", "length larger than body", "stall",
+                          "no answer", "slow drip",       "reconnecting drip"}
+            .contains(kind);
     if (transient) {
         QCOMPARE(m_portal->requestCount("/f"), 6);
         QCOMPARE(m_waits.size(), size_t(5));

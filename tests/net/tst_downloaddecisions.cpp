@@ -206,8 +206,19 @@ private slots:
         QTest::addColumn<QList<int>>("waits");
         QTest::newRow("no progress: five tries, doubling")
             << QList<qint64>{0, 0, 0, 0, 0, 0} << -1 << QList<int>{1, 2, 4, 8, 16, -1};
+        constexpr qint64 Enough = ProgressMinimumBytes;
         QTest::newRow("progress starts the count afresh")
-            << QList<qint64>{0, 0, 100, 100, 200} << -1 << QList<int>{1, 2, 1, 2, 1};
+            << QList<qint64>{0, 0, Enough, Enough, 2 * Enough} << -1 << QList<int>{1, 2, 1, 2, 1};
+        QTest::newRow("a few bytes each time are no progress")
+            << QList<qint64>{1, 2, 3, 4, 5, 6} << -1 << QList<int>{1, 2, 4, 8, 16, -1};
+        QTest::newRow("a little short of progress")
+            << QList<qint64>{Enough, 2 * Enough - 1} << -1 << QList<int>{1, 2};
+        QList<qint64> steady;
+        QList<int> waits(MaximumAttempts - 1, 1);
+        for (int i = 1; i <= MaximumAttempts; ++i)
+            steady << i * Enough;
+        QTest::newRow("progress every time, until the attempts are spent")
+            << steady << -1 << (waits << -1);
         QTest::newRow("Retry-After within the cap") << QList<qint64>{0} << 60 << QList<int>{60};
         QTest::newRow("Retry-After too long") << QList<qint64>{0} << 3600 << QList<int>{1};
     }
@@ -218,6 +229,7 @@ private slots:
         RetryBudget budget;
         QList<int> planned;
         for (const qint64 bytes : held) {
+            ++budget.attempts;
             const RetryPlan plan = planRetry(
                 budget, bytes,
                 retryAfterS < 0 ? std::nullopt : std::optional<milliseconds>(seconds(retryAfterS)));
