@@ -24,6 +24,9 @@ inline constexpr int MaximumRetries = 5;
 inline constexpr qint64 ProgressMinimumBytes = qint64(64) * 1024;
 // However much each brought, a read gives up after this many requests in all.
 inline constexpr int MaximumAttempts = 30;
+// A head not complete this long after its request is an endless one: the read fails at
+// once (Qt's HTTP/1 parser holds a head whole, without a limit, until it ends).
+inline constexpr std::chrono::seconds MaximumHeadTime{10};
 // Longer waits a server asks for are not waited: the backoff applies instead.
 inline constexpr std::chrono::seconds MaximumRetryAfter{60};
 // A trickle below this many bytes per stall timeout is no download: it would never end.

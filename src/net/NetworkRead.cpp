@@ -104,6 +104,7 @@ std::optional<QString> NetworkReadService::Read::store(QByteArray &chunk, qint64
 
 void NetworkReadService::Read::releaseReply() {
     stallTimer.stop();
+    headTimer.stop();
     if (!reply)
         return;
     QNetworkReply *r = std::exchange(reply, nullptr);

@@ -26,6 +26,7 @@ struct NetworkReadService::Read {
     std::unique_ptr<PartialDownload> partial;
     std::unique_ptr<QFile> spool;
     QTimer stallTimer;
+    QTimer headTimer; // runs from a request until its head is complete
     qint64 bytesSinceStallCheck = 0;
     QTimer retryTimer;
     ChunkObserver observer;

@@ -73,6 +73,11 @@ void NetworkReadService::AsyncRead(const QString &target, const QString &propert
     read->record.propertyName = propertyName;
     read->observer = observer;
     read->stallTimer.setSingleShot(true);
+    read->headTimer.setSingleShot(true);
+    connect(&read->headTimer, &QTimer::timeout, this, [this, id] {
+        fail(id, QStringLiteral("the server's answer did not end its head within %1 seconds")
+                     .arg(static_cast<double>(m_headTimeout.count()) / 1000.0));
+    });
     connect(&read->stallTimer, &QTimer::timeout, this, [this, id] {
         retry(id, QStringLiteral("fewer than %1 bytes received in %2 seconds")
                       .arg(StallMinimumBytes)
@@ -136,6 +141,7 @@ void NetworkReadService::start(quint64 id) {
     connect(reply, &QNetworkReply::finished, this, [this, id] { onFinished(id); });
     read->bytesSinceStallCheck = 0;
     read->stallTimer.start(m_stallTimeout);
+    read->headTimer.start(m_headTimeout);
 
     // Retries are the service's own business: the receiver hears of the first attempt only.
     if (std::exchange(read->connecting, false))
@@ -158,6 +164,7 @@ void NetworkReadService::onMetaDataChanged(quint64 id) {
     Read *read = find(id);
     if (!read || !read->reply)
         return;
+    read->headTimer.stop();
     const ResponseHead head = headOf(*read->reply);
     // An answer is taken once: bytes already written from it must not be cut away again.
     if (head.status < 300 && std::exchange(read->answerTaken, true))
@@ -196,9 +203,10 @@ void NetworkReadService::onRedirected(quint64 id, const QUrl &url) {
     Read *read = find(id);
     if (!read)
         return;
-    // A new request begins: it gets a stall period of its own.
+    // A new request begins: it gets a stall period and a time for its head of its own.
     read->bytesSinceStallCheck = 0;
     read->stallTimer.start(m_stallTimeout);
+    read->headTimer.start(m_headTimeout);
     notify(id, AsyncStatusCode::Redirecting, url.toString());
 }
 

@@ -36,7 +36,8 @@ namespace net {
 // both. A read that fails for good, or is stopped keeping its bytes, leaves them there
 // only when they can be resumed; otherwise, and on a plain cancel, they are removed.
 //
-// A read fails for good on any other transport or TLS error, an HTTP status of 400 or above
+// A read fails for good, without retries, when a head is not complete within
+// `MaximumHeadTime`, and on any other transport or TLS error, an HTTP status of 400 or above
 // not named above, an answer without content (204, 205, or no body bytes), Content-Length
 // headers that disagree, more than `MemoryReadLimit` bytes held in memory, a spool file
 // that cannot be written, or retries spent. A failed read sends status code 0 with the
@@ -65,6 +66,7 @@ public:
 
     // Seams for tests: a short stall timeout, a small memory limit, short waits.
     void setStallTimeout(std::chrono::milliseconds timeout) { m_stallTimeout = timeout; }
+    void setHeadTimeout(std::chrono::milliseconds timeout) { m_headTimeout = timeout; }
     void setMemoryReadLimit(qint64 bytes) { m_memoryReadLimit = bytes; }
     void setRetryWait(RetryWait wait) { m_retryWait = std::move(wait); }
 
@@ -93,6 +95,7 @@ private:
     std::vector<std::unique_ptr<Read>> m_reads;
     quint64 m_nextId = 1;
     std::chrono::milliseconds m_stallTimeout = DefaultStallTimeout;
+    std::chrono::milliseconds m_headTimeout = MaximumHeadTime;
     qint64 m_memoryReadLimit = MemoryReadLimit;
     RetryWait m_retryWait;
     QByteArray m_chunk;

@@ -118,6 +118,25 @@ private slots:
             QVERIFY2(left.isEmpty(), qPrintable(left.join(u' ')));
         }
     }
+
+    // A head that never ends fails the read at once, without retries, and its reply goes.
+    void endlessHeadFailsAtOnce() {
+        TestPortal portal;
+        QVERIFY(portal.listen());
+        portal.route("/h", PortalResponse::ok("x").withEndlessHead());
+        NetworkReadService service;
+        service.setHeadTimeout(std::chrono::milliseconds(300));
+        std::optional<AsyncProperty> completion;
+        connect(&service, &NetworkReadService::readComplete, this,
+                [&](const AsyncProperty &record) { completion = record; });
+        service.AsyncRead(portal.url(QStringLiteral("/h")), QStringLiteral("h"), std::nullopt);
+        QVERIFY(QTest::qWaitFor([&] { return completion.has_value(); }, WaitMs));
+        QVERIFY(!completion->succeeded());
+        QVERIFY2(completion->statusText.contains(QStringLiteral("head")),
+                 qPrintable(completion->statusText));
+        QCOMPARE(portal.requestCount("/h"), 1);
+        QCOMPARE(service.runningReads(), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(tst_NetworkReadService)
