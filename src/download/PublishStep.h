@@ -47,10 +47,17 @@ using PublishChecks = std::vector<std::unique_ptr<PublishCheck>>;
 using PublishCheckFactory =
     std::function<std::unique_ptr<PublishCheck>(const QString &url, const QString &saveFileName)>;
 
+// The most entries a package's archive may hold: more would cost the check memory and time
+// out of all proportion (its directory is read whole), and no package needs them.
+inline constexpr quint64 MaximumZipEntries = 200'000;
+
 // The check for packages saved as ".zip" (letter case ignored): the archive must open with
-// libzip's consistency checks and hold at least one entry. Transport damage (a cut, a
-// corrupt directory) fails here for every copy, signed or not.
+// libzip's consistency checks and hold at least one entry and at most `MaximumZipEntries`
+// (the count its end record declares is checked before the directory is read). Transport
+// damage (a cut, a corrupt directory) fails here for every copy, signed or not.
 std::unique_ptr<PublishCheck> zipArchiveCheck(const QString &url, const QString &saveFileName);
+// The same check with another limit on the entries (for tests).
+std::unique_ptr<PublishCheck> zipEntriesCheck(quint64 maximumEntries);
 
 // Publishes `file` and gives the path it now has; nothing, and the reason in `error`, when
 // it was not published, with its kind in `kind` (the refusing check's, else Disk). Chooses

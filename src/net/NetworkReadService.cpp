@@ -11,8 +11,7 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "net/PartialDownloads.h"
-#include "platform/Files.h"
+#include "net/NetworkRead.h"
 
 namespace net {
 namespace {
@@ -23,189 +22,17 @@ using std::chrono::milliseconds;
 constexpr qint64 ChunkSize = qint64(1) << 20;
 constexpr qint64 SpooledReadBuffer = qint64(4) << 20;
 
-int httpStatus(const QNetworkReply &reply) {
-    return reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-}
-
-// The length the answer declares: nothing when it declares none, and -1 when its
-// Content-Length headers are not one number (several that disagree, or garbage) — such an
-// answer cannot be told apart from a cut one.
-std::optional<qint64> declaredLength(const QNetworkReply &reply) {
-    if (!reply.hasRawHeader("Content-Length"))
-        return std::nullopt;
-    // Qt joins repeated headers with ", ".
-    std::optional<qint64> length;
-    for (const QByteArray &part : reply.rawHeader("Content-Length").split(',')) {
-        bool ok = false;
-        const QByteArray digits = part.trimmed();
-        const qint64 value = digits.toLongLong(&ok);
-        if (!ok || value < 0 || digits.startsWith('+') || (length && *length != value))
-            return -1;
-        length = value;
-    }
-    return length;
-}
-
-QString httpStatusText(const QNetworkReply &reply) {
-    const QString reason = QString::fromLatin1(
-        reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
-    return QStringLiteral("HTTP %1 %2").arg(httpStatus(reply)).arg(reason).trimmed();
-}
-
-bool isTransientStatus(int status) {
-    return status == 408 || status == 429 || status == 500 || status == 502 || status == 503 ||
-           status == 504;
-}
-
-// Failures of the way, not of the answer: another attempt may well get through. A refused
-// connection or an unknown host is not among them: nobody is there to answer.
-bool isTransientError(QNetworkReply::NetworkError error) {
-    switch (error) {
-    case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-    case QNetworkReply::ProxyConnectionClosedError:
-    case QNetworkReply::ProxyTimeoutError:
-    case QNetworkReply::UnknownNetworkError:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// What identifies this version of the answer: a strong ETag, else Last-Modified; empty when
-// the server gives neither (a weak ETag cannot vouch for bytes).
-QByteArray validatorOf(const QNetworkReply &reply) {
-    const QByteArray etag = reply.rawHeader("ETag").trimmed();
-    if (!etag.isEmpty() && !etag.startsWith("W/") && !etag.contains(','))
-        return etag;
-    return reply.rawHeader("Last-Modified").trimmed();
-}
-
-struct ContentRange {
-    qint64 first = 0;
-    qint64 last = 0;
-    qint64 total = 0;
-};
-
-// "bytes FIRST-LAST/TOTAL"; nothing for anything else (an unknown total included).
-std::optional<ContentRange> contentRangeOf(const QNetworkReply &reply) {
-    const QByteArray value = reply.rawHeader("Content-Range").trimmed();
-    if (!value.startsWith("bytes "))
-        return std::nullopt;
-    const QByteArray range = value.mid(6).trimmed();
-    const qsizetype dash = range.indexOf('-');
-    const qsizetype slash = range.indexOf('/');
-    if (dash <= 0 || slash <= dash)
-        return std::nullopt;
-    bool ok1 = false, ok2 = false, ok3 = false;
-    ContentRange parsed{range.left(dash).toLongLong(&ok1),
-                        range.mid(dash + 1, slash - dash - 1).toLongLong(&ok2),
-                        range.mid(slash + 1).toLongLong(&ok3)};
-    if (!ok1 || !ok2 || !ok3 || parsed.first < 0 || parsed.last < parsed.first ||
-        parsed.total <= parsed.last)
-        return std::nullopt;
-    return parsed;
-}
-
-// A wait the server asks for, in seconds or as a date; nothing when it asks for none.
-std::optional<milliseconds> retryAfterOf(const QNetworkReply &reply) {
-    const QByteArray value = reply.rawHeader("Retry-After").trimmed();
-    if (value.isEmpty())
-        return std::nullopt;
-    bool ok = false;
-    const qint64 seconds = value.toLongLong(&ok);
-    if (ok)
-        return seconds < 0 ? std::nullopt : std::optional<milliseconds>(seconds * 1000);
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
-    if (!when.isValid())
-        return std::nullopt;
-    return milliseconds(std::max<qint64>(0, QDateTime::currentDateTimeUtc().msecsTo(when)));
+// The reply's head as plain values for the decisions.
+ResponseHead headOf(const QNetworkReply &reply) {
+    ResponseHead head;
+    head.status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    head.reasonPhrase = reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
+    for (const auto &[name, value] : reply.rawHeaderPairs())
+        head.headers.append({name, value});
+    return head;
 }
 
 } // namespace
-
-struct NetworkReadService::Read {
-    quint64 id = 0;
-    QObject *service = nullptr;
-    AsyncProperty record;
-    QNetworkReply *reply = nullptr;
-    // A read to a file writes into the address's partial file, or, when another read holds
-    // that, into a plain temporary file that no later run looks for.
-    std::unique_ptr<PartialDownload> partial;
-    std::unique_ptr<QFile> spool;
-    QTimer stallTimer;
-    qint64 bytesSinceStallCheck = 0;
-    QTimer retryTimer;
-    ChunkObserver observer;
-    qint64 observed = 0; // how many of the file's bytes the observer has seen
-    bool dataSeen = false;
-    bool connecting = true;
-    bool answerTaken = false; // the current request's answer has been looked at
-
-    // What the server said about the whole answer; empty and 0 while unknown.
-    QByteArray validator;
-    bool rangesAccepted = false;
-    qint64 totalSize = 0;
-    qint64 rangeStart = 0;      // where the answer now arriving starts in the file
-    bool rangesGivenUp = false; // after a 416 or a wrong Content-Range: whole answers only
-    int failuresInARow = 0;
-    qint64 furthest = 0; // the most bytes ever held; progress is never reported below it
-    qint64 furthestAtFailure = 0;
-    bool keepBytes = false;
-
-    ~Read() {
-        releaseReply();
-        retryTimer.stop();
-        if (partial) {
-            if (keepBytes)
-                partial->keep();
-            else
-                partial->discard();
-        }
-        discardSpool();
-    }
-
-    QFile *file() { return partial ? &partial->file() : spool.get(); }
-
-    bool resumable() const {
-        return rangesAccepted && !validator.isEmpty() && totalSize > 0 && !rangesGivenUp;
-    }
-
-    // Whether the bytes should stay for a later run once the read ends now.
-    bool worthKeeping() const { return partial && resumable() && record.bytesRead > 0; }
-
-    void releaseReply() {
-        stallTimer.stop();
-        if (!reply)
-            return;
-        QNetworkReply *r = std::exchange(reply, nullptr);
-        // Only our own connections: Qt's own ones carry the abort to the transfer.
-        QObject::disconnect(r, nullptr, service, nullptr);
-        r->abort();
-        r->deleteLater();
-    }
-
-    void discardSpool() {
-        if (!spool)
-            return;
-        spool->close();
-        spool->remove();
-        spool.reset();
-    }
-
-    // Forgets every byte received: the answer comes again from its start.
-    void truncate() {
-        record.value.clear();
-        record.bytesRead = 0;
-        observed = 0;
-        if (QFile *f = file()) {
-            f->resize(0);
-            f->seek(0);
-        }
-    }
-};
 
 NetworkReadService::NetworkReadService(QObject *parent)
     : ReadService(parent) {
@@ -246,6 +73,11 @@ void NetworkReadService::AsyncRead(const QString &target, const QString &propert
     read->record.propertyName = propertyName;
     read->observer = observer;
     read->stallTimer.setSingleShot(true);
+    read->headTimer.setSingleShot(true);
+    connect(&read->headTimer, &QTimer::timeout, this, [this, id] {
+        fail(id, QStringLiteral("the server's answer did not end its head within %1 seconds")
+                     .arg(static_cast<double>(m_headTimeout.count()) / 1000.0));
+    });
     connect(&read->stallTimer, &QTimer::timeout, this, [this, id] {
         retry(id, QStringLiteral("fewer than %1 bytes received in %2 seconds")
                       .arg(StallMinimumBytes)
@@ -258,30 +90,10 @@ void NetworkReadService::AsyncRead(const QString &target, const QString &propert
     const QUrl url(target, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         problem = QStringLiteral("not an http or https address: %1").arg(target);
-    } else if (spoolFolder) {
-        QString busy;
-        read->partial = PartialDownload::open(*spoolFolder, target, busy);
-        if (!read->partial)
-            read->spool = platform::createHiddenTemporaryFile(*spoolFolder, propertyName, problem);
-    }
-    if (read->partial) {
-        // Bytes an earlier run kept count only while they belong to the answer the server
-        // still gives; the first request asks for the rest under their validator.
-        const std::optional<PartialSidecar> kept = read->partial->readSidecar();
-        const qint64 size = read->partial->file().size();
-        if (kept && kept->url == target && size > 0 && size < kept->size) {
-            read->validator = kept->validator;
-            read->rangesAccepted = true;
-            read->totalSize = kept->size;
-            read->record.bytesRead = size;
-            read->partial->file().seek(size);
-        } else {
-            read->partial->removeSidecar();
-            read->truncate();
-        }
-    }
+    else if (spoolFolder)
+        read->openSink(*spoolFolder, problem);
     m_reads.push_back(std::move(read));
 
     // Notifications never come from inside this call, so a caller may record the read
@@ -310,12 +122,13 @@ void NetworkReadService::start(quint64 id) {
     if (read->file() && read->record.bytesRead > 0 && read->resumable()) {
         read->rangeStart = read->record.bytesRead;
         request.setRawHeader("Range", "bytes=" + QByteArray::number(read->rangeStart) + '-');
-        request.setRawHeader("If-Range", read->validator);
+        request.setRawHeader("If-Range", read->answer.validator);
     } else {
         read->rangeStart = 0;
         read->truncate();
     }
 
+    ++read->budget.attempts;
     QNetworkReply *reply = m_manager.get(request);
     read->reply = reply;
     read->answerTaken = false;
@@ -328,6 +141,7 @@ void NetworkReadService::start(quint64 id) {
     connect(reply, &QNetworkReply::finished, this, [this, id] { onFinished(id); });
     read->bytesSinceStallCheck = 0;
     read->stallTimer.start(m_stallTimeout);
+    read->headTimer.start(m_headTimeout);
 
     // Retries are the service's own business: the receiver hears of the first attempt only.
     if (std::exchange(read->connecting, false))
@@ -350,112 +164,49 @@ void NetworkReadService::onMetaDataChanged(quint64 id) {
     Read *read = find(id);
     if (!read || !read->reply)
         return;
-    QNetworkReply &reply = *read->reply;
-    const int status = httpStatus(reply);
-    // A redirect about to be followed, or an error page: the end of the reply decides. An
-    // answer is taken once: bytes already written from it must not be cut away again.
-    if (status >= 300 || std::exchange(read->answerTaken, true))
+    read->headTimer.stop();
+    const ResponseHead head = headOf(*read->reply);
+    // An answer is taken once: bytes already written from it must not be cut away again.
+    if (head.status < 300 && std::exchange(read->answerTaken, true))
         return;
-    if (status == 204 || status == 205) {
-        fail(id, httpStatusText(reply));
+    const HeadVerdict verdict =
+        judgeHead(head, read->rangeStart, read->answer,
+                  read->file() ? std::nullopt : std::optional<qint64>(m_memoryReadLimit));
+    switch (verdict.action) {
+    case HeadVerdict::Action::Undecided:
         return;
-    }
-    const std::optional<qint64> length = declaredLength(reply);
-    if (length == -1) {
-        fail(id, QStringLiteral("the answer declares conflicting lengths: %1")
-                     .arg(QString::fromLatin1(reply.rawHeader("Content-Length"))));
+    case HeadVerdict::Action::Fail:
+        fail(id, verdict.reason);
         return;
-    }
-    if (status == 206) {
-        if (read->rangeStart == 0) {
-            fail(id, QStringLiteral("the server sent part of the answer unasked"));
-            return;
-        }
-        if (!acceptRange(*read)) {
-            startOver(id);
-            return;
-        }
-        if (!showKeptBytes(*read)) {
+    case HeadVerdict::Action::StartOver:
+        startOver(id);
+        return;
+    case HeadVerdict::Action::TakeRange:
+        read->record.bytesMax = read->answer.totalSize;
+        if (!read->showKeptBytes(m_chunk)) {
             fail(id, QStringLiteral("cannot read %1").arg(read->file()->fileName()));
             return;
         }
-    } else {
-        acceptWhole(*read);
+        break;
+    case HeadVerdict::Action::TakeWhole:
+        read->takeWhole(verdict.answer);
+        break;
     }
-    if (!read->file() && read->record.bytesMax > m_memoryReadLimit) {
-        fail(id, QStringLiteral("the answer of %1 bytes is too large to hold in memory")
-                     .arg(read->record.bytesMax));
-        return;
-    }
-    const QString type = reply.header(QNetworkRequest::ContentTypeHeader).toString();
+    const QString type = read->reply->header(QNetworkRequest::ContentTypeHeader).toString();
     if (!type.isEmpty() && type != read->record.contentType) {
         read->record.contentType = type;
         notify(id, AsyncStatusCode::MimeTypeAvailable, type);
     }
 }
 
-// Whether a 206 continues the file exactly: from where it ends, of the size known, and of the
-// same version.
-bool NetworkReadService::acceptRange(Read &read) {
-    QNetworkReply &reply = *read.reply;
-    const std::optional<ContentRange> range = contentRangeOf(reply);
-    const std::optional<qint64> length = declaredLength(reply);
-    const QByteArray validator = validatorOf(reply);
-    if (!range || range->first != read.rangeStart || range->total != read.totalSize ||
-        range->last != range->total - 1 || (length && *length != range->last - range->first + 1) ||
-        (!validator.isEmpty() && validator != read.validator))
-        return false;
-    read.record.bytesMax = read.totalSize;
-    return true;
-}
-
-// A whole answer: whatever the file held goes, and what the server says now is what a later
-// resume must match.
-void NetworkReadService::acceptWhole(Read &read) {
-    QNetworkReply &reply = *read.reply;
-    if (read.record.bytesRead > 0)
-        read.truncate();
-    read.rangeStart = 0;
-    read.validator = validatorOf(reply);
-    read.rangesAccepted =
-        reply.rawHeader("Accept-Ranges").trimmed().compare("bytes", Qt::CaseInsensitive) == 0;
-    read.totalSize = std::max<qint64>(0, declaredLength(reply).value_or(0));
-    read.record.bytesMax = read.totalSize;
-    if (read.partial) {
-        if (read.resumable())
-            read.partial->writeSidecar({read.record.target, read.validator, read.totalSize});
-        else
-            read.partial->removeSidecar();
-    }
-}
-
-// The observer sees the bytes a resumed read starts with, read back once from the file (an
-// earlier run wrote them). False when they cannot be read.
-bool NetworkReadService::showKeptBytes(Read &read) {
-    if (!read.observer || read.observed >= read.record.bytesRead)
-        return true;
-    QFile &file = *read.file();
-    const qint64 end = read.record.bytesRead;
-    bool ok = file.seek(read.observed);
-    while (ok && read.observed < end) {
-        const qint64 got =
-            file.read(m_chunk.data(), std::min<qint64>(m_chunk.size(), end - read.observed));
-        ok = got > 0;
-        if (ok) {
-            read.observer(read.observed, QByteArrayView(m_chunk.constData(), got));
-            read.observed += got;
-        }
-    }
-    return file.seek(end) && ok;
-}
-
 void NetworkReadService::onRedirected(quint64 id, const QUrl &url) {
     Read *read = find(id);
     if (!read)
         return;
-    // A new request begins: it gets a stall period of its own.
+    // A new request begins: it gets a stall period and a time for its head of its own.
     read->bytesSinceStallCheck = 0;
     read->stallTimer.start(m_stallTimeout);
+    read->headTimer.start(m_headTimeout);
     notify(id, AsyncStatusCode::Redirecting, url.toString());
 }
 
@@ -470,7 +221,7 @@ void NetworkReadService::onReadyRead(quint64 id) {
         read->bytesSinceStallCheck = 0;
         read->stallTimer.start(m_stallTimeout);
     }
-    if (httpStatus(*read->reply) >= 300) {
+    if (read->reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 300) {
         read->reply->skip(read->reply->bytesAvailable()); // an error page is no download
         return;
     }
@@ -480,7 +231,7 @@ void NetworkReadService::onReadyRead(quint64 id) {
             return;
         read = find(id);
     }
-    if (!drain(*read))
+    if (!drain(id))
         return;
     // After a start over the bytes count up again from zero: progress waits until they pass
     // what was already shown.
@@ -491,37 +242,11 @@ void NetworkReadService::onReadyRead(quint64 id) {
 }
 
 // Moves what the reply holds to the read's sink. False when the read failed (and is gone).
-bool NetworkReadService::drain(Read &read) {
-    QNetworkReply &reply = *read.reply;
-    const quint64 id = read.id;
-    QFile *file = read.file();
-    while (reply.bytesAvailable() > 0) {
-        if (file) {
-            const qint64 got = reply.read(m_chunk.data(), m_chunk.size());
-            if (got <= 0)
-                break;
-            if (file->write(m_chunk.constData(), got) != got) {
-                fail(id, QStringLiteral("cannot write %1: %2")
-                             .arg(file->fileName(), file->errorString()));
-                return false;
-            }
-            if (read.observer && read.observed == read.record.bytesRead) {
-                read.observer(read.record.bytesRead, QByteArrayView(m_chunk.constData(), got));
-                read.observed += got;
-            }
-            read.record.bytesRead += got;
-        } else {
-            if (read.record.value.size() + reply.bytesAvailable() > m_memoryReadLimit) {
-                fail(id, QStringLiteral("the answer is larger than %1 bytes and too large to "
-                                        "hold in memory")
-                             .arg(m_memoryReadLimit));
-                return false;
-            }
-            read.record.value += reply.readAll();
-            read.record.bytesRead = read.record.value.size();
-        }
-    }
-    return true;
+bool NetworkReadService::drain(quint64 id) {
+    const std::optional<QString> problem = find(id)->store(m_chunk, m_memoryReadLimit);
+    if (problem)
+        fail(id, *problem);
+    return !problem;
 }
 
 void NetworkReadService::onFinished(quint64 id) {
@@ -529,43 +254,26 @@ void NetworkReadService::onFinished(quint64 id) {
     if (!read || !read->reply)
         return;
     QNetworkReply &reply = *read->reply;
-    const int status = httpStatus(reply);
-    if (status == 416 && read->rangeStart > 0) {
+    const ResponseHead head = headOf(reply);
+    EndVerdict verdict = judgeEnd(head, reply.error(), reply.errorString(), read->rangeStart,
+                                  QDateTime::currentDateTimeUtc());
+    if (verdict.action == EndVerdict::Action::TakeBody) {
+        if (!drain(id))
+            return;
+        verdict = judgeBody(head, read->rangeStart, read->record.bytesRead, read->answer.totalSize);
+    }
+    switch (verdict.action) {
+    case EndVerdict::Action::TakeBody:
+    case EndVerdict::Action::Succeed:
+        break;
+    case EndVerdict::Action::StartOver:
         startOver(id);
         return;
-    }
-    if (status >= 400) {
-        if (isTransientStatus(status))
-            retry(id, httpStatusText(reply), retryAfterOf(reply));
-        else
-            fail(id, httpStatusText(reply));
+    case EndVerdict::Action::Retry:
+        retry(id, verdict.reason, verdict.retryAfter);
         return;
-    }
-    if (reply.error() != QNetworkReply::NoError) {
-        if (isTransientError(reply.error()))
-            retry(id, reply.errorString());
-        else
-            fail(id, reply.errorString());
-        return;
-    }
-    // A redirect that was not followed is no answer either.
-    if (status >= 300) {
-        fail(id, httpStatusText(reply));
-        return;
-    }
-    if (!drain(*read))
-        return;
-    const std::optional<qint64> length = declaredLength(reply);
-    const qint64 received = read->record.bytesRead - read->rangeStart;
-    if ((length && *length != received) ||
-        (read->rangeStart > 0 && read->record.bytesRead != read->totalSize)) {
-        retry(id, QStringLiteral("the connection ended after %1 of %2 bytes")
-                      .arg(read->record.bytesRead)
-                      .arg(read->rangeStart + length.value_or(received)));
-        return;
-    }
-    if (read->record.bytesRead == 0) {
-        fail(id, QStringLiteral("the answer holds no data"));
+    case EndVerdict::Action::Fail:
+        fail(id, verdict.reason);
         return;
     }
     QFile *file = read->file();
@@ -598,21 +306,13 @@ void NetworkReadService::retry(quint64 id, const QString &reason,
     if (!read)
         return;
     read->releaseReply();
-    // An attempt that got further than any before counts as progress, not as another failure
-    // in a row: a link that drops now and then still finishes a long download.
-    if (read->record.bytesRead > read->furthestAtFailure) {
-        read->furthestAtFailure = read->record.bytesRead;
-        read->failuresInARow = 0;
-    }
-    if (read->failuresInARow >= MaximumRetries) {
+    const RetryPlan plan = planRetry(read->budget, read->record.bytesRead, retryAfter);
+    read->budget = plan.budget;
+    if (plan.giveUp) {
         fail(id, reason);
         return;
     }
-    const int attempt = read->failuresInARow++;
-    milliseconds wait = std::chrono::seconds(1 << attempt);
-    if (retryAfter && *retryAfter <= MaximumRetryAfter)
-        wait = *retryAfter;
-    read->retryTimer.start(m_retryWait ? m_retryWait(wait) : wait);
+    read->retryTimer.start(m_retryWait ? m_retryWait(plan.wait) : plan.wait);
 }
 
 void NetworkReadService::succeed(quint64 id) {

@@ -8,15 +8,17 @@
 
 #include <QNetworkAccessManager>
 
+#include "net/DownloadDecisions.h"
 #include "net/ReadService.h"
 
 class QUrl;
 
 namespace net {
 
-// The read service over HTTP and HTTPS. Every read goes to the server (no cache), follows
-// redirects that do not lower security up to `MaximumRedirects`, uses the system's proxy
-// settings and verifies certificates.
+// The read service over HTTP and HTTPS. What it does with an answer is decided in
+// DownloadDecisions.h; this class applies the verdicts to replies, files and timers. Every read
+// goes to the server (no cache), follows redirects that do not lower security up to
+// `MaximumRedirects`, uses the system's proxy settings and verifies certificates.
 //
 // A transient failure — the connection reset or closed early, a body shorter than its
 // Content-Length, a stall (fewer than `StallMinimumBytes` within the stall timeout), HTTP
@@ -34,7 +36,8 @@ namespace net {
 // both. A read that fails for good, or is stopped keeping its bytes, leaves them there
 // only when they can be resumed; otherwise, and on a plain cancel, they are removed.
 //
-// A read fails for good on any other transport or TLS error, an HTTP status of 400 or above
+// A read fails for good, without retries, when a head is not complete within
+// `MaximumHeadTime`, and on any other transport or TLS error, an HTTP status of 400 or above
 // not named above, an answer without content (204, 205, or no body bytes), Content-Length
 // headers that disagree, more than `MemoryReadLimit` bytes held in memory, a spool file
 // that cannot be written, or retries spent. A failed read sends status code 0 with the
@@ -47,10 +50,6 @@ public:
     static constexpr qint64 MemoryReadLimit = qint64(16) * 1024 * 1024;
     static constexpr int MaximumRedirects = 10;
     static constexpr std::chrono::milliseconds DefaultStallTimeout{30'000};
-    // A trickle below this many bytes per stall timeout is no download: it would never end.
-    static constexpr qint64 StallMinimumBytes = 1024;
-    static constexpr int MaximumRetries = 5;
-    static constexpr std::chrono::seconds MaximumRetryAfter{60};
 
     // Maps a planned wait before a retry to the one really waited; a seam for tests.
     using RetryWait = std::function<std::chrono::milliseconds(std::chrono::milliseconds)>;
@@ -67,6 +66,7 @@ public:
 
     // Seams for tests: a short stall timeout, a small memory limit, short waits.
     void setStallTimeout(std::chrono::milliseconds timeout) { m_stallTimeout = timeout; }
+    void setHeadTimeout(std::chrono::milliseconds timeout) { m_headTimeout = timeout; }
     void setMemoryReadLimit(qint64 bytes) { m_memoryReadLimit = bytes; }
     void setRetryWait(RetryWait wait) { m_retryWait = std::move(wait); }
 
@@ -81,13 +81,10 @@ private:
     // Sends one progress notification; false when the read was stopped meanwhile.
     bool notify(quint64 id, std::int32_t code, const QString &text);
     void onMetaDataChanged(quint64 id);
-    bool acceptRange(Read &read);
-    void acceptWhole(Read &read);
     void onReadyRead(quint64 id);
     void onRedirected(quint64 id, const QUrl &url);
     void onFinished(quint64 id);
-    bool drain(Read &read);
-    bool showKeptBytes(Read &read);
+    bool drain(quint64 id);
     void startOver(quint64 id);
     void retry(quint64 id, const QString &reason,
                std::optional<std::chrono::milliseconds> retryAfter = std::nullopt);
@@ -98,6 +95,7 @@ private:
     std::vector<std::unique_ptr<Read>> m_reads;
     quint64 m_nextId = 1;
     std::chrono::milliseconds m_stallTimeout = DefaultStallTimeout;
+    std::chrono::milliseconds m_headTimeout = MaximumHeadTime;
     qint64 m_memoryReadLimit = MemoryReadLimit;
     RetryWait m_retryWait;
     QByteArray m_chunk;

@@ -29,21 +29,29 @@ QString partialBaseName(const QString &url) {
     return QStringLiteral(".update-tool-") + QString::fromLatin1(digest);
 }
 
-// Opens `path` without following a symbolic link; -1 unless it is a regular file of ours
-// with no other name (a hard link would let the bytes land elsewhere).
+// Opens `path` without following a symbolic link and without waiting (a FIFO would block
+// the open); -1 unless it is a regular file of ours with no other name (a hard link would let
+// the bytes land elsewhere).
 int openOwnRegularFile(const QString &path, int flags) {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), flags | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
         return -1;
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
-        info.st_nlink != 1) {
+        info.st_nlink != 1 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         errno = EPERM;
         return -1;
     }
     return fd;
+}
+
+// Whether `path` itself (not what a link points to) is a regular file of ours.
+bool isOwnRegularFile(const QString &path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+           info.st_uid == ::geteuid();
 }
 
 std::optional<PartialSidecar> readSidecarAt(const QString &path) {
@@ -123,22 +131,13 @@ std::optional<PartialSidecar> PartialDownload::readSidecar() const {
 
 bool PartialDownload::writeSidecar(const PartialSidecar &sidecar) const {
     QString error;
-    auto file = platform::createHiddenTemporaryFile(QFileInfo(m_path).path(),
-                                                    QStringLiteral("resume"), error);
-    if (!file)
-        return false;
-    const QByteArray text = encodeSidecar(sidecar);
-    const bool written = file->write(text) == text.size() && file->flush();
-    file->close();
-    if (!written || !platform::moveFileReplacing(file->fileName(), m_sidecarPath, error)) {
-        file->remove();
-        return false;
-    }
-    return true;
+    return platform::replaceFileContents(m_sidecarPath, encodeSidecar(sidecar), std::nullopt,
+                                         error);
 }
 
 void PartialDownload::removeSidecar() const {
-    QFile::remove(m_sidecarPath);
+    if (isOwnRegularFile(m_sidecarPath))
+        QFile::remove(m_sidecarPath);
 }
 
 void PartialDownload::keep() {
@@ -165,8 +164,10 @@ int removeStalePartialDownloads(const QString &folder, std::chrono::hours maximu
     const qint64 oldest = now.toSecsSinceEpoch() -
                           std::chrono::duration_cast<std::chrono::seconds>(maximumAge).count();
     int removed = 0;
+    // Only regular files of ours: a link, a FIFO or another user's file with our name is not
+    // ours to judge.
     const auto remove = [&](const QString &path) {
-        if (::unlink(QFile::encodeName(path).constData()) == 0)
+        if (isOwnRegularFile(path) && ::unlink(QFile::encodeName(path).constData()) == 0)
             ++removed;
     };
     for (const QString &name : names) {
@@ -182,7 +183,7 @@ int removeStalePartialDownloads(const QString &folder, std::chrono::hours maximu
         }
         const int fd = openOwnRegularFile(path, O_RDONLY);
         if (fd < 0)
-            continue; // not ours to judge
+            continue;
         struct stat info {};
         const bool inUse = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
         const bool old = ::fstat(fd, &info) == 0 && info.st_mtim.tv_sec < oldest;

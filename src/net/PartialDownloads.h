@@ -48,7 +48,8 @@ public:
     std::optional<PartialSidecar> readSidecar() const;
     // Replaces the sidecar in one step. False when it cannot be written.
     bool writeSidecar(const PartialSidecar &sidecar) const;
-    // Removes the sidecar (the bytes no longer belong to a known answer).
+    // Removes the sidecar (the bytes no longer belong to a known answer) when it is a regular
+    // file of this user.
     void removeSidecar() const;
     // Closes the file and leaves both files for a later run.
     void keep();
@@ -68,7 +69,9 @@ bool isPartialDownloadName(const QString &name);
 
 // Removes, in `folder`, this program's partial files that are older than `maximumAge` or
 // whose sidecar is missing or unreadable, with their sidecars, and sidecars without a
-// partial file. Files in use by a running read, and any other file, are left alone.
+// partial file. Files in use by a running read, anything at those names that is not a
+// regular file of this user (a link, a FIFO, another user's file), and any other file are
+// left alone; nothing is opened in a way that could wait.
 // Returns how many files were removed.
 int removeStalePartialDownloads(const QString &folder,
                                 std::chrono::hours maximumAge = std::chrono::hours(24 * 7),

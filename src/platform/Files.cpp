@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include "platform/Paths.h"
@@ -49,6 +50,26 @@ bool moveFileReplacing(const QString &from, const QString &to, QString &error) {
     error = QStringLiteral("cannot move %1 to %2: %3")
                 .arg(from, to, QString::fromLocal8Bit(std::strerror(errno)));
     return false;
+}
+
+bool replaceFileContents(const QString &path, const QByteArray &bytes,
+                         std::optional<QFileDevice::Permissions> permissions, QString &error) {
+    const QFileInfo target(path);
+    const auto temp = createHiddenTemporaryFile(target.absolutePath(), target.fileName(), error);
+    if (!temp)
+        return false;
+    if (temp->write(bytes) != bytes.size() || !temp->flush() ||
+        (permissions && !temp->setPermissions(*permissions))) {
+        error = temp->errorString();
+        temp->remove();
+        return false;
+    }
+    temp->close();
+    if (!moveFileReplacing(temp->fileName(), target.absoluteFilePath(), error)) {
+        temp->remove();
+        return false;
+    }
+    return true;
 }
 
 MoveResult moveFileWithoutReplacing(const QString &from, const QString &to, QString &error) {

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
+#include <QByteArray>
+#include <QFileDevice>
 #include <QString>
 
 class QFile;
@@ -22,6 +25,13 @@ std::unique_ptr<QFile> createHiddenTemporaryFile(const QString &folder, const QS
 // same file system. False, and the reason in `error`, when the move is impossible; `from`
 // then stays where it was. (POSIX rename; a Windows build uses MoveFileEx.)
 bool moveFileReplacing(const QString &from, const QString &to, QString &error);
+
+// Writes `bytes` to `path` so that the file appears there whole or not at all: into a hidden
+// temporary file beside it (given `permissions` when set, else those of any new file), then
+// moved over whatever is at `path`. False, with the reason in `error` and no temporary file
+// left, when any step fails; `path` is then as it was.
+bool replaceFileContents(const QString &path, const QByteArray &bytes,
+                         std::optional<QFileDevice::Permissions> permissions, QString &error);
 
 enum class MoveResult { Moved, NameTaken, Failed };
 

@@ -267,6 +267,8 @@ void tst_AsyncDownload::failedReadWritesNothing_data() {
     QTest::newRow("zip without its directory")
         << false << "pkg.zip" << true << zip.left(zip.indexOf("PK\1\2"));
     QTest::newRow("a check refuses it") << false << "pkg.zip" << true << zip;
+    // Counted from the end record, before the directory is read.
+    QTest::newRow("more entries than accepted") << false << "pkg.zip" << true << zip;
     QTest::newRow("a check breaks down") << false << "pkg.zip" << true << zip;
     QTest::newRow("a check breaks down following the bytes") << false << "pkg.zip" << true << zip;
     QTest::newRow("every numbered name taken") << true << "pkg.zip" << true << zip;
@@ -315,6 +317,10 @@ void tst_AsyncDownload::failedReadWritesNothing() {
     if (refused)
         control.addPublishCheck(
             [](const QString &, const QString &) { return std::make_unique<Refusal>(); });
+    const bool tooMany = QTest::currentDataTag() == QByteArray("more entries than accepted");
+    if (tooMany)
+        control.addPublishCheck(
+            [](const QString &, const QString &) { return download::zipEntriesCheck(0); });
     if (QTest::currentDataTag() == QByteArray("a check breaks down"))
         control.addPublishCheck(
             [](const QString &, const QString &) { return std::make_unique<Breakdown>(); });
@@ -334,6 +340,9 @@ void tst_AsyncDownload::failedReadWritesNothing() {
     QVERIFY(!log.finished.at(0).statusText.isEmpty());
     if (refused)
         QCOMPARE(log.finished.at(0).statusText, QStringLiteral("no"));
+    if (tooMany)
+        QCOMPARE(log.finished.at(0).statusText,
+                 QStringLiteral("the package holds 1 entries, more than the 0 accepted"));
     QCOMPARE(entriesOf(dir.path()), before);
     if (existing)
         QCOMPARE(contentsOf(target), QByteArray("keep me"));

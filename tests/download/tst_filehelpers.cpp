@@ -1,3 +1,7 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -28,6 +32,8 @@ private slots:
     void renameExists();
     void staleParts_data();
     void staleParts();
+    void oddFilesAtOurNames_data();
+    void oddFilesAtOurNames();
 };
 
 void tst_FileHelpers::folderExists() {
@@ -156,6 +162,58 @@ void tst_FileHelpers::staleParts() {
     if (sidecar != u"none")
         QCOMPARE(QFileInfo::exists(sidecarPath), !removed);
     QVERIFY(!QFileInfo::exists(orphan));
+}
+
+// Whatever sits at a partial or sidecar name without being a regular file of this user is
+// neither opened in a way that could wait nor removed.
+void tst_FileHelpers::oddFilesAtOurNames_data() {
+    QTest::addColumn<QString>("kind");   // "fifo", "link" or "other user"
+    QTest::addColumn<QString>("suffix"); // where it sits: ".part" or ".resume"
+    for (const char *kind : {"fifo", "link", "other user"})
+        for (const char *suffix : {".part", ".resume"})
+            QTest::addRow("%s at %s", kind, suffix) << kind << suffix;
+}
+
+void tst_FileHelpers::oddFilesAtOurNames() {
+    QFETCH(QString, kind);
+    QFETCH(QString, suffix);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString url = QStringLiteral("http://h/p");
+    const QString base = dir.filePath(
+        QStringLiteral(".update-tool-") +
+        QString::fromLatin1(
+            QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha256).toHex().left(32)));
+    const QByteArray path = QFile::encodeName(base + suffix);
+    if (kind == u"fifo") {
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+    } else if (kind == u"link") {
+        QVERIFY(writeFileBytes(dir.filePath(QStringLiteral("target")), "not ours"));
+        QVERIFY(QFile::link(dir.filePath(QStringLiteral("target")), QFile::decodeName(path)));
+    } else {
+        if (::geteuid() != 0)
+            QSKIP("only the superuser can make a file of another user");
+        QVERIFY(writeFileBytes(QFile::decodeName(path), "not ours"));
+        QCOMPARE(::chown(path.constData(), 65534, 65534), 0);
+    }
+    struct stat before {};
+    QCOMPARE(::lstat(path.constData(), &before), 0);
+
+    QCOMPARE(net::removeStalePartialDownloads(dir.path()), 0);
+    struct stat after {};
+    QCOMPARE(::lstat(path.constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+
+    // A read of the address neither waits on it nor takes it for its own.
+    QString error;
+    auto partial = net::PartialDownload::open(dir.path(), url, error);
+    QCOMPARE(partial == nullptr, suffix == u".part");
+    if (partial) {
+        QVERIFY(!partial->readSidecar());
+        partial->removeSidecar();
+        QCOMPARE(::lstat(path.constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_FileHelpers)

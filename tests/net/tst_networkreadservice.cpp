@@ -1,5 +1,6 @@
 // The read service's own clean-up of the files it spools into, seen by a receiver that does
 // nothing with them: whatever the download control does on top must not be needed.
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -43,6 +44,9 @@ private slots:
         QTest::newRow("cancelled mid-body") << "cancelled" << false << false << false;
         QTest::newRow("cancelled mid-body, resumable") << "cancelled" << true << false << false;
         QTest::newRow("cancelled mid-body, resumable, kept") << "cancelled" << true << true << true;
+        // Bytes that no sidecar describes are of no use to a later run.
+        QTest::newRow("cancelled mid-body, resumable, kept, sidecar unwritable")
+            << "cancelled" << true << true << false;
         QTest::newRow("cancelled mid-body, not resumable, keeping asked")
             << "cancelled" << false << true << false;
     }
@@ -66,6 +70,15 @@ private slots:
         else if (ending == u"fails")
             response.closingAfter(1000);
         portal.route("/p", response);
+        const bool sidecarBlocked = QByteArray(QTest::currentDataTag()).endsWith("unwritable");
+        const QString sidecarName =
+            QStringLiteral(".update-tool-%1.resume")
+                .arg(QString::fromLatin1(
+                    QCryptographicHash::hash(portal.url("/p").toUtf8(), QCryptographicHash::Sha256)
+                        .toHex()
+                        .left(32)));
+        if (sidecarBlocked) // a folder at the name: the sidecar cannot be moved there
+            QVERIFY(QDir(folder.path()).mkdir(sidecarName));
 
         NetworkReadService service;
         service.setRetryWait(
@@ -93,7 +106,9 @@ private slots:
             QCOMPARE(completion->succeeded(), ending == u"succeeds");
             QCOMPARE(spooledWhileNotified, ending == u"succeeds");
         }
-        const QStringList left = entriesOf(folder.path());
+        QStringList left = entriesOf(folder.path());
+        if (sidecarBlocked)
+            QVERIFY(left.removeOne(sidecarName));
         if (kept) {
             QCOMPARE(left.size(), 2);
             QVERIFY2(left.filter(QStringLiteral(".part")).size() == 1 &&
@@ -102,6 +117,25 @@ private slots:
         } else {
             QVERIFY2(left.isEmpty(), qPrintable(left.join(u' ')));
         }
+    }
+
+    // A head that never ends fails the read at once, without retries, and its reply goes.
+    void endlessHeadFailsAtOnce() {
+        TestPortal portal;
+        QVERIFY(portal.listen());
+        portal.route("/h", PortalResponse::ok("x").withEndlessHead());
+        NetworkReadService service;
+        service.setHeadTimeout(std::chrono::milliseconds(300));
+        std::optional<AsyncProperty> completion;
+        connect(&service, &NetworkReadService::readComplete, this,
+                [&](const AsyncProperty &record) { completion = record; });
+        service.AsyncRead(portal.url(QStringLiteral("/h")), QStringLiteral("h"), std::nullopt);
+        QVERIFY(QTest::qWaitFor([&] { return completion.has_value(); }, WaitMs));
+        QVERIFY(!completion->succeeded());
+        QVERIFY2(completion->statusText.contains(QStringLiteral("head")),
+                 qPrintable(completion->statusText));
+        QCOMPARE(portal.requestCount("/h"), 1);
+        QCOMPARE(service.runningReads(), 0);
     }
 };
 

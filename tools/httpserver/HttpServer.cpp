@@ -92,6 +92,16 @@ Response &Response::resettingAfter(qint64 bytes) {
     return *this;
 }
 
+Response &Response::withEndlessHead() {
+    delivery = Delivery::EndlessHead;
+    return *this;
+}
+
+Response &Response::reconnectingDrip(const QByteArray &value, qint64 bytes) {
+    withRanges(value);
+    return closingAfter(bytes);
+}
+
 Response &Response::withRanges(const QByteArray &value, bool isDate) {
     validator = value;
     validatorIsDate = isDate;
@@ -295,6 +305,11 @@ void HttpServer::respond(Connection &connection, const Request &request) {
 
     QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + response.reason +
                       "\r\nConnection: close\r\n";
+    if (response.delivery == Response::Delivery::EndlessHead) {
+        connection.socket->write(head);
+        sendMore(connection);
+        return;
+    }
     for (const auto &[name, value] : response.headers)
         head += name + ": " + value + "\r\n";
     if (response.sendLength)
@@ -312,6 +327,17 @@ void HttpServer::respond(Connection &connection, const Request &request) {
 // client going away is noticed early.
 void HttpServer::sendMore(Connection &connection) {
     const Response &response = connection.response;
+    if (response.delivery == Response::Delivery::EndlessHead) {
+        static const QByteArray lines = [] {
+            QByteArray line = "X-Filler: " + QByteArray(1012, 'f') + "\r\n";
+            return line.repeated(64);
+        }();
+        if (connection.socket->bytesToWrite() <= 256 * 1024) {
+            connection.socket->write(lines);
+            m_bodyBytes[connection.target] += lines.size();
+        }
+        return; // bytesWritten brings us back
+    }
     qint64 limit = response.body.size();
     if (response.delivery == Response::Delivery::CloseAfter ||
         response.delivery == Response::Delivery::StallAfter ||

@@ -28,6 +28,7 @@ struct Response {
         StallAfter, // headers and the first `cut` body bytes, then silence (the socket stays)
         Drip,       // the body in pieces of `dripBytes`, one every `dripIntervalMs`
         ResetAfter, // headers and the first `cut` body bytes, then a TCP reset
+        EndlessHead, // the status line, then header lines of 1 KiB as fast as they go, forever
     };
 
     int status = 200;
@@ -70,6 +71,11 @@ struct Response {
     Response &withoutContentLength();
     Response &resettingAfter(qint64 bytes);
     Response &withRanges(const QByteArray &validator, bool isDate = false);
+    // Never ends its head.
+    Response &withEndlessHead();
+    // A drip by reconnecting: byte ranges under `validator`, and every connection closed after
+    // `bytes` body bytes, so each new request brings a few bytes more.
+    Response &reconnectingDrip(const QByteArray &validator, qint64 bytes = 1);
 };
 
 // One request as the server saw it. Header names are in lower case.
@@ -100,7 +106,8 @@ public:
     // The n-th request of `pathAndQuery` gets the n-th response; the last one answers every
     // request after it.
     void route(const QByteArray &pathAndQuery, const QList<Response> &responses);
-    // Body bytes written for `pathAndQuery` over all its answers.
+    // Body bytes written for `pathAndQuery` over all its answers (header lines, for an
+    // endless head).
     qint64 bodyBytesSent(const QByteArray &pathAndQuery) const {
         return m_bodyBytes.value(pathAndQuery);
     }

@@ -180,30 +180,13 @@ std::optional<QByteArray> readWithoutTrailer(const QString &path, QString &error
     return bytes;
 }
 
-// Replaces `path` in one step: the bytes go to a hidden temporary file beside it, which
-// gets the wanted mode and is moved over the target. A failure leaves no partial output.
+// Replaces `path` in one step with the wanted mode. A failure leaves no partial output.
 bool writeAtomically(const QString &path, const QByteArray &bytes,
                      QFileDevice::Permissions permissions, QString &error) {
-    const QFileInfo target(path);
-    const auto temp =
-        platform::createHiddenTemporaryFile(target.absolutePath(), target.fileName(), error);
-    if (!temp) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, error);
-        return false;
-    }
-    if (temp->write(bytes) != bytes.size() || !temp->flush() ||
-        !temp->setPermissions(permissions)) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, temp->errorString());
-        temp->remove();
-        return false;
-    }
-    temp->close();
-    if (!platform::moveFileReplacing(temp->fileName(), target.absoluteFilePath(), error)) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, error);
-        temp->remove();
-        return false;
-    }
-    return true;
+    if (platform::replaceFileContents(path, bytes, permissions, error))
+        return true;
+    error = QStringLiteral("cannot write %1: %2").arg(path, error);
+    return false;
 }
 
 // What `write` puts into the trailer, as read from its options.
