@@ -117,13 +117,14 @@ std::optional<QDateTime> atTime(const QDate &date, QByteArrayView time) {
     return QDateTime(date, clock, Qt::UTC);
 }
 
-HeadVerdict failure(const QString &reason) {
-    return {HeadVerdict::Action::Fail, reason, {}};
+HeadVerdict failure(const QString &reason, FailureKind kind) {
+    return {HeadVerdict::Action::Fail, reason, {}, kind};
 }
 
 EndVerdict endWith(EndVerdict::Action action, const QString &reason = QString(),
+                   FailureKind kind = FailureKind::None,
                    std::optional<milliseconds> retryAfter = std::nullopt) {
-    return {action, reason, retryAfter};
+    return {action, reason, retryAfter, kind};
 }
 
 } // namespace
@@ -168,13 +169,15 @@ HeadVerdict judgeHead(const ResponseHead &head, qint64 rangeStart, const AnswerI
     if (head.status >= 300)
         return {};
     if (head.status == 204 || head.status == 205)
-        return failure(head.statusText());
+        return failure(head.statusText(), FailureKind::ServerAnswer);
     if (declaredLength(head) == -1)
         return failure(QStringLiteral("the answer declares conflicting lengths: %1")
-                           .arg(QString::fromLatin1(*head.header("Content-Length"))));
+                           .arg(QString::fromLatin1(*head.header("Content-Length"))),
+                       FailureKind::Lie);
     if (head.status == 206) {
         if (rangeStart == 0)
-            return failure(QStringLiteral("the server sent part of the answer unasked"));
+            return failure(QStringLiteral("the server sent part of the answer unasked"),
+                           FailureKind::Lie);
         if (!continuesExactly(head, rangeStart, known))
             return {HeadVerdict::Action::StartOver, QString(), {}};
         return {HeadVerdict::Action::TakeRange, QString(), known};
@@ -182,7 +185,8 @@ HeadVerdict judgeHead(const ResponseHead &head, qint64 rangeStart, const AnswerI
     const AnswerIdentity answer = identityOf(head);
     if (memoryLimit && answer.totalSize > *memoryLimit)
         return failure(QStringLiteral("the answer of %1 bytes is too large to hold in memory")
-                           .arg(answer.totalSize));
+                           .arg(answer.totalSize),
+                       FailureKind::ServerAnswer);
     return {HeadVerdict::Action::TakeWhole, QString(), answer};
 }
 
@@ -215,14 +219,16 @@ EndVerdict judgeEnd(const ResponseHead &head, QNetworkReply::NetworkError error,
         return endWith(Action::StartOver);
     if (head.status >= 400) {
         if (isTransientStatus(head.status))
-            return endWith(Action::Retry, head.statusText(), retryAfterOf(head, now));
-        return endWith(Action::Fail, head.statusText());
+            return endWith(Action::Retry, head.statusText(), FailureKind::ServerAnswer,
+                           retryAfterOf(head, now));
+        return endWith(Action::Fail, head.statusText(), FailureKind::ServerAnswer);
     }
     if (error != QNetworkReply::NoError)
-        return endWith(isTransientError(error) ? Action::Retry : Action::Fail, errorText);
+        return endWith(isTransientError(error) ? Action::Retry : Action::Fail, errorText,
+                       FailureKind::Network);
     // A redirect that was not followed is no answer either.
     if (head.status >= 300)
-        return endWith(Action::Fail, head.statusText());
+        return endWith(Action::Fail, head.statusText(), FailureKind::ServerAnswer);
     return endWith(Action::TakeBody);
 }
 
@@ -232,11 +238,14 @@ EndVerdict judgeBody(const ResponseHead &head, qint64 rangeStart, qint64 bytesHe
     const std::optional<qint64> length = declaredLength(head);
     const qint64 received = bytesHeld - rangeStart;
     if ((length && *length != received) || (rangeStart > 0 && bytesHeld != totalSize))
-        return endWith(Action::Retry, QStringLiteral("the connection ended after %1 of %2 bytes")
-                                          .arg(bytesHeld)
-                                          .arg(rangeStart + length.value_or(received)));
+        return endWith(Action::Retry,
+                       QStringLiteral("the connection ended after %1 of %2 bytes")
+                           .arg(bytesHeld)
+                           .arg(rangeStart + length.value_or(received)),
+                       FailureKind::Network);
     if (bytesHeld == 0)
-        return endWith(Action::Fail, QStringLiteral("the answer holds no data"));
+        return endWith(Action::Fail, QStringLiteral("the answer holds no data"),
+                       FailureKind::ServerAnswer);
     return endWith(Action::Succeed);
 }
 

@@ -11,6 +11,8 @@
 #include <QNetworkReply>
 #include <QString>
 
+#include "net/FailureKind.h"
+
 // What the read service decides from what a server said: pure functions over plain values
 // (a status, header fields, byte counts, attempts) with typed verdicts. The service only
 // applies them; nothing here touches a socket, a file or a clock.
@@ -78,6 +80,7 @@ struct HeadVerdict {
     Action action = Action::Undecided;
     QString reason;
     AnswerIdentity answer;
+    FailureKind kind = FailureKind::None; // for Fail
 };
 
 // Judges a head. `rangeStart` is where the asked range starts (0 when the whole was asked),
@@ -98,6 +101,7 @@ struct EndVerdict {
     Action action = Action::TakeBody;
     QString reason;
     std::optional<std::chrono::milliseconds> retryAfter;
+    FailureKind kind = FailureKind::None; // for Fail, and for Retry once the retries run out
 };
 
 // Whether a failure of the way (not of the answer) may get through on another attempt.

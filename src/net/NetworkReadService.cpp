@@ -75,8 +75,10 @@ void NetworkReadService::AsyncRead(const QString &target, const QString &propert
     read->stallTimer.setSingleShot(true);
     read->headTimer.setSingleShot(true);
     connect(&read->headTimer, &QTimer::timeout, this, [this, id] {
-        fail(id, QStringLiteral("the server's answer did not end its head within %1 seconds")
-                     .arg(static_cast<double>(m_headTimeout.count()) / 1000.0));
+        fail(id,
+             QStringLiteral("the server's answer did not end its head within %1 seconds")
+                 .arg(static_cast<double>(m_headTimeout.count()) / 1000.0),
+             FailureKind::ServerAnswer);
     });
     connect(&read->stallTimer, &QTimer::timeout, this, [this, id] {
         retry(id, QStringLiteral("fewer than %1 bytes received in %2 seconds")
@@ -87,20 +89,23 @@ void NetworkReadService::AsyncRead(const QString &target, const QString &propert
     connect(&read->retryTimer, &QTimer::timeout, this, [this, id] { start(id); });
 
     QString problem;
+    FailureKind kind = FailureKind::Network;
     const QUrl url(target, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || url.host().isEmpty() ||
         (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
         problem = QStringLiteral("not an http or https address: %1").arg(target);
-    else if (spoolFolder)
+    else if (spoolFolder) {
+        kind = FailureKind::Disk;
         read->openSink(*spoolFolder, problem);
+    }
     m_reads.push_back(std::move(read));
 
     // Notifications never come from inside this call, so a caller may record the read
     // after starting it.
-    QTimer::singleShot(0, this, [this, id, problem] {
+    QTimer::singleShot(0, this, [this, id, problem, kind] {
         if (!problem.isEmpty())
-            fail(id, problem);
+            fail(id, problem, kind);
         else
             start(id);
     });
@@ -176,7 +181,7 @@ void NetworkReadService::onMetaDataChanged(quint64 id) {
     case HeadVerdict::Action::Undecided:
         return;
     case HeadVerdict::Action::Fail:
-        fail(id, verdict.reason);
+        fail(id, verdict.reason, verdict.kind);
         return;
     case HeadVerdict::Action::StartOver:
         startOver(id);
@@ -184,7 +189,8 @@ void NetworkReadService::onMetaDataChanged(quint64 id) {
     case HeadVerdict::Action::TakeRange:
         read->record.bytesMax = read->answer.totalSize;
         if (!read->showKeptBytes(m_chunk)) {
-            fail(id, QStringLiteral("cannot read %1").arg(read->file()->fileName()));
+            fail(id, QStringLiteral("cannot read %1").arg(read->file()->fileName()),
+                 FailureKind::Disk);
             return;
         }
         break;
@@ -243,9 +249,10 @@ void NetworkReadService::onReadyRead(quint64 id) {
 
 // Moves what the reply holds to the read's sink. False when the read failed (and is gone).
 bool NetworkReadService::drain(quint64 id) {
-    const std::optional<QString> problem = find(id)->store(m_chunk, m_memoryReadLimit);
+    Read *read = find(id);
+    const std::optional<QString> problem = read->store(m_chunk, m_memoryReadLimit);
     if (problem)
-        fail(id, *problem);
+        fail(id, *problem, read->file() ? FailureKind::Disk : FailureKind::ServerAnswer);
     return !problem;
 }
 
@@ -270,15 +277,16 @@ void NetworkReadService::onFinished(quint64 id) {
         startOver(id);
         return;
     case EndVerdict::Action::Retry:
-        retry(id, verdict.reason, verdict.retryAfter);
+        retry(id, verdict.reason, verdict.retryAfter, verdict.kind);
         return;
     case EndVerdict::Action::Fail:
-        fail(id, verdict.reason);
+        fail(id, verdict.reason, verdict.kind);
         return;
     }
     QFile *file = read->file();
     if (file && !file->flush()) {
-        fail(id, QStringLiteral("cannot write %1: %2").arg(file->fileName(), file->errorString()));
+        fail(id, QStringLiteral("cannot write %1: %2").arg(file->fileName(), file->errorString()),
+             FailureKind::Disk);
         return;
     }
     read->releaseReply();
@@ -301,7 +309,7 @@ void NetworkReadService::startOver(quint64 id) {
 }
 
 void NetworkReadService::retry(quint64 id, const QString &reason,
-                               std::optional<milliseconds> retryAfter) {
+                               std::optional<milliseconds> retryAfter, FailureKind kind) {
     Read *read = find(id);
     if (!read)
         return;
@@ -309,7 +317,7 @@ void NetworkReadService::retry(quint64 id, const QString &reason,
     const RetryPlan plan = planRetry(read->budget, read->record.bytesRead, retryAfter);
     read->budget = plan.budget;
     if (plan.giveUp) {
-        fail(id, reason);
+        fail(id, reason, kind);
         return;
     }
     read->retryTimer.start(m_retryWait ? m_retryWait(plan.wait) : plan.wait);
@@ -344,7 +352,7 @@ void NetworkReadService::succeed(quint64 id) {
         QFile::remove(sidecarPath);
 }
 
-void NetworkReadService::fail(quint64 id, const QString &reason) {
+void NetworkReadService::fail(quint64 id, const QString &reason, FailureKind kind) {
     Read *read = find(id);
     if (!read)
         return;
@@ -365,6 +373,7 @@ void NetworkReadService::fail(quint64 id, const QString &reason) {
     AsyncProperty record = std::move(failed->record);
     failed.reset();
     record.outcome = ReadOutcome::Failed;
+    record.failure = kind;
     record.statusText = reason;
     emit readComplete(record);
 }

@@ -87,8 +87,9 @@ private:
     bool drain(quint64 id);
     void startOver(quint64 id);
     void retry(quint64 id, const QString &reason,
-               std::optional<std::chrono::milliseconds> retryAfter = std::nullopt);
-    void fail(quint64 id, const QString &reason);
+               std::optional<std::chrono::milliseconds> retryAfter = std::nullopt,
+               FailureKind kind = FailureKind::Network);
+    void fail(quint64 id, const QString &reason, FailureKind kind);
     void succeed(quint64 id);
 
     QNetworkAccessManager m_manager;

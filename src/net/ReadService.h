@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QString>
 
+#include "net/FailureKind.h"
+
 namespace net {
 
 // The steps a read reports through `AsyncProperty::statusCode`. Other values may occur and
@@ -28,19 +30,6 @@ inline constexpr std::int32_t CacheFileNameAvailable = 14;
 // How a read ended. Progress notifications carry `Running`; the completion notification
 // carries one of the other two.
 enum class ReadOutcome { Running, Succeeded, Failed };
-
-// What kind of failure ended a read or its publication, so that a receiver can tell the user
-// the right thing without reading the text beside it.
-enum class FailureKind {
-    None,             // no failure, or one its reporter did not classify
-    Network,          // the connection or the transfer broke down
-    ServerAnswer,     // the server answered with an error or no content
-    Lie,              // the answer contradicts itself or what was promised about it
-    Disk,             // the bytes could not be written, flushed or moved into place
-    RefusedSignature, // the package is not what its vendor signed
-    RefusedArchive,   // the package is no complete archive
-    Cancelled,        // the read was stopped before its end
-};
 
 // The record that comes with every notification of a read.
 struct AsyncProperty {

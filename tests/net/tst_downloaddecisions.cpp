@@ -200,6 +200,48 @@ private slots:
 
     // A row per run of failures: the bytes held at each, the wait a server asked for (-1
     // none), and the waits planned (-1 for giving up).
+    // What kind of failure a verdict names decides which box the window shows.
+    void failureKinds_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArrayList>("fields");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<qint64>("bytesHeld"); // -1: the head decides
+        QTest::addColumn<FailureKind>("kind");
+        const int ok = QNetworkReply::NoError;
+        QTest::newRow("204") << 204 << QByteArrayList{} << ok << -1LL << FailureKind::ServerAnswer;
+        QTest::newRow("conflicting lengths")
+            << 200 << QByteArrayList{"Content-Length: 5", "Content-Length: 6"} << ok << -1LL
+            << FailureKind::Lie;
+        QTest::newRow("206 unasked")
+            << 206 << QByteArrayList{Range} << ok << -1LL << FailureKind::Lie;
+        QTest::newRow("404") << 404 << QByteArrayList{} << ok << 0LL << FailureKind::ServerAnswer;
+        QTest::newRow("503") << 503 << QByteArrayList{} << ok << 0LL << FailureKind::ServerAnswer;
+        QTest::newRow("refused") << 0 << QByteArrayList{}
+                                 << int(QNetworkReply::ConnectionRefusedError) << 0LL
+                                 << FailureKind::Network;
+        QTest::newRow("body cut") << 200 << QByteArrayList{"Content-Length: 1000"} << ok << 999LL
+                                  << FailureKind::Network;
+        QTest::newRow("no bytes") << 200 << QByteArrayList{} << ok << 0LL
+                                  << FailureKind::ServerAnswer;
+    }
+    void failureKinds() {
+        QFETCH(int, status);
+        QFETCH(QByteArrayList, fields);
+        QFETCH(int, error);
+        QFETCH(qint64, bytesHeld);
+        QFETCH(FailureKind, kind);
+        const ResponseHead h = headOf(status, fields);
+        if (bytesHeld < 0) {
+            QCOMPARE(judgeHead(h, 0, {}, std::nullopt).kind, kind);
+            return;
+        }
+        EndVerdict verdict =
+            judgeEnd(h, QNetworkReply::NetworkError(error), QStringLiteral("e"), 0, Now);
+        if (verdict.action == EndVerdict::Action::TakeBody)
+            verdict = judgeBody(h, 0, bytesHeld, 1000);
+        QCOMPARE(verdict.kind, kind);
+    }
+
     void retries_data() {
         QTest::addColumn<QList<qint64>>("held");
         QTest::addColumn<int>("retryAfterS");
