@@ -56,7 +56,8 @@ struct ZipItem {
     QByteArray name;
     QByteArray data;
     bool deflated = true;
-    bool descriptor = false; // sizes and CRC in a data descriptor after the data (flag bit 3)
+    bool descriptor = false;      // sizes and CRC in a data descriptor after the data (flag bit 3)
+    bool descriptorSigned = true; // the descriptor starts with its optional signature
 };
 
 // A zip archive of `items` in this order, written byte by byte as a deterministic packer
@@ -103,7 +104,8 @@ inline QByteArray writeZip(const std::vector<ZipItem> &items, const QByteArray &
         common(file, true);
         file += item.name + packed;
         if (item.descriptor) {
-            le(file, 0x08074b50, 4);
+            if (item.descriptorSigned)
+                le(file, 0x08074b50, 4);
             le(file, crc, 4);
             le(file, packed.size(), 4);
             le(file, item.data.size(), 4);
