@@ -186,9 +186,6 @@ void HttpServer::accept() {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
         auto connection = std::make_unique<Connection>();
         connection->socket = socket;
-        // A short answer goes out at once, not after the client's delayed acknowledgement:
-        // runs of small range requests would otherwise wait some 40 ms each.
-        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connection->drip.setSingleShot(false);
         connect(&connection->drip, &QTimer::timeout, this, [this, socket] {
             if (Connection *c = find(socket))
