@@ -137,7 +137,7 @@ std::optional<PublishedPackage> describePackage(std::int32_t product, const QStr
 
 std::optional<QString> deltaBase(const PublishedPackages &packages, std::int32_t product,
                                  const QString &folder, QString &why) {
-    const QString absoluteFolder = QFileInfo(folder + QStringLiteral("/.")).absolutePath();
+    const QString absoluteFolder = QDir::cleanPath(QDir(folder).absolutePath());
     const auto found =
         std::find_if(packages.rbegin(), packages.rend(), [&](const PublishedPackage &entry) {
             return entry.product == product &&

@@ -20,6 +20,7 @@
 #include "window/FakeWindowHost.h"
 #include "window/FileNames.h"
 #include "window/Interaction.h"
+#include "window/PublishedPackages.h"
 #include "window/ReleaseHistory.h"
 #include "window/Workflow.h"
 
@@ -776,6 +777,58 @@ private slots:
 
     // A copy whose portal is https never follows a redirect to plain http, for the page or
     // the package: the plain portal sees no request at all.
+    // The previous package is a delta base only while it is still there, unchanged since the
+    // copy published it.
+    void deltaBases_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("based");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("unchanged") << u"none"_qs << true << QString();
+        QTest::newRow("changed, same size") << u"flip"_qs << false << u"changed since"_qs;
+        QTest::newRow("deleted") << u"delete"_qs << false << u"gone or changed"_qs;
+        QTest::newRow("grown") << u"grow"_qs << false << u"gone or changed"_qs;
+        QTest::newRow("other product") << u"product"_qs << false << QString();
+        QTest::newRow("damaged record") << u"damage"_qs << false << QString();
+    }
+    void deltaBases() {
+        QFETCH(QString, change);
+        QFETCH(bool, based);
+        QFETCH(QString, why);
+        QTemporaryDir dir;
+        const QString package = dir.filePath(u"Demo_2.0.zip"_qs);
+        QVERIFY(writeFile(package, testsupport::randomPackage(4096)));
+        QString error;
+        const auto described = describePackage(7, package, error);
+        QVERIFY2(described, qPrintable(error));
+        QVERIFY(
+            writePublishedPackages(publishedPackagesPath(), withPublished({}, *described), error));
+        QFile file(package);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        if (change == u"flip") {
+            file.seek(100);
+            const char c = file.read(1).at(0);
+            file.seek(100);
+            file.write(QByteArray(1, char(~c)));
+        } else if (change == u"grow") {
+            file.seek(file.size());
+            file.write("x");
+        }
+        file.close();
+        if (change == u"delete")
+            QVERIFY(QFile::remove(package));
+        if (change == u"damage")
+            QVERIFY(writeFile(publishedPackagesPath(), "7\tnot a size\n"));
+        error.clear();
+        const PublishedPackages packages = readPublishedPackages(publishedPackagesPath(), error);
+        QCOMPARE(error.isEmpty(), change != u"damage");
+        QString reason;
+        const auto base = deltaBase(packages, change == u"product" ? 8 : 7, dir.path(), reason);
+        QCOMPARE(base.has_value(), based);
+        if (base)
+            QCOMPARE(*base, QFileInfo(package).absoluteFilePath());
+        QVERIFY2(why.isEmpty() ? reason.isEmpty() : reason.contains(why), qPrintable(reason));
+    }
+
     void httpsNeverFallsToHttp_data() {
         QTest::addColumn<bool>("package");
         QTest::newRow("page redirects to http") << false;
@@ -899,9 +952,8 @@ private slots:
         rig.host.draws.clear();
         const auto &read = service.started[0];
         for (const qint64 n : reads)
-            service.progress(FakeReadService::record(read.target, read.propertyName,
-                                                     net::AsyncStatusCode::DownloadingData, {},
-                                                     n, max));
+            service.progress(FakeReadService::record(
+                read.target, read.propertyName, net::AsyncStatusCode::DownloadingData, {}, n, max));
         QList<float> percents;
         for (const Draw &d : rig.host.draws) {
             QVERIFY2(sameDraw(d, u"ctlAsyncDownload1_Progress"_qs,
@@ -921,8 +973,8 @@ private slots:
         rig.workflow->StartCheck();
         const auto pageRead = service.started.at(0);
         service.progress(FakeReadService::record(pageRead.target, pageRead.propertyName,
-                                                 net::AsyncStatusCode::DownloadingData, {},
-                                                 100, 200));
+                                                 net::AsyncStatusCode::DownloadingData, {}, 100,
+                                                 200));
         service.complete(FakeReadService::record(pageRead.target, pageRead.propertyName,
                                                  net::AsyncStatusCode::EndDownloadData),
                          net::ReadOutcome::Succeeded, productPage("Demo 2.1"));
@@ -932,8 +984,8 @@ private slots:
         rig.host.draws.clear();
         for (const qint64 n : {100, 101, 102})
             service.progress(FakeReadService::record(packageRead.target, packageRead.propertyName,
-                                                     net::AsyncStatusCode::DownloadingData, {},
-                                                     n, 200));
+                                                     net::AsyncStatusCode::DownloadingData, {}, n,
+                                                     200));
         QCOMPARE(rig.host.draws.size(), 1);
         QCOMPARE(rig.host.draws[0].percent, 51.0F);
         QCOMPARE(rig.host.draws[0].info2, TextDownloading);
@@ -958,8 +1010,7 @@ private slots:
         const auto read = service.started.at(0);
         service.complete(FakeReadService::record(read.target, read.propertyName,
                                                  net::AsyncStatusCode::EndDownloadData),
-                         succeeded ? net::ReadOutcome::Succeeded
-                                   : net::ReadOutcome::Failed,
+                         succeeded ? net::ReadOutcome::Succeeded : net::ReadOutcome::Failed,
                          succeeded ? productPage("Other 9") : QByteArray());
         QVERIFY(rig.host.draws.isEmpty());
         QVERIFY(rig.host.calls.isEmpty());
