@@ -2,7 +2,9 @@
 // as the updater does, and prints how long it took and the process's peak memory:
 //   bench_download URL SAVE_PATH [KEY.pub FILE.minisig]
 // With a minisign public key and signature the file is published only after the signature
-// check a copy stamped with that key runs.
+// check a copy stamped with that key runs. With BENCH_DELTA_BASE naming the previous package,
+// the download starts from it (a delta download) and also prints "delta_used=0|1",
+// "delta_server_bytes=N" and "delta_requests=N".
 // prints "seconds=S", "bytes=N", "peak_rss_kib=K"; exit status 0 only for a saved file.
 
 #include <cstdio>
@@ -15,7 +17,9 @@
 
 #include "download/ctlAsyncDownload.h"
 #include "net/NetworkReadService.h"
+#include "signing/Minisign.h"
 #include "window/PackageSignatureCheck.h"
+#include "window/ReleaseCheck.h"
 
 namespace {
 
@@ -47,12 +51,19 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "bench_download: cannot read the key or the signature\n");
             return 2;
         }
-        const QString keyText = QString::fromLatin1(key.readAll());
-        const QByteArray signatureFile = signature.readAll();
+        // The key's base64 line follows the comment line of the .pub file.
+        const auto publicKey = signing::parsePublicKey(key.readAll().split('\n').value(1));
+        const auto parsed = signing::parseSignature(signature.readAll());
+        if (!std::holds_alternative<signing::PublicKey>(publicKey) ||
+            !std::holds_alternative<signing::Signature>(parsed)) {
+            std::fprintf(stderr, "bench_download: the key or the signature is malformed\n");
+            return 2;
+        }
+        const auto release = std::make_shared<window::SignedRelease>(window::SignedRelease{
+            std::get<signing::PublicKey>(publicKey), std::get<signing::Signature>(parsed), {}});
         control.addPublishCheck(
-            [=](const QString &, const QString &) {
-                return window::packageSignatureCheck(keyText, signatureFile,
-                                                     std::make_shared<bool>(false));
+            [release](const QString &, const QString &) {
+                return window::packageSignatureCheck(release.get());
             },
             download::ctlAsyncDownload::CheckPlace::First);
     }
@@ -62,7 +73,8 @@ int main(int argc, char **argv) {
 
     QElapsedTimer timer;
     timer.start();
-    control.Download(args[1], args[2]);
+    const QString deltaBase = qEnvironmentVariable("BENCH_DELTA_BASE");
+    control.Download(args[1], args[2], deltaBase);
     QCoreApplication::exec();
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
 
@@ -74,5 +86,8 @@ int main(int argc, char **argv) {
     }
     std::printf("seconds=%.3f\nbytes=%lld\npeak_rss_kib=%ld\n", seconds,
                 static_cast<long long>(QFileInfo(args[2]).size()), usage.ru_maxrss);
+    if (const auto &delta = control.lastDelta())
+        std::printf("delta_used=%d\ndelta_server_bytes=%lld\ndelta_requests=%d\n", int(delta->used),
+                    static_cast<long long>(delta->report.serverBytes), delta->report.requests);
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "download/ctlAsyncDownload.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 
 #include <QFile>
@@ -41,10 +42,8 @@ namespace Code = net::AsyncStatusCode;
 ctlAsyncDownload::ctlAsyncDownload(net::ReadService &service, QObject *parent)
     : QObject(parent)
     , m_service(service) {
-    connect(&service, &net::ReadService::readProgress, this,
-            &ctlAsyncDownload::onReadProgress);
-    connect(&service, &net::ReadService::readComplete, this,
-            &ctlAsyncDownload::onReadComplete);
+    connect(&service, &net::ReadService::readProgress, this, &ctlAsyncDownload::onReadProgress);
+    connect(&service, &net::ReadService::readComplete, this, &ctlAsyncDownload::onReadComplete);
 }
 
 ctlAsyncDownload::~ctlAsyncDownload() {
@@ -59,33 +58,136 @@ ctlAsyncDownload::~ctlAsyncDownload() {
     });
 }
 
-void ctlAsyncDownload::Download(const QString &Url, const QString &SaveFileName) {
+std::shared_ptr<PublishChecks> ctlAsyncDownload::makeChecks(const QString &Url,
+                                                            const QString &SaveFileName) {
+    auto checks = std::make_shared<PublishChecks>();
+    for (const PublishCheckFactory &factory : m_checkFactories) {
+        if (auto check = factory(Url, SaveFileName))
+            checks->push_back(std::move(check));
+    }
+    return checks;
+}
+
+void ctlAsyncDownload::Download(const QString &Url, const QString &SaveFileName,
+                                const QString &DeltaBase) {
     platform::ignoringErrors([&] {
         m_CacheFile.clear();
         // The property name is the save path when there is one, the address otherwise; the
         // completion tells the two apart by comparing it with the target.
         const QString propertyName = SaveFileName.isEmpty() ? Url : SaveFileName;
         const bool toFile = propertyName != Url;
-        auto checks = std::make_shared<PublishChecks>();
-        net::ChunkObserver observer;
-        if (toFile) {
-            for (const PublishCheckFactory &factory : m_checkFactories) {
-                if (auto check = factory(Url, SaveFileName))
-                    checks->push_back(std::move(check));
-            }
-            if (!checks->empty())
-                observer = [checks](qint64 offset, QByteArrayView bytes) {
-                    observeAll(*checks, offset, bytes);
-                };
-        }
-        // Known before the service sees it, so that its notifications are never taken for
-        // strangers.
-        m_reads.push_back({Url, propertyName, checks});
-        m_service.AsyncRead(Url, propertyName,
-                            toFile ? std::optional<QString>(folderOf(SaveFileName)) : std::nullopt,
-                            observer);
+        const auto zip = [](const QString &name) {
+            return name.endsWith(QStringLiteral(".zip"), Qt::CaseInsensitive);
+        };
+        if (toFile && !DeltaBase.isEmpty() && zip(SaveFileName) && zip(DeltaBase))
+            startDelta(Url, SaveFileName, DeltaBase);
+        else
+            startRead(Url, propertyName, toFile);
         if (indexOf(Url) < 0)
             m_AsyncDownloads.push_back(Url);
+    });
+}
+
+void ctlAsyncDownload::startRead(const QString &Url, const QString &propertyName, bool toFile) {
+    auto checks = toFile ? makeChecks(Url, propertyName) : std::make_shared<PublishChecks>();
+    net::ChunkObserver observer;
+    if (!checks->empty())
+        observer = [checks](qint64 offset, QByteArrayView bytes) {
+            observeAll(*checks, offset, bytes);
+        };
+    // Known before the service sees it, so that its notifications are never taken for
+    // strangers.
+    m_reads.push_back({Url, propertyName, checks});
+    m_service.AsyncRead(Url, propertyName,
+                        toFile ? std::optional<QString>(folderOf(propertyName)) : std::nullopt,
+                        observer);
+}
+
+void ctlAsyncDownload::startDelta(const QString &Url, const QString &SaveFileName,
+                                  const QString &base) {
+    auto checks = makeChecks(Url, SaveFileName);
+    net::FailureKind kind = net::FailureKind::Lie;
+    const std::optional<qint64> size = expectedSize(*checks, kind);
+    m_reads.push_back({Url, SaveFileName, checks});
+    m_lastDelta = DeltaOutcome{};
+    auto *delta = new DeltaDownload(
+        Url, base, SaveFileName,
+        [checks](qint64 offset, QByteArrayView bytes) { observeAll(*checks, offset, bytes); }, size,
+        [this, Url, SaveFileName](qint64 written, qint64 total) {
+            AsyncProperty record;
+            record.target = Url;
+            record.propertyName = SaveFileName;
+            record.bytesRead = written;
+            record.bytesMax = total;
+            record.statusCode = Code::DownloadingData;
+            setStatus(DownloadStatus::ReceivingData, QString());
+            if (m_sink)
+                platform::ignoringErrors([&] {
+                    m_sink->Progress(
+                        record, float(double(written) / double(std::max<qint64>(total, 1)) * 100.0),
+                        DownloadsCount(), written, total);
+                });
+        },
+        {}, this);
+    m_deltas.push_back(delta);
+    // Set after construction: the handler names the object it belongs to.
+    delta->setDoneHandler([this, delta](bool ok, const QString &fileOrReason) {
+        deltaDone(delta, ok, fileOrReason);
+    });
+    delta->start();
+}
+
+// A delta that failed, or whose package its checks refused, gives way to the full download
+// under the same name, which the host does not see as a new download.
+void ctlAsyncDownload::fallBack(DeltaDownload *delta, const QString &reason) {
+    std::fprintf(stderr, "update-tool: no delta download, fetching the whole package: %s\n",
+                 qPrintable(reason));
+    if (m_lastDelta) {
+        m_lastDelta->used = false;
+        m_lastDelta->fallbackReason = reason;
+    }
+    startRead(delta->url(), delta->saveFileName(), true);
+}
+
+void ctlAsyncDownload::deltaDone(DeltaDownload *delta, bool ok, const QString &fileOrReason) {
+    platform::ignoringErrors([&] {
+        m_deltas.erase(std::remove(m_deltas.begin(), m_deltas.end(), delta), m_deltas.end());
+        delta->deleteLater();
+        if (m_lastDelta)
+            m_lastDelta->report = delta->report();
+        const auto started = std::find_if(m_reads.begin(), m_reads.end(), [&](const auto &r) {
+            return r.url == delta->url() && r.propertyName == delta->saveFileName();
+        });
+        if (started == m_reads.end())
+            return;
+        const std::shared_ptr<PublishChecks> checks = started->checks;
+        m_reads.erase(started);
+        if (!ok) {
+            fallBack(delta, fileOrReason);
+            return;
+        }
+        AsyncProperty X;
+        X.target = delta->url();
+        X.propertyName = delta->saveFileName();
+        X.bytesRead = X.bytesMax = delta->report().size;
+        X.statusCode = Code::EndDownloadData;
+        X.outcome = net::ReadOutcome::Succeeded;
+        X.spoolFile = fileOrReason;
+        saveFile(X, *checks);
+        if (!X.succeeded()) {
+            fallBack(delta, X.statusText);
+            return;
+        }
+        if (m_lastDelta)
+            m_lastDelta->used = true;
+        const qsizetype index = indexOf(X.target);
+        if (index >= 0)
+            m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
+        setStatus(DownloadStatus::Completed, X.statusText);
+        if (m_sink) {
+            const std::int32_t count = DownloadsCount();
+            platform::ignoringErrors([&] { m_sink->Finished(X, count); });
+        }
     });
 }
 
@@ -111,6 +213,16 @@ void ctlAsyncDownload::cancel(const QString &UrlGiven, net::KeptBytes kept) {
         }
         for (const QString &name : names)
             m_service.CancelAsyncRead(name, kept);
+        // A delta keeps nothing: the next try plans again.
+        for (auto it = m_deltas.begin(); it != m_deltas.end();) {
+            if (sameUrl((*it)->url(), Url)) {
+                (*it)->stop();
+                (*it)->deleteLater();
+                it = m_deltas.erase(it);
+            } else {
+                ++it;
+            }
+        }
         const qsizetype index = indexOf(Url);
         if (index >= 0)
             m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);

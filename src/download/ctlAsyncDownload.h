@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include "download/DeltaDownload.h"
 #include "download/FileHelpers.h"
 #include "download/PublishStep.h"
 #include "net/ReadService.h"
@@ -92,7 +93,21 @@ public:
     }
 
     // Starts downloading `Url`: into memory without `SaveFileName`, else into that file.
-    void Download(const QString &Url, const QString &SaveFileName = QString());
+    // With a `DeltaBase` (the previous package, a ".zip" like the new one) the new package is
+    // first assembled from the base and ranges of the server (see DeltaDownload) and goes
+    // through the same checks; any failure on that way falls back to the full download, with
+    // a note on stderr.
+    void Download(const QString &Url, const QString &SaveFileName = QString(),
+                  const QString &DeltaBase = QString());
+
+    // How the latest download with a base went: whether the delta was used, what it fetched,
+    // and why it fell back when it did.
+    struct DeltaOutcome {
+        bool used = false;
+        DeltaDownload::Report report;
+        QString fallbackReason;
+    };
+    const std::optional<DeltaOutcome> &lastDelta() const { return m_lastDelta; }
     // Stops every read of `Url` and forgets it; `Status(Cancelled, Url)` even when nothing was
     // pending.
     void CancelDownload(const QString &Url);
@@ -120,11 +135,15 @@ private:
         std::shared_ptr<PublishChecks> checks;
     };
 
+    std::shared_ptr<PublishChecks> makeChecks(const QString &Url, const QString &SaveFileName);
+    void startRead(const QString &Url, const QString &propertyName, bool toFile);
+    void startDelta(const QString &Url, const QString &SaveFileName, const QString &base);
+    void deltaDone(DeltaDownload *delta, bool ok, const QString &fileOrReason);
+    void fallBack(DeltaDownload *delta, const QString &reason);
     void cancel(const QString &Url, net::KeptBytes kept);
     void onReadProgress(const net::AsyncProperty &record);
     void onReadComplete(const net::AsyncProperty &record);
-    static std::optional<qint64> expectedSize(const PublishChecks &checks,
-                                              net::FailureKind &kind);
+    static std::optional<qint64> expectedSize(const PublishChecks &checks, net::FailureKind &kind);
     bool stopOversized(const net::AsyncProperty &record);
     bool isOurs(const net::AsyncProperty &record) const;
     void saveFile(net::AsyncProperty &X, const PublishChecks &checks);
@@ -140,6 +159,9 @@ private:
     std::vector<QString> m_AsyncDownloads;
     // Every read started and not yet complete or cancelled.
     std::vector<StartedRead> m_reads;
+    // Running deltas, each also in `m_reads`; released with deleteLater.
+    std::vector<DeltaDownload *> m_deltas;
+    std::optional<DeltaOutcome> m_lastDelta;
     QString m_CacheFile;
     bool m_Overwrite = false;
     std::int32_t m_Status = DownloadStatus::Completed;

@@ -12,6 +12,7 @@
 #include "window/FileNames.h"
 #include "window/PackageSignatureCheck.h"
 #include "window/PageTitle.h"
+#include "window/PublishedPackages.h"
 #include "window/ReleaseCheck.h"
 #include "window/ReleaseHistory.h"
 #include "window/WindowState.h"
@@ -78,7 +79,33 @@ void Workflow::StartDownload() {
                   TextDownloading(), m_host.sngLastPercent(), -1);
     showExpanded(false);
     m_savedPackage.clear();
-    m_services.control->Download(m_state.strPackageUrl, m_state.strPackagePath);
+    m_services.control->Download(m_state.strPackageUrl, m_state.strPackagePath, deltaBase());
+}
+
+// The package this copy published last in its folder, when it is still there unchanged: the
+// control then fetches only what changed.
+QString Workflow::deltaBase() const {
+    QString error;
+    const PublishedPackages packages = readPublishedPackages(publishedPackagesPath(), error);
+    QString why;
+    const std::optional<QString> base =
+        window::deltaBase(packages, m_state.lSoftwareID, m_services.programFolder, why);
+    for (const QString &note : {error, why})
+        if (!note.isEmpty())
+            std::fprintf(stderr, "update-tool: no delta download: %s\n", qPrintable(note));
+    return base.value_or(QString());
+}
+
+// The next download may start from this package. A file that cannot be written is told, but
+// the package is there and stays.
+void Workflow::recordPackage(const QString &saved) {
+    const QString path = publishedPackagesPath();
+    QString error;
+    PublishedPackages packages = readPublishedPackages(path, error);
+    if (const auto package = describePackage(m_state.lSoftwareID, saved, error))
+        packages = withPublished(std::move(packages), *package);
+    if (!writePublishedPackages(path, packages, error) || !error.isEmpty())
+        std::fprintf(stderr, "update-tool: %s\n", qPrintable(error));
 }
 
 void Workflow::CancelCheck() {
@@ -200,6 +227,7 @@ void Workflow::packageFinished(const net::AsyncProperty &X) {
     }
     m_state.strPackagePath = saved;
     recordRelease();
+    recordPackage(saved);
     m_state.strActionCaption = CaptionCheck();
     showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
     const QString name = QFileInfo(saved).fileName();

@@ -69,6 +69,8 @@ private:
     void checkFailed(const QString &message);
     bool carriesKey() const;
     void recordRelease();
+    QString deltaBase() const;
+    void recordPackage(const QString &saved);
     void showIdle(const QString &source);
 
     WindowState &m_state;

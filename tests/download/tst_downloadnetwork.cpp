@@ -4,9 +4,13 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 
 #include "download/ctlAsyncDownload.h"
 #include "net/NetworkReadService.h"
@@ -158,6 +162,44 @@ QList<PortalResponse> flakyAnswers(const QByteArray &scenario, const QByteArray 
     return {};
 }
 
+// A release and the next one, as a packer makes them from one version to the next: entries
+// kept, changed, removed, renamed and added, sometimes reordered, stored or deflated, some
+// with data descriptors, with or without a comment.
+std::pair<QByteArray, QByteArray> releasePair(QRandomGenerator &random) {
+    const auto content = [&random] {
+        QByteArray bytes;
+        const int size = random.bounded(200, 6000);
+        while (bytes.size() < size)
+            bytes += random.bounded(3) == 0 ? testsupport::randomBytes(64)
+                                            : QByteArray::number(random.bounded(100)).repeated(20);
+        return bytes.left(size);
+    };
+    std::vector<testsupport::ZipItem> base;
+    const int count = random.bounded(6, 15);
+    for (int i = 0; i < count; ++i)
+        base.push_back({"lib/f" + QByteArray::number(i) + ".so", content(), random.bounded(4) != 0,
+                        random.bounded(4) == 0});
+    std::vector<testsupport::ZipItem> next;
+    for (testsupport::ZipItem item : base) {
+        const int fate = random.bounded(20);
+        if (fate < 2)
+            continue; // removed
+        if (fate < 5)
+            item.data = content();
+        else if (fate == 5)
+            item.name = "lib/renamed" + QByteArray::number(random.bounded(1000)) + ".so";
+        next.push_back(item);
+    }
+    for (int added = random.bounded(4); added > 0 || next.empty(); --added)
+        next.push_back({"lib/new" + QByteArray::number(added) + ".so", content(),
+                        random.bounded(2) == 0, random.bounded(3) == 0});
+    if (random.bounded(4) == 0)
+        std::shuffle(next.begin(), next.end(), random);
+    const QByteArray comment = random.bounded(3) == 0 ? "release comment" : "";
+    return {testsupport::writeZip(base, random.bounded(3) == 0 ? "old" : ""),
+            testsupport::writeZip(next, comment)};
+}
+
 QByteArray rangeFrom(qint64 first) {
     return "bytes=" + QByteArray::number(first) + '-';
 }
@@ -190,10 +232,27 @@ private slots:
     void partialFileAcrossRuns_data();
     void partialFileAcrossRuns();
     void cancelDuringARetryWait();
+    void deltaReleasePairs();
+    void deltaFallsBack_data();
+    void deltaFallsBack();
 
 private:
     bool waitForFinished(int count = 1) {
         return QTest::qWaitFor([&] { return int(m_log->finished.size()) >= count; }, WaitMs);
+    }
+    // The same without qWaitFor's 10 ms naps, which would dominate runs of small requests
+    // between this thread's portal and the network thread.
+    bool runUntilFinished(int count) {
+        QEventLoop loop;
+        m_log->onFinished = [&](const net::AsyncProperty &) {
+            if (int(m_log->finished.size()) >= count)
+                loop.quit();
+        };
+        QTimer::singleShot(WaitMs, &loop, &QEventLoop::quit);
+        if (int(m_log->finished.size()) < count)
+            loop.exec();
+        m_log->onFinished = {};
+        return int(m_log->finished.size()) >= count;
     }
 
     std::unique_ptr<TestPortal> m_portal;
@@ -760,6 +819,107 @@ void tst_DownloadNetwork::cancelDuringARetryWait() {
     QTest::qWait(100);
     QVERIFY(m_log->finished.empty());
     QVERIFY(entriesOf(m_dir->path()).isEmpty());
+}
+
+// Every download from a previous release gives the new package byte for byte: assembled from
+// the base and ranges, or after a counted fallback, by the full download.
+void tst_DownloadNetwork::deltaReleasePairs() {
+    QRandomGenerator random(23);
+    int used = 0;
+    for (int pair = 0; pair < 100; ++pair) {
+        const auto [base, next] = releasePair(random);
+        const QByteArray path = "/delta/" + QByteArray::number(pair) + ".zip";
+        m_portal->route(path, PortalResponse::ok(next, "application/zip")
+                                  .withRanges("\"r" + QByteArray::number(pair) + '"'));
+        const QString basePath = m_dir->filePath(QStringLiteral("base%1.zip").arg(pair));
+        const QString target = m_dir->filePath(QStringLiteral("next%1.zip").arg(pair));
+        QVERIFY(writeFile(basePath, base));
+        m_control->Download(m_portal->url(QString::fromLatin1(path)), target, basePath);
+        QVERIFY(runUntilFinished(pair + 1));
+        QVERIFY2(contentsOf(target) == next, qPrintable(QString::number(pair)));
+        const auto &outcome = m_control->lastDelta();
+        QVERIFY(outcome);
+        const qint64 sent = m_portal->bodyBytesSent(path);
+        if (outcome->used) {
+            ++used;
+            QCOMPARE(sent, outcome->report.serverBytes);
+            QCOMPARE(outcome->report.serverBytes + outcome->report.baseBytes, next.size());
+            QVERIFY(double(sent) < 0.7 * double(next.size()));
+            // Progress runs over the whole package, copied bytes included.
+            QCOMPARE(m_log->percents.back(), 100.0F);
+        } else {
+            QVERIFY(sent >= next.size());
+        }
+    }
+    qInfo("%d of 100 release pairs used a delta", used);
+    QVERIFY(used >= 50);
+}
+
+void tst_DownloadNetwork::deltaFallsBack_data() {
+    QTest::addColumn<QByteArray>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("server without ranges") << QByteArray("no ranges") << "answered 200";
+    QTest::newRow("weak validator") << QByteArray("weak") << "no strong ETag";
+    QTest::newRow("package changed between requests") << QByteArray("changed") << "answered 412";
+    QTest::newRow("base is no archive") << QByteArray("bad base") << "no usable archive";
+    QTest::newRow("descriptors of another form") << QByteArray("descriptors") << "local header";
+    QTest::newRow("too much changed") << QByteArray("all new") << "would fetch";
+}
+
+void tst_DownloadNetwork::deltaFallsBack() {
+    QFETCH(QByteArray, kind);
+    QFETCH(QString, reason);
+    std::vector<testsupport::ZipItem> items;
+    for (int i = 0; i < 8; ++i)
+        items.push_back({"lib/f" + QByteArray::number(i) + ".so",
+                         testsupport::randomBytes(20000 + i), i % 2 == 0});
+    QByteArray base = testsupport::writeZip(items);
+    items[3].data = testsupport::randomBytes(5000);
+    const QByteArray next = testsupport::writeZip(items);
+    items[4].data = testsupport::randomBytes(5000);
+    const QByteArray later = testsupport::writeZip(items);
+    QByteArray expected = kind == "changed" ? later : next;
+    PortalResponse ranged = PortalResponse::ok(next).withRanges("\"v1\"");
+    if (kind == "no ranges")
+        ranged = PortalResponse::ok(next);
+    else if (kind == "weak")
+        ranged.validator = "W/\"v1\"";
+    QList<PortalResponse> responses{ranged};
+    if (kind == "changed")
+        responses << PortalResponse::ok(later).withRanges("\"v2\"");
+    if (kind == "bad base")
+        base = packageBytes(base.size());
+    if (kind == "all new")
+        base = testsupport::writeZip({{"other.so", packageBytes(100)}});
+    if (kind == "descriptors") {
+        // The same entries, but the new package's data descriptors carry their signature and
+        // the base's do not: the plan places the copies 4 bytes off, which the fetched local
+        // headers reveal.
+        std::vector<testsupport::ZipItem> described = items;
+        for (auto &item : described) {
+            item.descriptor = true;
+            item.descriptorSigned = false;
+        }
+        base = testsupport::writeZip(described);
+        for (auto &item : described)
+            item.descriptorSigned = true;
+        described[5].data = testsupport::randomBytes(3000);
+        expected = testsupport::writeZip(described);
+        ranged = PortalResponse::ok(expected).withRanges("\"v1\"");
+        responses = {ranged};
+    }
+    m_portal->route("/p.zip", responses);
+    const QString basePath = m_dir->filePath(QStringLiteral("base.zip"));
+    const QString target = m_dir->filePath(QStringLiteral("next.zip"));
+    QVERIFY(writeFile(basePath, base));
+    m_control->Download(m_portal->url(QStringLiteral("/p.zip")), target, basePath);
+    QVERIFY(waitForFinished());
+    QVERIFY(m_log->finished.at(0).succeeded());
+    QVERIFY(contentsOf(target) == expected);
+    const auto &outcome = m_control->lastDelta();
+    QVERIFY(outcome && !outcome->used);
+    QVERIFY2(outcome->fallbackReason.contains(reason), qPrintable(outcome->fallbackReason));
+    QCOMPARE(entriesOf(m_dir->path()), (QStringList{"base.zip", "next.zip"}));
 }
 
 QTEST_GUILESS_MAIN(tst_DownloadNetwork)

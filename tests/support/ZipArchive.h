@@ -5,7 +5,10 @@
 #include <QByteArray>
 #include <QRandomGenerator>
 
+#include <vector>
+
 #include <zip.h>
+#include <zlib.h>
 
 namespace testsupport {
 
@@ -46,6 +49,87 @@ inline QByteArray randomBytes(qsizetype size) {
 // bytes, incompressible and accepted by the package check.
 inline QByteArray randomPackage(qsizetype payloadSize) {
     return zipArchive(randomBytes(payloadSize));
+}
+
+// One entry of an archive written by `writeZip`.
+struct ZipItem {
+    QByteArray name;
+    QByteArray data;
+    bool deflated = true;
+    bool descriptor = false;      // sizes and CRC in a data descriptor after the data (flag bit 3)
+    bool descriptorSigned = true; // the descriptor starts with its optional signature
+};
+
+// A zip archive of `items` in this order, written byte by byte as a deterministic packer
+// does (fixed times), with `comment` at its end: the release pairs of the delta tests.
+inline QByteArray writeZip(const std::vector<ZipItem> &items, const QByteArray &comment = {}) {
+    const auto le = [](QByteArray &out, quint64 value, int width) {
+        for (int i = 0; i < width; ++i)
+            out += char((value >> (8 * i)) & 0xff);
+    };
+    QByteArray file;
+    QByteArray directory;
+    for (const ZipItem &item : items) {
+        QByteArray packed = item.data;
+        if (item.deflated) {
+            z_stream stream{};
+            deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+            packed.resize(qsizetype(deflateBound(&stream, uLong(item.data.size()))));
+            stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(item.data.constData()));
+            stream.avail_in = uInt(item.data.size());
+            stream.next_out = reinterpret_cast<Bytef *>(packed.data());
+            stream.avail_out = uInt(packed.size());
+            deflate(&stream, Z_FINISH);
+            packed.resize(qsizetype(stream.total_out));
+            deflateEnd(&stream);
+        }
+        const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(item.data.constData()),
+                                          uInt(item.data.size())));
+        const quint16 flags = item.descriptor ? 8 : 0;
+        const quint16 method = item.deflated ? 8 : 0;
+        const auto common = [&](QByteArray &out, bool local) {
+            le(out, 20, 2); // version needed
+            le(out, flags, 2);
+            le(out, method, 2);
+            le(out, 0x6000, 2); // 12:00
+            le(out, 0x5821, 2); // 2024-01-01
+            le(out, local && item.descriptor ? 0 : crc, 4);
+            le(out, local && item.descriptor ? 0 : packed.size(), 4);
+            le(out, local && item.descriptor ? 0 : item.data.size(), 4);
+            le(out, item.name.size(), 2);
+            le(out, 0, 2); // extra
+        };
+        const qsizetype offset = file.size();
+        le(file, 0x04034b50, 4);
+        common(file, true);
+        file += item.name + packed;
+        if (item.descriptor) {
+            if (item.descriptorSigned)
+                le(file, 0x08074b50, 4);
+            le(file, crc, 4);
+            le(file, packed.size(), 4);
+            le(file, item.data.size(), 4);
+        }
+        le(directory, 0x02014b50, 4);
+        le(directory, 20, 2); // version made by
+        common(directory, false);
+        le(directory, 0, 2); // comment
+        le(directory, 0, 2); // disk
+        le(directory, 0, 2); // internal attributes
+        le(directory, 0, 4); // external attributes
+        le(directory, offset, 4);
+        directory += item.name;
+    }
+    const qsizetype directoryOffset = file.size();
+    file += directory;
+    le(file, 0x06054b50, 4);
+    le(file, 0, 4);
+    le(file, items.size(), 2);
+    le(file, items.size(), 2);
+    le(file, directory.size(), 4);
+    le(file, directoryOffset, 4);
+    le(file, comment.size(), 2);
+    return file + comment;
 }
 
 } // namespace testsupport

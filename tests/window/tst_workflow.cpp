@@ -20,6 +20,7 @@
 #include "window/FakeWindowHost.h"
 #include "window/FileNames.h"
 #include "window/Interaction.h"
+#include "window/PublishedPackages.h"
 #include "window/ReleaseHistory.h"
 #include "window/Workflow.h"
 
@@ -777,6 +778,58 @@ private slots:
 
     // A copy whose portal is https never follows a redirect to plain http, for the page or
     // the package: the plain portal sees no request at all.
+    // The previous package is a delta base only while it is still there, unchanged since the
+    // copy published it.
+    void deltaBases_data() {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<bool>("based");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("unchanged") << u"none"_qs << true << QString();
+        QTest::newRow("changed, same size") << u"flip"_qs << false << u"changed since"_qs;
+        QTest::newRow("deleted") << u"delete"_qs << false << u"gone or changed"_qs;
+        QTest::newRow("grown") << u"grow"_qs << false << u"gone or changed"_qs;
+        QTest::newRow("other product") << u"product"_qs << false << QString();
+        QTest::newRow("damaged record") << u"damage"_qs << false << QString();
+    }
+    void deltaBases() {
+        QFETCH(QString, change);
+        QFETCH(bool, based);
+        QFETCH(QString, why);
+        QTemporaryDir dir;
+        const QString package = dir.filePath(u"Demo_2.0.zip"_qs);
+        QVERIFY(writeFile(package, testsupport::randomPackage(4096)));
+        QString error;
+        const auto described = describePackage(7, package, error);
+        QVERIFY2(described, qPrintable(error));
+        QVERIFY(
+            writePublishedPackages(publishedPackagesPath(), withPublished({}, *described), error));
+        QFile file(package);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        if (change == u"flip") {
+            file.seek(100);
+            const char c = file.read(1).at(0);
+            file.seek(100);
+            file.write(QByteArray(1, char(~c)));
+        } else if (change == u"grow") {
+            file.seek(file.size());
+            file.write("x");
+        }
+        file.close();
+        if (change == u"delete")
+            QVERIFY(QFile::remove(package));
+        if (change == u"damage")
+            QVERIFY(writeFile(publishedPackagesPath(), "7\tnot a size\n"));
+        error.clear();
+        const PublishedPackages packages = readPublishedPackages(publishedPackagesPath(), error);
+        QCOMPARE(error.isEmpty(), change != u"damage");
+        QString reason;
+        const auto base = deltaBase(packages, change == u"product" ? 8 : 7, dir.path(), reason);
+        QCOMPARE(base.has_value(), based);
+        if (base)
+            QCOMPARE(*base, QFileInfo(package).absoluteFilePath());
+        QVERIFY2(why.isEmpty() ? reason.isEmpty() : reason.contains(why), qPrintable(reason));
+    }
+
     void httpsNeverFallsToHttp_data() {
         QTest::addColumn<bool>("package");
         QTest::newRow("page redirects to http") << false;

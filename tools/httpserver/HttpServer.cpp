@@ -262,21 +262,38 @@ void HttpServer::onReadable(Connection &connection) {
     respond(connection, request);
 }
 
-// Turns a ranged answer into what a server with byte ranges answers to this request.
+// Turns a ranged answer into what a server with byte ranges answers to this request: one
+// range, "N-", "N-M" or "-N", honouring If-Range and If-Match.
 static void applyRange(Response &response, const Request &request) {
     response.withHeader("Accept-Ranges", "bytes");
     response.withHeader(response.validatorIsDate ? "Last-Modified" : "ETag", response.validator);
+    const QByteArray ifMatch = request.headers.value("if-match");
+    if (!ifMatch.isEmpty() && ifMatch != response.validator) {
+        response = Response();
+        response.status = 412;
+        response.reason = "Precondition Failed";
+        return;
+    }
     const QByteArray range = request.headers.value("range");
     const QByteArray ifRange = request.headers.value("if-range");
-    if (!range.startsWith("bytes=") || !range.endsWith('-') ||
+    const qsizetype dash = range.indexOf('-');
+    if (!range.startsWith("bytes=") || dash < 0 || range.contains(',') ||
         (!ifRange.isEmpty() && ifRange != response.validator))
         return;
+    const qint64 size = response.body.size();
     bool ok = false;
-    const qint64 first = range.mid(6).chopped(1).toLongLong(&ok);
+    qint64 first = 0;
+    qint64 last = size - 1;
+    if (dash == 6) { // the last N bytes
+        first = std::max<qint64>(0, size - range.mid(7).toLongLong(&ok));
+    } else {
+        first = range.mid(6, dash - 6).toLongLong(&ok);
+        if (ok && dash + 1 < range.size())
+            last = std::min(last, range.mid(dash + 1).toLongLong(&ok));
+    }
     if (!ok)
         return;
-    const qint64 size = response.body.size();
-    if (first >= size) {
+    if (first >= size || first > last) {
         response = Response();
         response.status = 416;
         response.reason = "Range Not Satisfiable";
@@ -287,9 +304,9 @@ static void applyRange(Response &response, const Request &request) {
     response.reason = "Partial Content";
     const qint64 claimed = first + (response.lyingRange ? 1 : 0);
     response.withHeader("Content-Range", "bytes " + QByteArray::number(claimed) + '-' +
-                                             QByteArray::number(size - 1) + '/' +
+                                             QByteArray::number(last) + '/' +
                                              QByteArray::number(size));
-    response.body = response.body.mid(first);
+    response.body = response.body.mid(first, last - first + 1);
 }
 
 void HttpServer::respond(Connection &connection, const Request &request) {

@@ -48,10 +48,10 @@ struct Response {
     // sends.
     std::optional<QByteArray> raw;
     // Byte ranges: when `validator` is set the answer says `Accept-Ranges: bytes` and carries
-    // it (as ETag, or as Last-Modified when `validatorIsDate`), and a request with
-    // `Range: bytes=N-` whose If-Range is absent or matches gets 206 and the rest of the body
-    // from N (416 past its end). `lyingRange` makes the Content-Range claim one byte later
-    // than the bytes really sent.
+    // it (as ETag, or as Last-Modified when `validatorIsDate`), and a request with one range
+    // (`Range: bytes=N-`, `N-M` or `-N`) whose If-Range is absent or matches gets 206 and those
+    // bytes (416 past the body's end); an If-Match that does not match gets 412.
+    // `lyingRange` makes the Content-Range claim one byte later than the bytes really sent.
     QByteArray validator;
     bool validatorIsDate = false;
     bool lyingRange = false;
