@@ -82,11 +82,11 @@
     </message>
     <message>
       <source>按下 开始下载 按钮即表示您已确认以上协议。</source>
-      <translation>By pressing Download you accept the agreement above.</translation>
+      <translation>Pressing Download accepts these terms.</translation>
     </message>
     <message>
       <source>按下 检查更新 按钮即表示您已确认以上协议。</source>
-      <translation>By pressing Check for updates you accept the agreement above.</translation>
+      <translation>Pressing Check for updates accepts these terms.</translation>
     </message>
     <message>
       <source>立即退出</source>
@@ -122,27 +122,27 @@
     </message>
     <message>
       <source>软件作者保证软件不含任何恶意代码或病毒;</source>
-      <translation>The author guarantees that the software contains no malicious code or viruses</translation>
+      <translation>The software has no malicious code or viruses</translation>
     </message>
     <message>
       <source>也不会在未经使用人允许的情况下连接网络;</source>
-      <translation>and does not connect to the network without the user's permission;</translation>
+      <translation>and never goes online without your consent;</translation>
     </message>
     <message>
       <source>使用人不可将软件用于非法用途或反向工程;</source>
-      <translation>the user may not use the software unlawfully or reverse-engineer it;</translation>
+      <translation>do not use it unlawfully or reverse-engineer it;</translation>
     </message>
     <message>
       <source>软件版权归软件作者所有;</source>
-      <translation>the copyright belongs to the software's author.</translation>
+      <translation>the copyright stays with the author.</translation>
     </message>
     <message>
       <source>联系作者 QQ: %1</source>
-      <translation>Contact the author on QQ: %1</translation>
+      <translation>Author's QQ: %1</translation>
     </message>
     <message>
       <source>或者电子邮件 %1</source>
-      <translation>or by e-mail: %1</translation>
+      <translation>or e-mail: %1</translation>
     </message>
     <message>
       <source>下载</source>

@@ -95,6 +95,14 @@ QString cutToLines(const QString &text, int lines, const QString &family, float 
     return cut(fits);
 }
 
+// `p` with its text cut, with "…", to the lines its box holds (one at least): a text of
+// another language may be longer than the box was drawn for. A text that fits is unchanged.
+PathTextParams fitted(PathTextParams p) {
+    const int lines = std::max(1, linesThatFit(p.strFontName, p.sngFontSize, p.rcLayout.Height));
+    p.strText = cutToLines(p.strText, lines, p.strFontName, p.sngFontSize, p.rcLayout.Width);
+    return p;
+}
+
 // The layout of a small element: its region less one pixel (12 x 12 buttons draw in 11 x 11).
 drawing::LayoutRect inside(const Rect &rc) {
     return {rc.left, rc.top, checkedSubtract(rc.width(), 1), checkedSubtract(rc.height(), 1)};
@@ -169,16 +177,16 @@ PathTextParams Watermark(const ViewState &view, std::int32_t W, std::int32_t H) 
 
 PathTextParams StatusLine(const ViewState &view, const Rect &rc, const QString &str,
                           float lPercentValue, Look look) {
-    PathTextParams p = text(view, {rc.left, rc.top, rc.width(), rc.height()}, str, 5, 12,
-                            ShadeColor(view.lThemeLightColor, 0.5f));
+    PathTextParams p = fitted(text(view, {rc.left, rc.top, rc.width(), rc.height()}, str, 5, 12,
+                                   ShadeColor(view.lThemeLightColor, 0.5f)));
     p.sngPercent = lPercentValue;
     fillWith(p, ShadeColor(view.lThemeColor, look == Look::Pressed ? -0.175f : -0.125f));
     return p;
 }
 
 PathTextParams TitleLine(const ViewState &view, std::int32_t W, const QString &strInfo1) {
-    return text(view, {8, 8, checkedSubtract(W, 17), 19}, strInfo1, 4, 14,
-                ContrastShade(view, 0.5f));
+    return fitted(
+        text(view, {8, 8, checkedSubtract(W, 17), 19}, strInfo1, 4, 14, ContrastShade(view, 0.5f)));
 }
 
 QString ShownPageTitle(const QString &strPageTitle) {
@@ -212,9 +220,10 @@ std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, s
     const bool known = !view.strPageTitle.trimmed().isEmpty();
     const bool compact = !view.isExpanded();
     if (!hasActionButton)
-        return {text(view, {25, 55, checkedSubtract(W, 51), checkedSubtract(H, 111)},
-                     translated(QT_TRANSLATE_NOOP("update-tool", "请重新下载对应版本更新工具")), 5,
-                     16, contrast)};
+        return {
+            fitted(text(view, {25, 55, checkedSubtract(W, 51), checkedSubtract(H, 111)},
+                        translated(QT_TRANSLATE_NOOP("update-tool", "请重新下载对应版本更新工具")),
+                        5, 16, contrast))};
     if (compact) {
         //: Under the page's title in the compact view, once a version is known.
         const QString hint =
@@ -223,7 +232,7 @@ std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, s
                       QStringLiteral("\r\n") + translated(QT_TRANSLATE_NOOP("update-tool", "下载"))
                 : translated(
                       QT_TRANSLATE_NOOP("update-tool", "按下 检查更新 按钮查找可供下载的最新版本"));
-        return {text(view, body, hint, 5, 16, contrast)};
+        return {fitted(text(view, body, hint, 5, 16, contrast))};
     }
     std::vector<PathTextParams> calls;
     PathTextParams panel =
@@ -258,9 +267,9 @@ std::vector<PathTextParams> ContentArea(const ViewState &view, std::int32_t W, s
 
 PathTextParams ActionButton(const ViewState &view, std::int32_t W, std::int32_t H, Look look) {
     const std::int32_t d = isStyle15(view) ? 3 : 0;
-    PathTextParams p =
+    PathTextParams p = fitted(
         text(view, {checkedSubtract(W, 160), checkedSubtract(checkedSubtract(H, d), 55), 139, 24},
-             view.strActionCaption, 5, 14, 0xFFFFFF);
+             view.strActionCaption, 5, 14, 0xFFFFFF));
     const float a = look == Look::Pressed ? -0.15f : look == Look::Hover ? -0.05f : -0.1f;
     fillWith(p, ShadeColor(view.lThemeSpecialColor, a));
     return p;

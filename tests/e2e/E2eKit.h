@@ -154,17 +154,21 @@ inline void pressKey(const testsupport::XvfbSession &x, qulonglong window, const
            QStringLiteral("key"), QStringLiteral("--window"), QString::number(window), key});
 }
 
+// The message boxes are titled with the window's title, which says "更新工具" in Chinese.
+inline const QString ChineseBoxTitle = QStringLiteral("更新工具");
+
 // Answers the question after a download with No; "文件已经下载到当前目录。" comes next, and
 // its OK ends the program. False when the notice did not appear.
-inline bool declineAndClose(const testsupport::XvfbSession &x, qulonglong question) {
+inline bool declineAndClose(const testsupport::XvfbSession &x, qulonglong question,
+                            const QString &boxTitle = ChineseBoxTitle) {
     pressKey(x, question, QStringLiteral("Escape"));
     QElapsedTimer timer;
     timer.start();
-    while (x.waitForWindow(QStringLiteral("更新工具"), 100) == question) {
+    while (x.waitForWindow(boxTitle, 100) == question) {
         if (timer.elapsed() > 10000)
             return false;
     }
-    const qulonglong notice = x.waitForWindow(QStringLiteral("更新工具"));
+    const qulonglong notice = x.waitForWindow(boxTitle);
     if (notice == 0)
         return false;
     pressKey(x, notice, QStringLiteral("Return"));
@@ -181,7 +185,8 @@ inline void clickCheckForUpdates(const testsupport::XvfbSession &x, qulonglong w
 // that ends the download; the question's window id, or 0. With `keyboard` the presses are
 // Tab then Return, and Return again where the focus stayed: no pointer event at all.
 inline qulonglong checkAndDownload(const testsupport::XvfbSession &x, qulonglong window,
-                                   bool keyboard = false) {
+                                   bool keyboard = false,
+                                   const QString &boxTitle = ChineseBoxTitle) {
     if (keyboard) {
         pressKey(x, window, QStringLiteral("Tab"));
         keepShot(settledScreenshot(x).copy(x.windowGeometry(window)),
@@ -203,7 +208,7 @@ inline qulonglong checkAndDownload(const testsupport::XvfbSession &x, qulonglong
         pressKey(x, window, QStringLiteral("Return"));
     else
         x.click(frame.x() + 10 + 290, frame.y() + 10 + 397);
-    return x.waitForWindow(QStringLiteral("更新工具"), 20000);
+    return x.waitForWindow(boxTitle, 20000);
 }
 
 } // namespace e2e

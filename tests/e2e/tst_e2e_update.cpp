@@ -32,17 +32,20 @@ private slots:
         QTest::addColumn<bool>("openIt");
         QTest::addColumn<Signing>("signing");
         QTest::addColumn<bool>("keyboard");
-        QTest::newRow("yes opens the package") << true << Signing::None << false;
-        QTest::newRow("no tells where it is") << false << Signing::None << false;
-        QTest::newRow("by keyboard") << true << Signing::None << true;
-        QTest::newRow("signed copy, signed package") << true << Signing::Signed << false;
+        QTest::addColumn<bool>("english"); // an English desktop
+        QTest::newRow("yes opens the package") << true << Signing::None << false << false;
+        QTest::newRow("no tells where it is") << false << Signing::None << false << false;
+        QTest::newRow("by keyboard") << true << Signing::None << true << false;
+        QTest::newRow("signed copy, signed package") << true << Signing::Signed << false << false;
         QTest::newRow("signed copy, bytes differ from the signed ones")
-            << true << Signing::OtherBytes << false;
+            << true << Signing::OtherBytes << false << false;
+        QTest::newRow("in English") << false << Signing::None << false << true;
     }
     void checkDownloadAndAnswer() {
         QFETCH(bool, openIt);
         QFETCH(Signing, signing);
         QFETCH(bool, keyboard);
+        QFETCH(bool, english);
         if (!XvfbSession::toolsAvailable())
             QSKIP("Xvfb, xdotool or imagemagick is not installed");
         XvfbSession x;
@@ -89,13 +92,20 @@ private slots:
         opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QProcessEnvironment env = e2e::productEnvironment(x, product);
         env.insert(QStringLiteral("PATH"), bin + u':' + env.value(QStringLiteral("PATH")));
+        if (english) {
+            for (const char *name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"})
+                env.remove(QString::fromLatin1(name));
+            env.insert(QStringLiteral("LANG"), QStringLiteral("en_US.UTF-8"));
+        }
+        // The boxes carry the window's title: "E2E 更新工具 1.0.0 beta" or "E2E Updater …".
+        const QString boxTitle = english ? u"Updater"_qs : e2e::ChineseBoxTitle;
 
         QProcess updater;
         const qulonglong window = e2e::startUpdater(updater, x, product, env);
         if (window == 0)
             QFAIL(qPrintable(e2e::whyNoWindow(updater)));
         QCOMPARE(x.windowGeometry(window).size(), QSize(460, 220));
-        const qulonglong question = e2e::checkAndDownload(x, window, keyboard);
+        const qulonglong question = e2e::checkAndDownload(x, window, keyboard, boxTitle);
         QVERIFY(question != 0);
         if (signing == Signing::OtherBytes) {
             // "软件包签名校验失败，文件已删除。" with OK; the window stays, and nothing was
@@ -113,7 +123,7 @@ private slots:
             QVERIFY(updater.waitForFinished(10000));
             return;
         }
-        e2e::keepShot(x.screenshot(), QStringLiteral("update-question"));
+        e2e::keepShot(x.screenshot(), english ? u"update-question-en"_qs : u"update-question"_qs);
         const QString saved = product.dir.filePath(QStringLiteral("Demo_2.1.zip"));
         QFile file(saved);
         QVERIFY(file.open(QIODevice::ReadOnly));
@@ -122,7 +132,7 @@ private slots:
         if (openIt)
             e2e::pressKey(x, question, QStringLiteral("Return"));
         else
-            QVERIFY(e2e::declineAndClose(x, question));
+            QVERIFY(e2e::declineAndClose(x, question, boxTitle));
         QVERIFY(updater.waitForFinished(15000));
         QCOMPARE(updater.exitStatus(), QProcess::NormalExit);
         QCOMPARE(updater.exitCode(), 0);

@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QTest>
 
@@ -12,6 +13,7 @@
 #include "render/LayeredSurface.h"
 #include "render/ScreenComposer.h"
 #include "support/ImageProbes.h"
+#include "support/PseudoTranslator.h"
 
 using namespace render;
 using drawing::ShadeColor;
@@ -631,6 +633,93 @@ private slots:
         QVERIFY(raster::textLineCount(drawing::PathTextRequest(heading)) <= 2);
         QCOMPARE(heading.strText.endsWith(u'…'), titleCut);
         QVERIFY(title.startsWith(heading.strText.chopped(titleCut ? 1 : 0)));
+    }
+
+    // Every text of every screen stays inside its region in English and in a pseudo
+    // language 40 % longer, in both views and the two shapes of card: a cut text ends in "…".
+    // The regions are in device-independent pixels, so what fits holds at every scale.
+    void translatedTextsFit_data() {
+        QTest::addColumn<bool>("pseudo");
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QString>("tag");
+        QTest::addColumn<QString>("pageTitle");
+        for (const bool pseudo : {false, true})
+            for (const int style : {15, 27})
+                for (const char *tag : {"0", "1"})
+                    for (const QString &title : {QString(), u"Demo 2.1"_qs})
+                        QTest::addRow("%s, style %d, %s, %s", pseudo ? "pseudo" : "English", style,
+                                      *tag == '1' ? "expanded" : "compact",
+                                      title.isEmpty() ? "no version" : "version found")
+                            << pseudo << style << QString::fromLatin1(tag) << title;
+    }
+    void translatedTextsFit() {
+        QFETCH(bool, pseudo);
+        QFETCH(int, style);
+        QFETCH(QString, tag);
+        QFETCH(QString, pageTitle);
+        testsupport::PseudoTranslator pseudoLanguage;
+        QTranslator english;
+        QTranslator &translator = pseudo ? static_cast<QTranslator &>(pseudoLanguage) : english;
+        QVERIFY(pseudo ? pseudoLanguage.load()
+                       : english.load(QStringLiteral(":/i18n/update-tool_en.qm")));
+        QVERIFY(QCoreApplication::installTranslator(&translator));
+        const auto tr = [](const char *source) {
+            return QCoreApplication::translate("update-tool", source);
+        };
+        Frame f;
+        f.style = style;
+        f.tag = tag;
+        f.pageTitle = pageTitle;
+        if (tag == u"1") {
+            f.W = 380;
+            f.H = 440;
+        }
+        ViewState view = viewOf(f);
+        view.strAgreement = QStringList{tr("用户协议"),
+                                        QString(),
+                                        tr("软件作者保证软件不含任何恶意代码或病毒;"),
+                                        tr("也不会在未经使用人允许的情况下连接网络;"),
+                                        tr("使用人不可将软件用于非法用途或反向工程;"),
+                                        tr("软件版权归软件作者所有;"),
+                                        QString(),
+                                        tr("联系作者 QQ: %1").arg(10000),
+                                        tr("或者电子邮件 %1").arg(u"author@example.com"_qs)}
+                                .join(u"\r\n"_qs);
+        std::vector<drawing::PathTextParams> texts = ContentArea(view, f.W, f.H, true);
+        texts.push_back(ContentArea(view, f.W, f.H, false).front());
+        texts.push_back(
+            TitleLine(view, f.W, tr("%1更新工具 %2 beta").arg(u"Demo "_qs, u"1.0.0"_qs)));
+        for (const char *caption : {"检查更新", "开始下载", "取消"}) {
+            view.strActionCaption = tr(caption);
+            texts.push_back(ActionButton(view, f.W, f.H, Look::Normal));
+        }
+        const RegionRects regions = LayoutRegions({.W = f.W,
+                                                   .H = f.H,
+                                                   .lThemeStyle = style,
+                                                   .hasTitle = true,
+                                                   .hasStatus = true,
+                                                   .hasActionButton = true});
+        for (const char *status :
+             {"点击这里访问作者页面", "正在检查，请稍等 ...", "正在下载，请稍等 ...", "已经完成",
+              "正在处理", "立即退出", "最小化", "扩展显示", "更换界面样式"})
+            texts.push_back(StatusLine(view, regions.rcStatusLine, tr(status), 0, Look::Normal));
+        QCoreApplication::removeTranslator(&translator);
+
+        for (const drawing::PathTextParams &text : texts) {
+            if (text.strText.isEmpty())
+                continue;
+            const QRectF painted = raster::textPath(drawing::PathTextRequest(text)).boundingRect();
+            const QRectF region(0, 0, text.rcLayout.Width, text.rcLayout.Height);
+            QVERIFY2(region.adjusted(-1, -1, 1, 1).contains(painted),
+                     qPrintable(QStringLiteral("'%1' paints %2,%3 %4x%5 in %6x%7")
+                                    .arg(text.strText)
+                                    .arg(painted.x())
+                                    .arg(painted.y())
+                                    .arg(painted.width())
+                                    .arg(painted.height())
+                                    .arg(region.width())
+                                    .arg(region.height())));
+        }
     }
 
     // The focus frame: a dotted line one pixel inside the focused element, only once the
