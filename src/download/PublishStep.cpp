@@ -1,5 +1,6 @@
 #include "download/PublishStep.h"
 
+#include <cerrno>
 #include <exception>
 
 #include <zip.h>
@@ -14,13 +15,22 @@ namespace {
 
 // Enough for any sane folder; a folder that fills this many names is not worth a search.
 constexpr int MaximumNameTries = 100;
+// How often a check interrupted by signals is tried before its answer counts.
+constexpr int InterruptedTries = 5;
 
 class ZipArchiveCheck final : public PublishCheck {
 public:
     bool verify(const QString &file, QString &error) override {
         int code = 0;
-        zip_t *archive =
-            zip_open(QFile::encodeName(file).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+        zip_t *archive = nullptr;
+        // libzip gives up on a call that a signal interrupts; that is no verdict on the file.
+        for (int attempt = 0; attempt < InterruptedTries && !archive; ++attempt) {
+            errno = 0;
+            archive =
+                zip_open(QFile::encodeName(file).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+            if (errno != EINTR)
+                break;
+        }
         if (!archive) {
             zip_error_t zipError;
             zip_error_init_with_code(&zipError, code);
