@@ -192,6 +192,7 @@ void tst_AsyncDownload::saveFile_data() {
         << "appears" << false << "pkg, 101530.zip" << QByteArray();
     QTest::newRow("flush interrupted") << "" << false << "pkg.zip" << QByteArray("fsync");
     QTest::newRow("move interrupted") << "" << false << "pkg.zip" << QByteArray("renameat2");
+    QTest::newRow("folder check interrupted") << "" << false << "pkg.zip" << QByteArray("stat");
     QTest::newRow("replacing move interrupted")
         << "file" << true << "pkg.zip" << QByteArray("rename");
 }
