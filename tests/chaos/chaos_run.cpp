@@ -7,7 +7,7 @@
 //   chaos_run start FOLDER                      the start-up clean-up alone
 //   chaos_run soak BASE_URL FOLDER CYCLES       CYCLES checks and downloads in one process
 //       (each published package is removed again); prints fd, thread, RSS and live QObject
-//       figures after the first and the last cycle
+//       figures after the first, the middle and the last cycle
 // CHAOS_KILL=PHASE:MICROSECONDS kills the process with SIGKILL that long after it enters
 // PHASE (check, download, verify, publish, question). A preloaded fault helper that exports
 // chaos_arm/chaos_disarm counts or fails calls only between the check and the end.
@@ -258,6 +258,7 @@ int main(int argc, char **argv) {
         int published = 0;
         int readsLeft = 0;
         Figures first;
+        Figures middle;
         for (int i = 0; i < cycles; ++i) {
             if (const auto path = cycle.run()) {
                 ++published;
@@ -267,9 +268,12 @@ int main(int argc, char **argv) {
             readsLeft += service.runningReads() + control.DownloadsCount();
             if (i == 0)
                 first = figures();
+            if (i == cycles / 2)
+                middle = figures();
         }
         const Figures last = figures();
         printFigures("first", first);
+        printFigures("middle", middle);
         printFigures("last", last);
         std::printf("soak_cycles=%d soak_published=%d reads_left=%d\n", cycles, published,
                     readsLeft);
