@@ -140,13 +140,14 @@ __attribute__((destructor)) static void report(void) {
 }
 
 /* The wrappers of the calls libfiu's preload leaves alone. */
-#define NEXT(name)                                                                                 \
-    ({                                                                                             \
+/* Calls the definition of `name` that this library hides, looked up once. */
+#define CALL_NEXT(name, ...)                                                                       \
+    do {                                                                                           \
         static __typeof__(&name) real;                                                             \
         if (!real)                                                                                 \
-            real = (__typeof__(&name))dlsym(RTLD_NEXT, #name);                                     \
-        real;                                                                                      \
-    })
+            *(void **)&real = dlsym(RTLD_NEXT, #name);                                             \
+        return real(__VA_ARGS__);                                                                  \
+    } while (0)
 #define FAIL_POINT(point)                                                                          \
     do {                                                                                           \
         if (fiu_fail(point)) {                                                                     \
@@ -164,68 +165,68 @@ int openat(int dirfd, const char *path, int flags, ...) {
         va_end(args);
     }
     FAIL_POINT("chaos/openat");
-    return NEXT(openat)(dirfd, path, flags, mode);
+    CALL_NEXT(openat, dirfd, path, flags, mode);
 }
 int openat64(int dirfd, const char *path, int flags, ...) __attribute__((alias("openat")));
 
 int renameat2(int olddirfd, const char *oldpath, int newdirfd, const char *newpath,
               unsigned int flags) {
     FAIL_POINT("chaos/renameat2");
-    return NEXT(renameat2)(olddirfd, oldpath, newdirfd, newpath, flags);
+    CALL_NEXT(renameat2, olddirfd, oldpath, newdirfd, newpath, flags);
 }
 
 int link(const char *from, const char *to) {
     FAIL_POINT("chaos/link");
-    return NEXT(link)(from, to);
+    CALL_NEXT(link, from, to);
 }
 
 int mkdir(const char *path, mode_t mode) {
     FAIL_POINT("chaos/mkdir");
-    return NEXT(mkdir)(path, mode);
+    CALL_NEXT(mkdir, path, mode);
 }
 
 int flock(int fd, int operation) {
     FAIL_POINT("chaos/flock");
-    return NEXT(flock)(fd, operation);
+    CALL_NEXT(flock, fd, operation);
 }
 
 int stat(const char *path, struct stat *info) {
     FAIL_POINT("chaos/stat");
-    return NEXT(stat)(path, info);
+    CALL_NEXT(stat, path, info);
 }
 int stat64(const char *path, struct stat64 *info) {
     FAIL_POINT("chaos/stat");
-    return NEXT(stat64)(path, info);
+    CALL_NEXT(stat64, path, info);
 }
 
 int lstat(const char *path, struct stat *info) {
     FAIL_POINT("chaos/stat");
-    return NEXT(lstat)(path, info);
+    CALL_NEXT(lstat, path, info);
 }
 int lstat64(const char *path, struct stat64 *info) {
     FAIL_POINT("chaos/stat");
-    return NEXT(lstat64)(path, info);
+    CALL_NEXT(lstat64, path, info);
 }
 
 int fstat(int fd, struct stat *info) {
     FAIL_POINT("chaos/stat");
-    return NEXT(fstat)(fd, info);
+    CALL_NEXT(fstat, fd, info);
 }
 int fstat64(int fd, struct stat64 *info) {
     FAIL_POINT("chaos/stat");
-    return NEXT(fstat64)(fd, info);
+    CALL_NEXT(fstat64, fd, info);
 }
 
 int fstatat(int dirfd, const char *path, struct stat *info, int flags) {
     FAIL_POINT("chaos/stat");
-    return NEXT(fstatat)(dirfd, path, info, flags);
+    CALL_NEXT(fstatat, dirfd, path, info, flags);
 }
 int fstatat64(int dirfd, const char *path, struct stat64 *info, int flags) {
     FAIL_POINT("chaos/stat");
-    return NEXT(fstatat64)(dirfd, path, info, flags);
+    CALL_NEXT(fstatat64, dirfd, path, info, flags);
 }
 
 int statx(int dirfd, const char *path, int flags, unsigned int mask, struct statx *info) {
     FAIL_POINT("chaos/stat");
-    return NEXT(statx)(dirfd, path, flags, mask, info);
+    CALL_NEXT(statx, dirfd, path, flags, mask, info);
 }

@@ -34,7 +34,14 @@ private:
 // Runs the current row of the current test function in a child with the fault set; the
 // test fails when the child fails or never made that call. Skips without libfiu.
 inline void rerunWithFault(const char *site, int index, const char *error) {
-#if defined(UPDATE_TOOL_FAULT_MODULE) && defined(UPDATE_TOOL_FIU_PRELOAD)
+#if defined(__SANITIZE_ADDRESS__)
+    // The sanitizer's runtime must come first among the loaded libraries; the preloaded
+    // fault helpers would push it back.
+    Q_UNUSED(site)
+    Q_UNUSED(index)
+    Q_UNUSED(error)
+    QSKIP("a failing libc call cannot be injected under AddressSanitizer");
+#elif defined(UPDATE_TOOL_FAULT_MODULE) && defined(UPDATE_TOOL_FIU_PRELOAD)
     QTemporaryDir scratch;
     QVERIFY(scratch.isValid());
     const QString fired = scratch.filePath(QStringLiteral("fired"));
@@ -45,10 +52,6 @@ inline void rerunWithFault(const char *site, int index, const char *error) {
     environment.insert(QStringLiteral("CHAOS_FAULT_INDEX"), QString::number(index));
     environment.insert(QStringLiteral("CHAOS_FAULT_ERRNO"), QString::fromLatin1(error));
     environment.insert(QStringLiteral("CHAOS_FAULT_FIRED"), fired);
-    // A sanitizer's runtime then no longer comes first; that is of no concern here.
-    environment.insert(QStringLiteral("ASAN_OPTIONS"),
-                       environment.value(QStringLiteral("ASAN_OPTIONS")) +
-                           QStringLiteral(":verify_asan_link_order=0"));
     QProcess child;
     child.setProcessEnvironment(environment);
     child.setProcessChannelMode(QProcess::MergedChannels);
