@@ -1,7 +1,11 @@
 #include "download/FileHelpers.h"
 
-#include <QDir>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QFile>
+
+#include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/Text.h"
 
@@ -15,9 +19,13 @@ bool bFolderExists(const QString &path) {
     if (path.isEmpty())
         return false;
     // A folder that exists but cannot be listed counts as missing, as nothing could be
-    // found in it.
-    const QDir folder(path);
-    return folder.exists() && folder.isReadable();
+    // found in it. A signal that interrupts a call is no answer: it is asked again.
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (platform::retryInterrupted([&] { return ::stat(name.constData(), &info); }) != 0 ||
+        !S_ISDIR(info.st_mode))
+        return false;
+    return platform::retryInterrupted([&] { return ::access(name.constData(), R_OK); }) == 0;
 }
 
 bool bFileExists(const QString &FileName) {

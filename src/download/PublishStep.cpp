@@ -1,6 +1,7 @@
 #include "download/PublishStep.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <exception>
 
 #include <zip.h>
@@ -16,6 +17,8 @@ namespace {
 
 // Enough for any sane folder; a folder that fills this many names is not worth a search.
 constexpr int MaximumNameTries = 100;
+// How often a check interrupted by signals is tried before its answer counts.
+constexpr int InterruptedTries = 5;
 
 quint64 littleEndian(const char *bytes, int size) {
     quint64 value = 0;
@@ -67,8 +70,15 @@ public:
             }
         }
         int code = 0;
-        zip_t *archive =
-            zip_open(QFile::encodeName(file).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+        zip_t *archive = nullptr;
+        // libzip gives up on a call that a signal interrupts; that is no verdict on the file.
+        for (int attempt = 0; attempt < InterruptedTries && !archive; ++attempt) {
+            errno = 0;
+            archive =
+                zip_open(QFile::encodeName(file).constData(), ZIP_RDONLY | ZIP_CHECKCONS, &code);
+            if (errno != EINTR)
+                break;
+        }
         if (!archive) {
             zip_error_t zipError;
             zip_error_init_with_code(&zipError, code);

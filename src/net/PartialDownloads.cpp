@@ -33,13 +33,16 @@ QString partialBaseName(const QString &url) {
 // the open); -1 unless it is a regular file of ours with no other name (a hard link would let
 // the bytes land elsewhere).
 int openOwnRegularFile(const QString &path, int flags) {
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = platform::retryInterrupted([&] {
+        return ::open(name.constData(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    });
     if (fd < 0)
         return -1;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() ||
-        info.st_nlink != 1 || ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+    if (platform::retryInterrupted([&] { return ::fstat(fd, &info); }) != 0 ||
+        !S_ISREG(info.st_mode) || info.st_uid != ::geteuid() || info.st_nlink != 1 ||
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
         ::close(fd);
         errno = EPERM;
         return -1;
@@ -106,7 +109,7 @@ std::unique_ptr<PartialDownload> PartialDownload::open(const QString &folder, co
                     .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
         return nullptr;
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (platform::retryInterrupted([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
         ::close(fd);
         error = QStringLiteral("%1 is in use by another download").arg(path);
         return nullptr;

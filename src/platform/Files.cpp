@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
@@ -45,7 +46,10 @@ std::unique_ptr<QFile> createHiddenTemporaryFile(const QString &folder, const QS
 }
 
 bool moveFileReplacing(const QString &from, const QString &to, QString &error) {
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray destination = QFile::encodeName(to);
+    if (retryInterrupted(
+            [&] { return std::rename(source.constData(), destination.constData()); }) == 0)
         return true;
     error = QStringLiteral("cannot move %1 to %2: %3")
                 .arg(from, to, QString::fromLocal8Bit(std::strerror(errno)));
@@ -75,13 +79,16 @@ bool replaceFileContents(const QString &path, const QByteArray &bytes,
 MoveResult moveFileWithoutReplacing(const QString &from, const QString &to, QString &error) {
     const QByteArray source = QFile::encodeName(from);
     const QByteArray destination = QFile::encodeName(to);
-    int result = ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, destination.constData(),
-                             RENAME_NOREPLACE);
+    int result = retryInterrupted([&] {
+        return ::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, destination.constData(),
+                           RENAME_NOREPLACE);
+    });
     if (result != 0 && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
         // The file system cannot rename without replacing; a hard link cannot replace either.
-        result = ::link(source.constData(), destination.constData());
+        result =
+            retryInterrupted([&] { return ::link(source.constData(), destination.constData()); });
         if (result == 0)
-            ::unlink(source.constData());
+            retryInterrupted([&] { return ::unlink(source.constData()); });
     }
     if (result == 0)
         return MoveResult::Moved;
@@ -92,9 +99,18 @@ MoveResult moveFileWithoutReplacing(const QString &from, const QString &to, QStr
     return MoveResult::Failed;
 }
 
+std::optional<qint64> fileSize(const QString &path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat info {};
+    if (retryInterrupted([&] { return ::stat(name.constData(), &info); }) != 0)
+        return std::nullopt;
+    return qint64(info.st_size);
+}
+
 bool syncToDisk(const QString &path, QString &error) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0 && ::fsync(fd) == 0) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = retryInterrupted([&] { return ::open(name.constData(), O_RDONLY | O_CLOEXEC); });
+    if (fd >= 0 && retryInterrupted([fd] { return ::fsync(fd); }) == 0) {
         ::close(fd);
         return true;
     }

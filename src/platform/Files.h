@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <memory>
 #include <optional>
 
@@ -41,6 +42,20 @@ enum class MoveResult { Moved, NameTaken, Failed };
 // move is impossible for another reason. Uses renameat2(RENAME_NOREPLACE), and link + unlink
 // on file systems without it (both refuse an existing name).
 MoveResult moveFileWithoutReplacing(const QString &from, const QString &to, QString &error);
+
+// `call()` again as long as it fails with EINTR: a signal that interrupts a file operation is
+// no reason to give it up.
+template <typename Call> auto retryInterrupted(Call call) {
+    decltype(call()) result;
+    do
+        result = call();
+    while (result == -1 && errno == EINTR);
+    return result;
+}
+
+// The size of the file at `path` (following a symbolic link); nothing when it cannot be
+// read. Unlike QFileInfo it tries again when a signal interrupts the call.
+std::optional<qint64> fileSize(const QString &path);
 
 // Flushes a file's data, or a folder's entries, to the disk (fsync). False, with the reason
 // in `error`, when that fails.

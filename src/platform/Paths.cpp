@@ -6,6 +6,8 @@
 
 #include <QFile>
 
+#include "platform/Files.h"
+
 namespace platform {
 
 bool isPathSeparator(QChar c) {
@@ -48,7 +50,9 @@ QString folderWithSlash(const QString &folder) {
 
 bool pathExists(const QString &path) {
     struct stat info {};
-    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+    const QByteArray name = QFile::encodeName(path);
+    return !path.isEmpty() &&
+           retryInterrupted([&] { return ::lstat(name.constData(), &info); }) == 0;
 }
 
 } // namespace platform

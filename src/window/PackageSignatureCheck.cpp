@@ -1,7 +1,6 @@
 #include "window/PackageSignatureCheck.h"
 
-#include <QFileInfo>
-
+#include "platform/Files.h"
 #include "signing/PackageVerifier.h"
 #include "window/ReleaseCheck.h"
 
@@ -25,10 +24,12 @@ public:
     bool verify(const QString &file, QString &error) override {
         QString problem = QStringLiteral("no release information was checked");
         if (m_verifier) {
-            const qint64 size = QFileInfo(file).size();
-            if (m_size && size != *m_size) {
+            const std::optional<qint64> size = platform::fileSize(file);
+            if (!size) {
+                problem = QStringLiteral("the package's size cannot be read");
+            } else if (m_size && *size != *m_size) {
                 problem = QStringLiteral("the package has %1 bytes, the signed release %2")
-                              .arg(size)
+                              .arg(*size)
                               .arg(*m_size);
             } else {
                 const signing::Verdict verdict = m_verifier->verifyFile(file);
@@ -41,9 +42,7 @@ public:
         return false;
     }
 
-    net::FailureKind refusalKind() const override {
-        return net::FailureKind::RefusedSignature;
-    }
+    net::FailureKind refusalKind() const override { return net::FailureKind::RefusedSignature; }
     std::optional<qint64> expectedSize() const override { return m_size; }
 
 private:

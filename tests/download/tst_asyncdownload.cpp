@@ -10,6 +10,7 @@
 
 #include "download/DownloadTestKit.h"
 #include "download/FakeReadService.h"
+#include "support/InjectedFault.h"
 
 using download::ctlAsyncDownload;
 namespace DownloadStatus = download::DownloadStatus;
@@ -171,25 +172,40 @@ void tst_AsyncDownload::pageIntoMemory() {
 
 // A service that hands over the bytes in memory: the control still publishes them in one
 // step and never leaves a temporary file. Whatever is at a name already, or appears there
-// before the move, stays as it is.
+// before the move, stays as it is. A signal that interrupts the flush or the move (EINTR
+// from the first such call) is no failure.
 void tst_AsyncDownload::saveFile_data() {
     QTest::addColumn<QString>("before"); // what is at the save path first
     QTest::addColumn<bool>("overwrite");
     QTest::addColumn<QString>("savedAs");
-    QTest::newRow("new file") << "" << false << "pkg.zip";
-    QTest::newRow("existing, stamped") << "file" << false << "pkg, 101530.zip";
-    QTest::newRow("existing, overwritten") << "file" << true << "pkg.zip";
-    QTest::newRow("dangling symlink, stamped") << "dangling symlink" << false << "pkg, 101530.zip";
-    QTest::newRow("stamped name taken too") << "file and stamped" << false << "pkg, 101530 (2).zip";
+    QTest::addColumn<QByteArray>("interrupted"); // the libc call that fails once with EINTR
+    QTest::newRow("new file") << "" << false << "pkg.zip" << QByteArray();
+    QTest::newRow("existing, stamped") << "file" << false << "pkg, 101530.zip" << QByteArray();
+    QTest::newRow("existing, overwritten") << "file" << true << "pkg.zip" << QByteArray();
+    QTest::newRow("dangling symlink, stamped")
+        << "dangling symlink" << false << "pkg, 101530.zip" << QByteArray();
+    QTest::newRow("stamped name taken too")
+        << "file and stamped" << false << "pkg, 101530 (2).zip" << QByteArray();
     QTest::newRow("the last numbered name left")
-        << "file, stamped and numbered" << false << "pkg, 101530 (100).zip";
-    QTest::newRow("a file appears before the move") << "appears" << false << "pkg, 101530.zip";
+        << "file, stamped and numbered" << false << "pkg, 101530 (100).zip" << QByteArray();
+    QTest::newRow("a file appears before the move")
+        << "appears" << false << "pkg, 101530.zip" << QByteArray();
+    QTest::newRow("flush interrupted") << "" << false << "pkg.zip" << QByteArray("fsync");
+    QTest::newRow("move interrupted") << "" << false << "pkg.zip" << QByteArray("renameat2");
+    QTest::newRow("folder check interrupted") << "" << false << "pkg.zip" << QByteArray("stat");
+    QTest::newRow("replacing move interrupted")
+        << "file" << true << "pkg.zip" << QByteArray("rename");
 }
 
 void tst_AsyncDownload::saveFile() {
     QFETCH(QString, before);
     QFETCH(bool, overwrite);
     QFETCH(QString, savedAs);
+    QFETCH(QByteArray, interrupted);
+    if (!interrupted.isEmpty() && !testsupport::underInjectedFault()) {
+        testsupport::rerunWithFault(interrupted.constData(), 1, "EINTR");
+        return;
+    }
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString target = dir.filePath(QStringLiteral("pkg.zip"));
@@ -229,8 +245,11 @@ void tst_AsyncDownload::saveFile() {
     EventLog log;
     control.setEventSink(&log);
     control.Download(PackageUrl, target);
-    service.complete(FakeReadService::record(PackageUrl, target, Code::EndDownloadData, "done"),
-                     ReadOutcome::Succeeded, body);
+    {
+        const testsupport::ArmedFault armed;
+        service.complete(FakeReadService::record(PackageUrl, target, Code::EndDownloadData, "done"),
+                         ReadOutcome::Succeeded, body);
+    }
     const QString path = dir.filePath(savedAs);
     QCOMPARE(log.lines, (QStringList{"FileSaved " + path + " " + PackageUrl,
                                      "Status Completed done", "Finished ok 0 " + PackageUrl}));
