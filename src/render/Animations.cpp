@@ -71,13 +71,8 @@ QRect clampedInto(const QRect &window, const QRect &area) {
     return r;
 }
 
-FixedWindowPlacement placeFixedWindow(const QRect &current, const QSize &bothViews,
-                                      const QRect &available, bool positionKnown) {
-    const QRect grown(current.topLeft(), bothViews);
-    if (!positionKnown)
-        return {grown, false};
-    const QRect inside = clampedInto(grown, available);
-    return {inside, inside != grown};
+QRect roomForBothViews(const QRect &current, const QSize &compact, const QSize &expanded) {
+    return {current.topLeft(), compact.expandedTo(expanded)};
 }
 
 } // namespace render

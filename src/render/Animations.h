@@ -65,21 +65,10 @@ void ResizeFormSize(ResizableWindow &form, std::int32_t lWidth1, std::int32_t lH
 // area its top-left corner stays inside, so the title strip remains reachable.
 QRect clampedInto(const QRect &window, const QRect &area);
 
-// Where a window whose own moves the window system ignores goes. It cannot grow upward or
-// sideways by moving, so it takes room for both views at once (`bothViews`) and draws the
-// card of the current view inside it from its top-left corner: the view switch then never
-// changes the window and never runs off the screen.
-struct FixedWindowPlacement {
-    QRect window;
-    // The window is shown anew there: a compositor that ignores moves still places a window
-    // where it is mapped (XWayland under weston).
-    bool reshow = false;
-};
-// `current` is the window's geometry and `available` its screen's free area, where the
-// window system tells them (XWayland); a native Wayland client learns neither
-// (`positionKnown` false): the compositor placed the window, and it places the larger one
-// where it fits.
-FixedWindowPlacement placeFixedWindow(const QRect &current, const QSize &bothViews,
-                                      const QRect &available, bool positionKnown);
+// The window of a native Wayland client, which can neither move itself nor learn where it
+// is: it takes room for both views at once, where it is (`current`), and draws the card of
+// the current view inside it from its top-left corner. The compositor places the whole room
+// when it first shows the window, and a view switch never changes the window.
+QRect roomForBothViews(const QRect &current, const QSize &compact, const QSize &expanded);
 
 } // namespace render

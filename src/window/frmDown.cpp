@@ -147,14 +147,8 @@ frmDown::frmDown(const Services &services, QWidget *parent)
         m_services.messageBoxes = m_boxes.get();
     }
     m_settleTimer.setSingleShot(true);
-    connect(&m_settleTimer, &QTimer::timeout, this, [this] {
-        ignoringErrors([&] {
-            // XWayland under weston: the view switch grew the window downward in place.
-            if (movesIgnored() && !m_animating && !m_unloaded)
-                fixWindow(true);
-            settleViewSize();
-        });
-    });
+    connect(&m_settleTimer, &QTimer::timeout, this,
+            [this] { ignoringErrors([&] { settleViewSize(); }); });
 
     net::ReadService *reads = services.readService;
     if (!reads) {
@@ -221,7 +215,7 @@ void frmDown::Form_Load() {
     // views, so that neither runs off its screen.
     ignoringErrors([&] {
         if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
-            fixWindow(false);
+            fixWindow();
     });
     ignoringErrors([&] { CreateLayeredSurface(true, 0); });
     ignoringErrors([&] { setCanvasFromClientSize(); });

@@ -144,16 +144,12 @@ private:
     void centreOnScreen();
     QRect availableScreenArea() const;
     QSize viewSize() const;
-    // The size of the card drawn: the window's, or where the window cannot move itself, the
-    // part of its room for both views that the current view (or animation step) fills.
+    // The size of the card drawn: the window's, or on native Wayland the part of its room
+    // for both views that the current view (or animation step) fills.
     QSize cardSize() const { return m_fixedWindow ? m_cardSize : size(); }
     void setCardSize(const QSize &card);
-    // From now on the window keeps room for both views and draws the card inside it;
-    // `positionKnown`: the window system reports where the window is (XWayland).
-    void fixWindow(bool positionKnown);
-    // The window asked to move during the last view switch, its size followed, yet it
-    // stands where it stood before: the window system ignores our moves.
-    bool movesIgnored() const;
+    // From now on the window keeps room for both views and draws the card inside it.
+    void fixWindow();
     bool sizeMatchesTag() const;
     // After an animation: when view switches were asked for while it ran, animates until
     // the window has the size of the view `Tag` names. Whether it animated.
@@ -201,7 +197,6 @@ private:
     bool m_inTransition = false; // drawing a frame between the two view sizes
     bool m_viewSwitchPending = false;
     QRect m_requestedGeometry;  // the last geometry a view switch asked for
-    QPoint m_placeBeforeSwitch; // where the window stood when the last view switch began
     bool m_fixedWindow = false; // see fixWindow()
     QSize m_cardSize;           // while m_fixedWindow
     QTimer m_settleTimer;

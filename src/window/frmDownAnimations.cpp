@@ -1,6 +1,6 @@
 #include "window/frmDown.h"
 
-#include <algorithm>
+#include <QWindow>
 
 #include "platform/Numbers.h"
 #include "platform/Twips.h"
@@ -109,7 +109,6 @@ void frmDown::switchViewSize() {
         m_viewSwitchPending = true;
         return;
     }
-    m_placeBeforeSwitch = pos();
     {
         const AnimationScope switching(m_animating);
         ResizeAdapter adapter(*this);
@@ -132,34 +131,21 @@ bool frmDown::sizeMatchesTag() const {
 
 void frmDown::setCardSize(const QSize &card) {
     m_cardSize = card;
-    // Pointer input reaches the window only over the card; the rest is transparent room.
-    setMask(QRegion(QRect(QPoint(), card)));
+    // Pointer input reaches the window only over the card; the rest is transparent room. The
+    // window's mask, not the widget's: that one would also keep the room from being painted
+    // transparent again where a larger card was.
+    if (QWindow *window = windowHandle())
+        window->setMask(QRegion(QRect(QPoint(), card)));
 }
 
-bool frmDown::movesIgnored() const {
-    return !m_fixedWindow && m_requestedGeometry.isValid() &&
-           m_requestedGeometry.topLeft() != m_placeBeforeSwitch &&
-           size() == m_requestedGeometry.size() && pos() == m_placeBeforeSwitch;
-}
-
-void frmDown::fixWindow(bool positionKnown) {
+void frmDown::fixWindow() {
     const QSize card = cardSize();
-    const QSize both = viewSize().expandedTo(card).expandedTo(
-        {twipsToPixels(std::max(lCompactWidth, lExpandedWidth)),
-         twipsToPixels(std::max(lCompactHeight, lExpandedHeight))});
-    const render::FixedWindowPlacement place =
-        render::placeFixedWindow(geometry(), both, availableScreenArea(), positionKnown);
+    m_requestedGeometry = render::roomForBothViews(
+        geometry(), {twipsToPixels(lCompactWidth), twipsToPixels(lCompactHeight)},
+        {twipsToPixels(lExpandedWidth), twipsToPixels(lExpandedHeight)});
     m_fixedWindow = true;
-    m_requestedGeometry = place.window;
     setCardSize(card);
-    if (place.reshow && isVisible()) {
-        // Weston places a window where it is mapped, but ignores later moves.
-        hide();
-        setGeometry(place.window);
-        show();
-    } else {
-        setGeometry(place.window);
-    }
+    setGeometry(m_requestedGeometry);
 }
 
 bool frmDown::applyPendingViewSwitch() {

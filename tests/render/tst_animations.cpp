@@ -179,28 +179,18 @@ private slots:
         QTEST(clampedInto(window, area), "expected");
     }
 
-    // A window that cannot move itself takes room for both views where it is, or is shown
-    // anew where that room lies inside the area; without a known position, where it is.
-    void fixedWindowPlacement_data() {
+    // A window that cannot move itself takes, where it is, the wider view's width and the
+    // taller view's height, whichever view it shows (the compact one is wider, the expanded
+    // one taller).
+    void roomForBothViews_data() {
         QTest::addColumn<QRect>("window");
-        QTest::addColumn<bool>("positionKnown");
-        QTest::addColumn<QRect>("expected");
-        QTest::addColumn<bool>("reshow");
-        QTest::newRow("room below")
-            << QRect(300, 100, 460, 220) << true << QRect(300, 100, 460, 460) << false;
-        QTest::newRow("lower half: shown anew higher")
-            << QRect(300, 500, 460, 220) << true << QRect(300, 308, 460, 460) << true;
-        QTest::newRow("native Wayland: where the compositor put it")
-            << QRect(0, 0, 460, 220) << false << QRect(0, 0, 460, 460) << false;
+        QTest::newRow("compact") << QRect(300, 500, 460, 220);
+        QTest::newRow("expanded, away from the origin") << QRect(-2, -32, 400, 460);
     }
-    void fixedWindowPlacement() {
+    void roomForBothViews() {
         QFETCH(QRect, window);
-        QFETCH(bool, positionKnown);
-        const QRect area(40, 0, 984, 768);
-        const FixedWindowPlacement p =
-            placeFixedWindow(window, QSize(460, 460), area, positionKnown);
-        QTEST(p.window, "expected");
-        QTEST(p.reshow, "reshow");
+        QCOMPARE(render::roomForBothViews(window, QSize(460, 220), QSize(400, 460)),
+                 QRect(window.topLeft(), QSize(460, 460)));
     }
 
     void resizeEnablesInputAgainAfterAFailure() {
