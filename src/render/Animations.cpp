@@ -71,4 +71,8 @@ QRect clampedInto(const QRect &window, const QRect &area) {
     return r;
 }
 
+QRect roomForBothViews(const QRect &current, const QSize &compact, const QSize &expanded) {
+    return {current.topLeft(), compact.expandedTo(expanded)};
+}
+
 } // namespace render

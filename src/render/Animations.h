@@ -65,4 +65,10 @@ void ResizeFormSize(ResizableWindow &form, std::int32_t lWidth1, std::int32_t lH
 // area its top-left corner stays inside, so the title strip remains reachable.
 QRect clampedInto(const QRect &window, const QRect &area);
 
+// The window of a native Wayland client, which can neither move itself nor learn where it
+// is: it takes room for both views at once, where it is (`current`), and draws the card of
+// the current view inside it from its top-left corner. The compositor places the whole room
+// when it first shows the window, and a view switch never changes the window.
+QRect roomForBothViews(const QRect &current, const QSize &compact, const QSize &expanded);
+
 } // namespace render

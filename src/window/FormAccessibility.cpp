@@ -279,4 +279,16 @@ void FormAccessibility::announceFocus() {
         }
 }
 
+void FormAccessibility::availabilityChanged() {
+    if (!QAccessible::isActive())
+        return;
+    QAccessible::State changed;
+    changed.disabled = true;
+    for (const AccessibleElement &now : m_form.accessibleElements())
+        if (now.region != render::srNone) {
+            QAccessibleStateChangeEvent event(interfaceFor(now.key), changed);
+            QAccessible::updateAccessibility(&event);
+        }
+}
+
 } // namespace window

@@ -27,7 +27,8 @@ public:
     virtual QRect screenRect(const render::Rect &card) const = 0;
     virtual std::int32_t focusedRegion() const = 0;
     virtual std::int32_t pressedRegion() const = 0;
-    // The view animation runs: nothing can be pressed meanwhile.
+    // A message box waits for its answer or the view animation runs: nothing can be pressed
+    // meanwhile.
     virtual bool busy() const = 0;
     // A press through the accessibility API: the click's own code path.
     virtual void pressRegion(std::int32_t region) = 0;
@@ -53,6 +54,9 @@ public:
     // Tells assistive technology which element has the focus (the window became active,
     // Tab was pressed); nothing while the window is not the active one.
     void announceFocus();
+    // The window became busy or free again (see AccessibleForm::busy): the elements that
+    // can be pressed tell that they are unavailable or available.
+    void availabilityChanged();
 
     QAccessibleInterface *child(int index);
     int indexOfChild(const QAccessibleInterface *child) const;

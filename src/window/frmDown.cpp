@@ -14,14 +14,14 @@
 #include "download/ctlAsyncDownload.h"
 #include "drawing/WindowIcon.h"
 #include "hook/ProgressHook.h"
+#include "net/NetworkReadService.h"
+#include "net/PartialDownloads.h"
 #include "platform/BuildConfig.h"
 #include "platform/Events.h"
-#include "raster/GraphicsText.h"
 #include "platform/MessageBoxes.h"
-#include "net/NetworkReadService.h"
 #include "platform/Numbers.h"
-#include "net/PartialDownloads.h"
 #include "platform/Twips.h"
+#include "raster/GraphicsText.h"
 #include "window/Interaction.h"
 #include "window/Workflow.h"
 
@@ -98,6 +98,37 @@ private:
     quint64 m_cancels = 0;
 };
 
+// The boxes the window shows are modal to it, but assistive technology reaches its
+// elements all the same: while one waits for its answer they report themselves unavailable
+// and a press through them does nothing.
+class frmDown::CountedBoxes final : public platform::MessageBoxes {
+public:
+    CountedBoxes(frmDown &form, platform::MessageBoxes &boxes)
+        : m_form(form)
+        , m_boxes(boxes) {}
+
+    int show(const QString &text, int style, const QString &caption) override {
+        struct Open {
+            frmDown &form;
+            explicit Open(frmDown &f)
+                : form(f) {
+                if (form.m_openBoxes++ == 0)
+                    form.m_accessibility->availabilityChanged();
+            }
+            ~Open() {
+                if (--form.m_openBoxes == 0 && !form.m_unloaded)
+                    form.m_accessibility->availabilityChanged();
+            }
+            Q_DISABLE_COPY_MOVE(Open)
+        } open(m_form);
+        return m_boxes.show(text, style, caption);
+    }
+
+private:
+    frmDown &m_form;
+    platform::MessageBoxes &m_boxes;
+};
+
 frmDown::frmDown(const Services &services, QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
     , m_services(services)
@@ -111,6 +142,10 @@ frmDown::frmDown(const Services &services, QWidget *parent)
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_NoSystemBackground);
     setMouseTracking(true);
+    if (services.messageBoxes) {
+        m_boxes = std::make_unique<CountedBoxes>(*this, *services.messageBoxes);
+        m_services.messageBoxes = m_boxes.get();
+    }
     m_settleTimer.setSingleShot(true);
     connect(&m_settleTimer, &QTimer::timeout, this,
             [this] { ignoringErrors([&] { settleViewSize(); }); });
@@ -124,7 +159,7 @@ frmDown::frmDown(const Services &services, QWidget *parent)
     m_workflow = std::make_unique<Workflow>(
         m_state, *this,
         Workflow::Services{.control = ctlAsyncDownload1.get(),
-                           .messageBoxes = services.messageBoxes,
+                           .messageBoxes = m_services.messageBoxes,
                            .shell = services.shell,
                            .programFolder = QFileInfo(services.executablePath).absolutePath(),
                            .authorPage = QString::fromUtf8(platform::build::AuthorPage)});
@@ -176,6 +211,12 @@ void frmDown::Form_Load() {
         m_state.Tag = QStringLiteral("0");
     });
     ignoringErrors([&] { centreOnScreen(); });
+    // A native Wayland client cannot place itself: the compositor places the room for both
+    // views, so that neither runs off its screen.
+    ignoringErrors([&] {
+        if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+            fixWindow();
+    });
     ignoringErrors([&] { CreateLayeredSurface(true, 0); });
     ignoringErrors([&] { setCanvasFromClientSize(); });
     ignoringErrors([&] {
@@ -209,7 +250,7 @@ void frmDown::StopGraphics() {
 }
 
 void frmDown::CreateLayeredSurface(bool bTopMost, std::uint8_t bAlpha) {
-    m_surface.create(size(), devicePixelRatioF(), bAlpha);
+    m_surface.create(cardSize(), devicePixelRatioF(), bAlpha);
     if (bTopMost && isVisible())
         raise();
 }
@@ -224,8 +265,9 @@ void frmDown::PresentSurface() {
 
 void frmDown::setCanvasFromClientSize() {
     const std::int32_t margin = m_state.lShadowMargin;
-    m_rcCanvas = {0, 0, platform::checkedSubtract(width(), 2 * margin),
-                  platform::checkedSubtract(height(), 2 * margin)};
+    const QSize card = cardSize();
+    m_rcCanvas = {0, 0, platform::checkedSubtract(card.width(), 2 * margin),
+                  platform::checkedSubtract(card.height(), 2 * margin)};
 }
 
 QRect frmDown::availableScreenArea() const {
@@ -405,7 +447,7 @@ void frmDown::leaveEvent(QEvent *) {
 // The pointer may now lie over another element than the one it clicked, or outside.
 void frmDown::refreshHover() {
     const QPoint local = mapFromGlobal(QCursor::pos());
-    if (rect().contains(local))
+    if (QRect(QPoint(), cardSize()).contains(local))
         m_interaction->Form_MouseMove(float(local.x()), float(local.y()));
     else
         m_interaction->Form_MouseLeave();

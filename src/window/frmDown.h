@@ -104,8 +104,9 @@ public:
         return m_lastMouseStatus == render::MousePressed ? m_state.lHoverRegion
                                                          : std::int32_t(render::srNone);
     }
-    // The view animation runs (the fade-in does not keep anything from being pressed).
-    bool busy() const override { return m_animating && !m_fading; }
+    // A message box waits for its answer, or the view animation runs (the fade-in does not
+    // keep anything from being pressed).
+    bool busy() const override { return m_openBoxes > 0 || (m_animating && !m_fading); }
     void pressRegion(std::int32_t region) override;
     // The window's interface for assistive technology (Qt's accessibility factory asks).
     QAccessibleInterface *createAccessibleInterface() {
@@ -130,6 +131,7 @@ protected:
 private:
     class ResizeAdapter;
     class ControlEvents;
+    class CountedBoxes;
 
     bool StartGraphics();
     void StopGraphics();
@@ -142,6 +144,12 @@ private:
     void centreOnScreen();
     QRect availableScreenArea() const;
     QSize viewSize() const;
+    // The size of the card drawn: the window's, or on native Wayland the part of its room
+    // for both views that the current view (or animation step) fills.
+    QSize cardSize() const { return m_fixedWindow ? m_cardSize : size(); }
+    void setCardSize(const QSize &card);
+    // From now on the window keeps room for both views and draws the card inside it.
+    void fixWindow();
     bool sizeMatchesTag() const;
     // After an animation: when view switches were asked for while it ran, animates until
     // the window has the size of the view `Tag` names. Whether it animated.
@@ -164,6 +172,8 @@ private:
     render::LayeredSurface m_surface;
     render::ScreenComposer m_composer;
     render::Rect m_rcCanvas;
+    std::unique_ptr<CountedBoxes> m_boxes; // null without message boxes
+    int m_openBoxes = 0;
     std::unique_ptr<net::ReadService> m_ownReadService;
     std::unique_ptr<download::ctlAsyncDownload> ctlAsyncDownload1;
     std::unique_ptr<Workflow> m_workflow;
@@ -186,7 +196,9 @@ private:
     bool m_fading = false;
     bool m_inTransition = false; // drawing a frame between the two view sizes
     bool m_viewSwitchPending = false;
-    QRect m_requestedGeometry; // the last geometry a view switch asked for
+    QRect m_requestedGeometry;  // the last geometry a view switch asked for
+    bool m_fixedWindow = false; // see fixWindow()
+    QSize m_cardSize;           // while m_fixedWindow
     QTimer m_settleTimer;
     int m_settleRequests = 0; // since the last view switch
 };

@@ -1,5 +1,7 @@
 #include "window/frmDown.h"
 
+#include <QWindow>
+
 #include "platform/Numbers.h"
 #include "platform/Twips.h"
 #include "render/Animations.h"
@@ -43,7 +45,7 @@ public:
         : m_form(form) {}
 
     render::TwipsGeometry geometry() const override {
-        const QRect g = m_form.geometry();
+        const QRect g(m_form.pos(), m_form.cardSize());
         return {float(platform::pixelsToTwips(g.x())), float(platform::pixelsToTwips(g.y())),
                 float(platform::pixelsToTwips(g.width())),
                 float(platform::pixelsToTwips(g.height()))};
@@ -55,6 +57,10 @@ public:
             return platform::roundToInt32(double(twips) / platform::TwipsPerPixel);
         };
         const QRect wanted(pixels(g.left), pixels(g.top), pixels(g.width), pixels(g.height));
+        if (m_form.m_fixedWindow) {
+            m_form.setCardSize(wanted.size());
+            return;
+        }
         m_form.m_requestedGeometry = render::clampedInto(wanted, m_form.availableScreenArea());
         m_form.setGeometry(m_form.m_requestedGeometry);
     }
@@ -120,7 +126,26 @@ QSize frmDown::viewSize() const {
 }
 
 bool frmDown::sizeMatchesTag() const {
-    return size() == viewSize();
+    return cardSize() == viewSize();
+}
+
+void frmDown::setCardSize(const QSize &card) {
+    m_cardSize = card;
+    // Pointer input reaches the window only over the card; the rest is transparent room. The
+    // window's mask, not the widget's: that one would also keep the room from being painted
+    // transparent again where a larger card was.
+    if (QWindow *window = windowHandle())
+        window->setMask(QRegion(QRect(QPoint(), card)));
+}
+
+void frmDown::fixWindow() {
+    const QSize card = cardSize();
+    m_requestedGeometry = render::roomForBothViews(
+        geometry(), {twipsToPixels(lCompactWidth), twipsToPixels(lCompactHeight)},
+        {twipsToPixels(lExpandedWidth), twipsToPixels(lExpandedHeight)});
+    m_fixedWindow = true;
+    setCardSize(card);
+    setGeometry(m_requestedGeometry);
 }
 
 bool frmDown::applyPendingViewSwitch() {
@@ -155,14 +180,17 @@ void frmDown::resizeEvent(QResizeEvent *) {
 void frmDown::settleViewSize() {
     if (m_animating || m_unloaded || !m_surface.exists() || isMinimized())
         return;
-    if (!sizeMatchesTag() && m_settleRequests < MaxSettleRequests) {
+    if (m_fixedWindow) {
+        if (!sizeMatchesTag())
+            setCardSize(viewSize());
+    } else if (!sizeMatchesTag() && m_settleRequests < MaxSettleRequests) {
         ++m_settleRequests;
         QRect wanted = m_requestedGeometry.isValid() ? m_requestedGeometry : geometry();
         wanted.setSize(viewSize());
         setGeometry(render::clampedInto(wanted, availableScreenArea()));
     }
     // The picture is drawn for the size the window has, whatever the window manager chose.
-    if (m_surface.size() != size()) {
+    if (m_surface.size() != cardSize()) {
         CreateLayeredSurface(true, 255);
         setCanvasFromClientSize();
         ReDraw(QStringLiteral("ResizeFormSize"), render::MouseAway, strLastInfo1(), strLastInfo2(),

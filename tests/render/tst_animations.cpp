@@ -179,6 +179,20 @@ private slots:
         QTEST(clampedInto(window, area), "expected");
     }
 
+    // A window that cannot move itself takes, where it is, the wider view's width and the
+    // taller view's height, whichever view it shows (the compact one is wider, the expanded
+    // one taller).
+    void roomForBothViews_data() {
+        QTest::addColumn<QRect>("window");
+        QTest::newRow("compact") << QRect(300, 500, 460, 220);
+        QTest::newRow("expanded, away from the origin") << QRect(-2, -32, 400, 460);
+    }
+    void roomForBothViews() {
+        QFETCH(QRect, window);
+        QCOMPARE(render::roomForBothViews(window, QSize(460, 220), QSize(400, 460)),
+                 QRect(window.topLeft(), QSize(460, 460)));
+    }
+
     void resizeEnablesInputAgainAfterAFailure() {
         FakeWindow w;
         w.g = {0, 0, 6900, 3300};

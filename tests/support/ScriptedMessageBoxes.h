@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QList>
 #include <QString>
 
@@ -17,9 +19,13 @@ public:
 
     QList<int> answers;
     QList<Shown> shown;
+    // Runs while a box is shown, before it is answered.
+    std::function<void()> whileShown;
 
     int show(const QString &text, int style, const QString &caption) override {
         shown.append({text, style, caption});
+        if (whileShown)
+            whileShown();
         if (!answers.isEmpty())
             return answers.takeFirst();
         return (style & 0x0F) == (platform::MessageYesNoQuestion & 0x0F) ? platform::AnswerYes

@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include <QAccessible>
 #include <QCursor>
 #include <QFile>
 #include <QGuiApplication>
@@ -289,6 +290,62 @@ private slots:
         QCOMPARE(form.state().strActionCaption, cancelled ? CaptionCheck() : CaptionDownload());
         QCOMPARE(form.Tag(), cancelled ? u"0"_qs : u"1"_qs);
         QCOMPARE(form.size(), cancelled ? QSize(460, 220) : QSize(400, 460));
+    }
+
+    // While a message box waits for its answer, or the view animation runs, a press through
+    // assistive technology (检查更新, 立即退出) does nothing and the elements report
+    // themselves unavailable; afterwards they are available again.
+    void accessiblePressWaits_data() {
+        testsupport::addRows<bool>("box", {{"question box open", true}, {"view animation", false}});
+    }
+    void accessiblePressWaits() {
+        QFETCH(bool, box);
+        FakeReadService reads;
+        ScriptedMessageBoxes boxes;
+        frmDown form({&boxes, nullptr, stampedCopy(QStringLiteral("Modal"), u"1"_qs), &reads});
+        form.Form_Load();
+        QAccessibleInterface *window = QAccessible::queryAccessibleInterface(&form);
+        QVERIFY(window);
+        const auto element = [&](std::int32_t region) -> QAccessibleInterface * {
+            const auto &elements = form.accessibleElements();
+            for (std::size_t i = 0; i < elements.size(); ++i)
+                if (elements[i].region == region)
+                    return window->child(int(i));
+            return nullptr;
+        };
+        int tried = 0;
+        const auto pressBoth = [&] {
+            for (const std::int32_t region : {render::srActionButton, render::srClose}) {
+                QAccessibleInterface *e = element(region);
+                QVERIFY(e && e->actionInterface());
+                QVERIFY(e->state().disabled);
+                e->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            }
+            QCoreApplication::processEvents(); // where a queued press would run
+            ++tried;
+        };
+        if (box) {
+            boxes.whileShown = pressBoth;
+            form.workflow().StartCheck();
+            QCOMPARE(reads.started.size(), size_t(1));
+            const FakeReadService::Started read = reads.started[0];
+            reads.complete(FakeReadService::record(read.target, read.propertyName, 0),
+                           net::ReadOutcome::Failed, {});
+            QCoreApplication::processEvents();
+            QCOMPARE(boxes.shown.size(), 1);
+        } else {
+            int frames = 0;
+            form.setPresentObserver([&] {
+                if (++frames == 5)
+                    pressBoth();
+            });
+            QTest::mouseClick(&form, Qt::LeftButton, {}, ExpandButton);
+            form.setPresentObserver({});
+        }
+        QCOMPARE(tried, 1);
+        QVERIFY(!form.isUnloaded());
+        QCOMPARE(reads.started.size(), size_t(box ? 1 : 0));
+        QVERIFY(!element(render::srClose)->state().disabled);
     }
 
     // A window manager that answers an animation's resize request late leaves the window at
