@@ -1,0 +1,68 @@
+// How the control ends a delta download: with its package, or by giving way to the full one.
+#include <algorithm>
+#include <cstdio>
+
+#include "download/DeltaDownload.h"
+#include "download/ctlAsyncDownload.h"
+#include "platform/Events.h"
+
+namespace download {
+
+using net::AsyncProperty;
+namespace Code = net::AsyncStatusCode;
+
+// A delta that failed, or whose package its checks refused, gives way to the full download
+// under the same name, which the host does not see as a new download.
+void ctlAsyncDownload::fallBack(DeltaDownload *delta, const QString &reason) {
+    std::fprintf(stderr, "update-tool: no delta download, fetching the whole package: %s\n",
+                 qPrintable(reason));
+    if (m_lastDelta) {
+        m_lastDelta->used = false;
+        m_lastDelta->fallbackReason = reason;
+    }
+    startRead(delta->url(), delta->saveFileName(), true);
+}
+
+void ctlAsyncDownload::deltaDone(DeltaDownload *delta, bool ok, const QString &fileOrReason) {
+    platform::ignoringErrors([&] {
+        m_deltas.erase(std::remove(m_deltas.begin(), m_deltas.end(), delta), m_deltas.end());
+        delta->deleteLater();
+        if (m_lastDelta)
+            m_lastDelta->report = delta->report();
+        const auto started = std::find_if(m_reads.begin(), m_reads.end(), [&](const auto &r) {
+            return r.url == delta->url() && r.propertyName == delta->saveFileName();
+        });
+        if (started == m_reads.end())
+            return;
+        const std::shared_ptr<PublishChecks> checks = started->checks;
+        m_reads.erase(started);
+        if (!ok) {
+            fallBack(delta, fileOrReason);
+            return;
+        }
+        AsyncProperty X;
+        X.target = delta->url();
+        X.propertyName = delta->saveFileName();
+        X.bytesRead = X.bytesMax = delta->report().size;
+        X.statusCode = Code::EndDownloadData;
+        X.outcome = net::ReadOutcome::Succeeded;
+        X.spoolFile = fileOrReason;
+        saveFile(X, *checks);
+        if (!X.succeeded()) {
+            fallBack(delta, X.statusText);
+            return;
+        }
+        if (m_lastDelta)
+            m_lastDelta->used = true;
+        const qsizetype index = indexOf(X.target);
+        if (index >= 0)
+            m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
+        setStatus(DownloadStatus::Completed, X.statusText);
+        if (m_sink) {
+            const std::int32_t count = DownloadsCount();
+            platform::ignoringErrors([&] { m_sink->Finished(X, count); });
+        }
+    });
+}
+
+} // namespace download
