@@ -5,30 +5,18 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include <QList>
 #include <QStringDecoder>
 
 #include "signing/PackageVerifier.h"
 #include "window/ReleaseHistory.h"
+#include "window/StateFiles.h"
 
 namespace window {
 namespace {
 
 constexpr qsizetype MaxEntries = 1024;
 constexpr qsizetype DigestSize = 64;
-
-std::optional<qint64> decimal(QByteArrayView text, qint64 max) {
-    if (text.isEmpty() || text.size() > 18)
-        return std::nullopt;
-    qint64 value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    return value <= max ? std::optional(value) : std::nullopt;
-}
 
 bool keepablePath(const QString &path) {
     return QDir::isAbsolutePath(path) && !path.contains(u'\t') && !path.contains(u'\n') &&
@@ -39,8 +27,8 @@ std::optional<PublishedPackage> parseLine(const QByteArray &line) {
     const QList<QByteArray> fields = line.split('\t');
     if (fields.size() != 4)
         return std::nullopt;
-    const auto product = decimal(fields[0], std::numeric_limits<std::int32_t>::max());
-    const auto size = decimal(fields[1], std::numeric_limits<qint64>::max() / 16);
+    const auto product = stateDecimal(fields[0], std::numeric_limits<std::int32_t>::max());
+    const auto size = stateDecimal(fields[1], std::numeric_limits<qint64>::max() / 16);
     const QByteArray digest = QByteArray::fromHex(fields[2]);
     if (!product || !size || fields[2].size() != 2 * DigestSize || digest.size() != DigestSize ||
         digest.toHex() != fields[2].toLower())
@@ -161,19 +149,10 @@ std::optional<QString> deltaBase(const PublishedPackages &packages, std::int32_t
 }
 
 PublishedPackages readPublishedPackages(const QString &path, QString &error) {
-    QFile file(path);
-    if (!file.exists())
+    const std::optional<QByteArray> text = readStateFile(path, MaxPublishedPackagesSize, error);
+    if (!text)
         return {};
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return {};
-    }
-    const QByteArray text = file.read(MaxPublishedPackagesSize + 1);
-    if (file.error() != QFileDevice::NoError) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return {};
-    }
-    auto packages = parsePublishedPackages(text);
+    auto packages = parsePublishedPackages(*text);
     if (!packages) {
         error = QStringLiteral("%1 is damaged and counts as empty").arg(path);
         return {};
@@ -183,18 +162,7 @@ PublishedPackages readPublishedPackages(const QString &path, QString &error) {
 
 bool writePublishedPackages(const QString &path, const PublishedPackages &packages,
                             QString &error) {
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        error = QStringLiteral("cannot make the folder %1").arg(folder);
-        return false;
-    }
-    QSaveFile file(path);
-    const QByteArray text = formatPublishedPackages(packages);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    return writeStateFile(path, formatPublishedPackages(packages), error);
 }
 
 } // namespace window

@@ -1,12 +1,12 @@
 #include "window/ReleaseHistory.h"
+#include "window/StateFiles.h"
 
 #include <algorithm>
 #include <limits>
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include <QList>
 #include <QStringDecoder>
 
 namespace window {
@@ -19,25 +19,13 @@ QByteArray keyIdHex(const signing::KeyId &keyId) {
         .toHex();
 }
 
-std::optional<qint64> decimal(QByteArrayView text, qint64 max) {
-    if (text.isEmpty() || text.size() > 18)
-        return std::nullopt;
-    qint64 value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        value = value * 10 + (c - '0');
-    }
-    return value <= max ? std::optional(value) : std::nullopt;
-}
-
 std::optional<AcceptedRelease> parseLine(QByteArrayView line) {
     const QList<QByteArray> fields = line.toByteArray().split('\t');
     if (fields.size() != 4)
         return std::nullopt;
     AcceptedRelease release;
-    const auto product = decimal(fields[0], std::numeric_limits<std::int32_t>::max());
-    const auto timestamp = decimal(fields[2], std::numeric_limits<qint64>::max() / 16);
+    const auto product = stateDecimal(fields[0], std::numeric_limits<std::int32_t>::max());
+    const auto timestamp = stateDecimal(fields[2], std::numeric_limits<qint64>::max() / 16);
     const QByteArray keyId = QByteArray::fromHex(fields[1]);
     if (!product || !timestamp || fields[1].size() != 16 || keyId.size() != 8 ||
         keyId.toHex() != fields[1].toLower())
@@ -113,19 +101,10 @@ std::optional<ReleaseHistory> parseReleaseHistory(QByteArrayView text) {
 }
 
 ReleaseHistory readReleaseHistory(const QString &path, QString &error) {
-    QFile file(path);
-    if (!file.exists())
+    const std::optional<QByteArray> text = readStateFile(path, MaxReleaseHistorySize, error);
+    if (!text)
         return {};
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return {};
-    }
-    const QByteArray text = file.read(MaxReleaseHistorySize + 1);
-    if (file.error() != QFileDevice::NoError) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return {};
-    }
-    auto history = parseReleaseHistory(text);
+    auto history = parseReleaseHistory(*text);
     if (!history) {
         error = QStringLiteral("%1 is damaged and counts as empty").arg(path);
         return {};
@@ -134,18 +113,7 @@ ReleaseHistory readReleaseHistory(const QString &path, QString &error) {
 }
 
 bool writeReleaseHistory(const QString &path, const ReleaseHistory &history, QString &error) {
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        error = QStringLiteral("cannot make the folder %1").arg(folder);
-        return false;
-    }
-    QSaveFile file(path);
-    const QByteArray text = formatReleaseHistory(history);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    return writeStateFile(path, formatReleaseHistory(history), error);
 }
 
 } // namespace window

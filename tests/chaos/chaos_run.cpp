@@ -61,15 +61,15 @@ void callHelper(const char *name) {
 // Kills the process at the instant CHAOS_KILL names; a phase passed too soon still ends in
 // the kill, at the next phase.
 void startKiller() {
-    const QByteArray spec = qgetenv("CHAOS_KILL");
-    const qsizetype colon = spec.indexOf(':');
+    const QByteArray killAt = qgetenv("CHAOS_KILL");
+    const qsizetype colon = killAt.indexOf(':');
     if (colon < 0)
         return;
     int target = -1;
     for (int i = 0; i < PhaseCount; ++i)
-        if (spec.left(colon) == PhaseNames[i])
+        if (killAt.left(colon) == PhaseNames[i])
             target = i;
-    const auto delay = std::chrono::microseconds(spec.mid(colon + 1).toLongLong());
+    const auto delay = std::chrono::microseconds(killAt.mid(colon + 1).toLongLong());
     if (target < 0)
         return;
     std::thread([target, delay] {
