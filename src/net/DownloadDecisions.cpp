@@ -284,8 +284,12 @@ std::optional<milliseconds> retryAfterOf(const ResponseHead &head, const QDateTi
         return std::nullopt;
     bool ok = false;
     const qint64 seconds = value.toLongLong(&ok);
+    // Any wait is capped later; a year keeps an absurd number from overflowing here.
+    constexpr qint64 LongestWaitSeconds = 365LL * 24 * 3600;
     if (ok)
-        return seconds < 0 ? std::nullopt : std::optional<milliseconds>(seconds * 1000);
+        return seconds < 0
+                   ? std::nullopt
+                   : std::optional<milliseconds>(std::min(seconds, LongestWaitSeconds) * 1000);
     std::optional<QDateTime> when = parseHttpDate(value, now);
     if (!when) {
         // A numeric zone ("+0000") is no HTTP date, but its meaning is plain.

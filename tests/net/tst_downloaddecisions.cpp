@@ -286,6 +286,8 @@ private slots:
         QTest::addColumn<int>("waitS"); // -1: none
         QTest::newRow("seconds") << QByteArray("3") << 3;
         QTest::newRow("negative") << QByteArray("-1") << -1;
+        QTest::newRow("beyond a year, no overflow")
+            << QByteArray("7666666666606666666") << 31536000;
         QTest::newRow("garbage") << QByteArray("soon") << -1;
         QTest::newRow("numeric offset") << QByteArray("Mon, 07 Dec 2026 21:38:01 +0000") << 1;
         QTest::newRow("in the past") << QByteArray("Mon, 07 Dec 2026 21:37:00 +0000") << 0;
