@@ -336,14 +336,7 @@ void ctlAsyncDownload::onReadComplete(const AsyncProperty &record) {
     AsyncProperty X = record;
     if (X.propertyName != X.target)
         saveFile(X, *checks);
-    const qsizetype index = indexOf(X.target);
-    if (index >= 0)
-        m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
-    setStatus(DownloadStatus::Completed, X.statusText);
-    if (m_sink) {
-        const std::int32_t count = DownloadsCount();
-        platform::ignoringErrors([&] { m_sink->Finished(X, count); });
-    }
+    finishDownload(X);
 }
 
 // Publishes a finished download at its save path, or marks the record failed: whatever the

@@ -147,6 +147,7 @@ private:
     bool stopOversized(const net::AsyncProperty &record);
     bool isOurs(const net::AsyncProperty &record) const;
     void saveFile(net::AsyncProperty &X, const PublishChecks &checks);
+    void finishDownload(const net::AsyncProperty &X);
     qsizetype indexOf(const QString &Url) const;
     void setStatus(std::int32_t value, const QString &Info);
 

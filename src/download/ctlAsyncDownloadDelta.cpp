@@ -1,4 +1,5 @@
-// How the control ends a delta download: with its package, or by giving way to the full one.
+// How the control ends a download, and a delta download: with its package, or by giving way
+// to the full one.
 #include <algorithm>
 #include <cstdio>
 
@@ -10,6 +11,18 @@ namespace download {
 
 using net::AsyncProperty;
 namespace Code = net::AsyncStatusCode;
+
+// The download of `X` has ended, published or not: it leaves the list and the host is told.
+void ctlAsyncDownload::finishDownload(const AsyncProperty &X) {
+    const qsizetype index = indexOf(X.target);
+    if (index >= 0)
+        m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
+    setStatus(DownloadStatus::Completed, X.statusText);
+    if (m_sink) {
+        const std::int32_t count = DownloadsCount();
+        platform::ignoringErrors([&] { m_sink->Finished(X, count); });
+    }
+}
 
 // A delta that failed, or whose package its checks refused, gives way to the full download
 // under the same name, which the host does not see as a new download.
@@ -54,14 +67,7 @@ void ctlAsyncDownload::deltaDone(DeltaDownload *delta, bool ok, const QString &f
         }
         if (m_lastDelta)
             m_lastDelta->used = true;
-        const qsizetype index = indexOf(X.target);
-        if (index >= 0)
-            m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
-        setStatus(DownloadStatus::Completed, X.statusText);
-        if (m_sink) {
-            const std::int32_t count = DownloadsCount();
-            platform::ignoringErrors([&] { m_sink->Finished(X, count); });
-        }
+        finishDownload(X);
     });
 }
 
