@@ -18,14 +18,6 @@ qsizetype lastPathSeparator(QStringView path) {
     return std::max(path.lastIndexOf(u'/'), path.lastIndexOf(u'\\'));
 }
 
-qsizetype lastDelimiter(QStringView path, QStringView delimiter) {
-    if (delimiter.isEmpty())
-        return -1;
-    if (delimiter.size() == 1 && isPathSeparator(delimiter.front()))
-        return lastPathSeparator(path);
-    return path.lastIndexOf(delimiter);
-}
-
 PathStem splitExtension(const QString &path) {
     const qsizetype dot = path.lastIndexOf(u'.');
     if (dot < 0 || dot < lastPathSeparator(path))

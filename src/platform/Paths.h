@@ -17,10 +17,6 @@ bool isPathSeparator(QChar c);
 // Position of the last "/" or "\" in `path`, -1 when there is none.
 qsizetype lastPathSeparator(QStringView path);
 
-// Position of the last occurrence of `delimiter` in `path`, -1 when there is none. A
-// delimiter that is a single separator ("/" or "\") finds the last separator of either kind.
-qsizetype lastDelimiter(QStringView path, QStringView delimiter);
-
 // `path` split into the part before its extension and the extension (without the "."). A
 // path whose last "." lies before its last separator, or that has no ".", has no extension.
 struct PathStem {

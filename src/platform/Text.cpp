@@ -177,10 +177,6 @@ std::optional<double> parseNumber(QStringView text) {
     return toDouble(core);
 }
 
-bool isHttpAddress(QStringView text) {
-    return text.startsWith(u"http://");
-}
-
 QString timeStampHHMMSS(const QTime &time) {
     return time.toString(QStringLiteral("HHmmss"));
 }

@@ -26,9 +26,6 @@ double leadingNumber(QStringView text);
 // nothing. "27", " 2.5 ", "-3", "1e3" are numbers; "12abc", "", "." are not.
 std::optional<double> parseNumber(QStringView text);
 
-// The pattern test Like "http://*": case-sensitive prefix test.
-bool isHttpAddress(QStringView text);
-
 // The time as six digits "HHMMSS".
 QString timeStampHHMMSS(const QTime &time);
 

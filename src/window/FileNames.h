@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <functional>
 
 #include <QString>
@@ -8,17 +7,6 @@
 // File-name operations of the updater window. Paths may use "/" or "\" as separators when
 // they are cut into folder and name; new separators are the platform's own ("/").
 namespace window {
-
-// The program's one path cutter. Cuts strPath at strDelim (exact, case-sensitive); a
-// delimiter that is one separator ("/" or "\") finds the last separator of either kind:
-//   0: before the last delimiter; for "." the file name without extension (of a web
-//      address when strPath starts with "http://"), or the empty text when the last "."
-//      lies before the last separator
-//   1: after the last delimiter   2: before the last delimiter
-//   3: before the first occurrence of strDelim itself
-//   other styles: the empty text
-// When the delimiter does not occur, styles 0 to 3 give strPath itself.
-QString GetFileString(const QString &strPath, const QString &strDelim, std::int32_t StrStyle);
 
 // The empty text for a blank path; otherwise the path with one "/" at its end. The path is a
 // folder as the system names it: a "\" at its end is part of the folder's name.

@@ -80,13 +80,6 @@ private slots:
         QCOMPARE(trimBlanks(u"\ta\t"), QStringLiteral("\ta\t"));
     }
 
-    void httpPattern() {
-        QVERIFY(isHttpAddress(u"http://x/y.zip"));
-        QVERIFY(!isHttpAddress(u"HTTP://x"));
-        QVERIFY(!isHttpAddress(u"https://x"));
-        QVERIFY(!isHttpAddress(u"http:/"));
-    }
-
     void timeStamp() {
         QCOMPARE(timeStampHHMMSS(QTime(9, 5, 7)), QStringLiteral("090507"));
         QCOMPARE(timeStampHHMMSS(QTime(23, 59, 59)), QStringLiteral("235959"));
