@@ -8,10 +8,7 @@
 
 #include "platform/Events.h"
 #include "platform/Files.h"
-#include "platform/Numbers.h"
 #include "platform/Paths.h"
-#include "platform/PropertyBag.h"
-#include "platform/Text.h"
 
 namespace download {
 namespace {
@@ -71,7 +68,6 @@ std::shared_ptr<PublishChecks> ctlAsyncDownload::makeChecks(const QString &Url,
 void ctlAsyncDownload::Download(const QString &Url, const QString &SaveFileName,
                                 const QString &DeltaBase) {
     platform::ignoringErrors([&] {
-        m_CacheFile.clear();
         // The property name is the save path when there is one, the address otherwise; the
         // completion tells the two apart by comparing it with the target.
         const QString propertyName = SaveFileName.isEmpty() ? Url : SaveFileName;
@@ -181,28 +177,6 @@ void ctlAsyncDownload::CancelAllDownload(net::KeptBytes kept) {
     while (!m_AsyncDownloads.empty())
         cancel(m_AsyncDownloads.front(), kept);
     setStatus(DownloadStatus::AllCancelled, QString());
-}
-
-void ctlAsyncDownload::readProperties(const platform::PropertyBag &bag) {
-    platform::ignoringErrors([&] {
-        const auto saved = bag.read(u"Status");
-        if (!saved) {
-            m_Status = DownloadStatus::Completed;
-            return;
-        }
-        if (const auto *number = std::get_if<std::int32_t>(&*saved)) {
-            m_Status = *number;
-            return;
-        }
-        // A text value must be a number; otherwise the step fails and Status stays.
-        const auto parsed = platform::parseNumber(std::get<QString>(*saved));
-        if (parsed)
-            m_Status = platform::roundToInt32(*parsed);
-    });
-}
-
-void ctlAsyncDownload::writeProperties(platform::PropertyBag &bag) const {
-    bag.write(QStringLiteral("Status"), m_Status);
 }
 
 qsizetype ctlAsyncDownload::indexOf(const QString &Url) const {
@@ -315,7 +289,6 @@ void ctlAsyncDownload::onReadProgress(const AsyncProperty &record) {
             platform::ignoringErrors([&] { m_sink->MimeType(record.statusText); });
         break;
     case Code::CacheFileNameAvailable:
-        m_CacheFile = record.statusText;
         if (m_sink)
             platform::ignoringErrors([&] { m_sink->CacheFileAvailable(record.statusText); });
         break;

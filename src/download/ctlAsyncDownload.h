@@ -12,10 +12,6 @@
 #include "download/PublishStep.h"
 #include "net/ReadService.h"
 
-namespace platform {
-class PropertyBag;
-}
-
 namespace download {
 
 // The values of the control's `Status`: the step its latest read, or cancel, reached. The
@@ -118,14 +114,9 @@ public:
     bool Overwrite() const { return m_Overwrite; }
     void setOverwrite(bool value) { m_Overwrite = value; }
     std::int32_t Status() const { return m_Status; }
-    QString CacheFile() const { return m_CacheFile; }
     std::int32_t DownloadsCount() const {
         return static_cast<std::int32_t>(m_AsyncDownloads.size());
     }
-
-    // The design-time properties: only "Status" is loaded and saved.
-    void readProperties(const platform::PropertyBag &bag);
-    void writeProperties(platform::PropertyBag &bag) const;
 
 private:
     struct StartedRead {
@@ -163,7 +154,6 @@ private:
     // Running deltas, each also in `m_reads`; released with deleteLater.
     std::vector<DeltaDownload *> m_deltas;
     std::optional<DeltaOutcome> m_lastDelta;
-    QString m_CacheFile;
     bool m_Overwrite = false;
     std::int32_t m_Status = DownloadStatus::Completed;
 };

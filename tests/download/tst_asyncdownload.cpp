@@ -6,7 +6,6 @@
 #include <QTest>
 
 #include "download/ctlAsyncDownload.h"
-#include "platform/PropertyBag.h"
 
 #include "download/DownloadTestKit.h"
 #include "download/FakeReadService.h"
@@ -55,7 +54,6 @@ private slots:
     void cancelAllFromAHandler();
     void notificationsAfterCancelAreIgnored();
     void destructionCancelsOldestFirst();
-    void designTimeProperties();
 };
 
 void tst_AsyncDownload::startsReadsUnderTheRightName() {
@@ -88,38 +86,32 @@ void tst_AsyncDownload::progressCodes_data() {
     QTest::addColumn<int>("code");
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<QString>("status");
-    QTest::addColumn<QString>("cacheFile");
 
-    const QString none;
-    QTest::newRow("0 error") << 0 << QStringList{"Status Error text"} << "Error" << none;
-    QTest::newRow("1 finding") << 1 << QStringList{} << "Completed" << none;
-    QTest::newRow("2 connecting") << 2 << QStringList{"Status Connecting text"} << "Connecting"
-                                  << none;
-    QTest::newRow("3 redirecting")
-        << 3 << QStringList{"Status Redirecting text"} << "Redirecting" << none;
+    QTest::newRow("0 error") << 0 << QStringList{"Status Error text"} << "Error";
+    QTest::newRow("1 finding") << 1 << QStringList{} << "Completed";
+    QTest::newRow("2 connecting") << 2 << QStringList{"Status Connecting text"} << "Connecting";
+    QTest::newRow("3 redirecting") << 3 << QStringList{"Status Redirecting text"} << "Redirecting";
     QTest::newRow("4 begin: target, not text")
-        << 4 << QStringList{"Status BeginningData " + PageUrl} << "BeginningData" << none;
+        << 4 << QStringList{"Status BeginningData " + PageUrl} << "BeginningData";
     QTest::newRow("5 data") << 5
                             << QStringList{"Status ReceivingData text",
                                            "Progress 25 1 512/2048 " + PageUrl}
-                            << "ReceivingData" << none;
+                            << "ReceivingData";
     QTest::newRow("6 complete") << 6
                                 << QStringList{"Status ReceivingData text",
                                                "Progress 25 1 512/2048 " + PageUrl}
-                                << "ReceivingData" << none;
-    QTest::newRow("11") << 11 << QStringList{} << "Completed" << none;
-    QTest::newRow("13 mime") << 13 << QStringList{"MimeType text"} << "Completed" << none;
-    QTest::newRow("14 cache") << 14 << QStringList{"CacheFileAvailable text"} << "Completed"
-                              << "text";
-    QTest::newRow("15") << 15 << QStringList{} << "Completed" << none;
-    QTest::newRow("-1") << -1 << QStringList{} << "Completed" << none;
+                                << "ReceivingData";
+    QTest::newRow("11") << 11 << QStringList{} << "Completed";
+    QTest::newRow("13 mime") << 13 << QStringList{"MimeType text"} << "Completed";
+    QTest::newRow("14 cache") << 14 << QStringList{"CacheFileAvailable text"} << "Completed";
+    QTest::newRow("15") << 15 << QStringList{} << "Completed";
+    QTest::newRow("-1") << -1 << QStringList{} << "Completed";
 }
 
 void tst_AsyncDownload::progressCodes() {
     QFETCH(int, code);
     QFETCH(QStringList, events);
     QFETCH(QString, status);
-    QFETCH(QString, cacheFile);
     Rig rig;
     auto &[service, log, control] = rig;
     control.Download(PageUrl);
@@ -127,10 +119,6 @@ void tst_AsyncDownload::progressCodes() {
         FakeReadService::record(PageUrl, PageUrl, code, QStringLiteral("text"), 512, 2048));
     QCOMPARE(log.lines, events);
     QCOMPARE(statusName(control.Status()), status);
-    QCOMPARE(control.CacheFile(), cacheFile);
-    // Every download starts with an empty cache file.
-    control.Download(PackageUrl);
-    QCOMPARE(control.CacheFile(), QString());
 }
 
 void tst_AsyncDownload::percent_data() {
@@ -484,37 +472,6 @@ void tst_AsyncDownload::destructionCancelsOldestFirst() {
     // away, as with its window, keeps what a later run can resume.
     QCOMPARE(service.cancelled, (QStringList{QStringLiteral("/srv/dl/pkg.zip"), PageUrl}));
     QCOMPARE(service.cancelledKeepingBytes, service.cancelled);
-}
-
-void tst_AsyncDownload::designTimeProperties() {
-    FakeReadService service;
-    ctlAsyncDownload control(service);
-    control.setOverwrite(true);
-    control.Download(PageUrl);
-    service.progress(
-        FakeReadService::record(PageUrl, PageUrl, Code::CacheFileNameAvailable, "/var/cache/x"));
-    service.progress(FakeReadService::record(PageUrl, PageUrl, Code::Redirecting, "moved"));
-    platform::PropertyBag bag;
-    control.writeProperties(bag);
-    QCOMPARE(bag.properties().size(), size_t(1));
-    QCOMPARE(bag.properties()[0].name.toLower(), QStringLiteral("status"));
-    QCOMPARE(bag.read(u"Status"), std::optional<platform::PropertyValue>(std::int32_t(4)));
-
-    // Through the bytes and back into a fresh control; Overwrite and CacheFile start afresh.
-    const auto loaded = platform::PropertyBag::fromContents(bag.contents());
-    QVERIFY(loaded);
-    ctlAsyncDownload other(service);
-    other.readProperties(*loaded);
-    QCOMPARE(statusName(other.Status()), QStringLiteral("Redirecting"));
-    QCOMPARE(other.Overwrite(), false);
-    QCOMPARE(other.CacheFile(), QString());
-
-    platform::PropertyBag text;
-    text.write(QStringLiteral("STATUS"), QStringLiteral("3"));
-    other.readProperties(text);
-    QCOMPARE(statusName(other.Status()), QStringLiteral("ReceivingData"));
-    other.readProperties(platform::PropertyBag());
-    QCOMPARE(statusName(other.Status()), QStringLiteral("Completed"));
 }
 
 QTEST_GUILESS_MAIN(tst_AsyncDownload)
