@@ -66,8 +66,7 @@ void ProgressHook::HandleCopyData(const CopyDataStruct &record) noexcept {
     });
     platform::ignoringErrors([&] {
         if (m_window.ReDraw) {
-            m_window.ReDraw(QStringLiteral("CheckHook"), 0, strInfo1,
-                            decision.statusText(strAuthorLinkText), decision.percent, -1);
+            m_window.ReDraw(0, strInfo1, decision.statusText(strAuthorLinkText), decision.percent);
         }
     });
 }

@@ -18,9 +18,8 @@ namespace hook {
 class ProgressChannel;
 
 // The updater window's repaint entry, argument for argument.
-using ReDrawFunction =
-    std::function<void(const QString &strActionSource, qint32 lMouseStatus, const QString &strInfo1,
-                       const QString &strInfo2, float lPercentValue, qint32 perColor)>;
+using ReDrawFunction = std::function<void(qint32 lMouseStatus, const QString &strInfo1,
+                                          const QString &strInfo2, float lPercentValue)>;
 
 // What the hook needs of the updater window; the window binds each to its own state.
 struct HookWindow {

@@ -31,9 +31,9 @@ std::int32_t Interaction::hitAt(float X, float Y) const {
     return GetHitRegion(platform::roundToInt32(X), platform::roundToInt32(Y));
 }
 
-void Interaction::redrawLast(std::int32_t lMouseStatus, const char *source) {
-    m_host.ReDraw(QString::fromLatin1(source), lMouseStatus, m_host.strLastInfo1(),
-                  m_host.strLastInfo2(), m_host.sngLastPercent(), -1);
+void Interaction::redrawLast(std::int32_t lMouseStatus) {
+    m_host.ReDraw(lMouseStatus, m_host.strLastInfo1(), m_host.strLastInfo2(),
+                  m_host.sngLastPercent());
 }
 
 void Interaction::Form_MouseDown(float X, float Y) {
@@ -44,7 +44,7 @@ void Interaction::Form_MouseDown(float X, float Y) {
         return;
     }
     m_state.lHoverRegion = r;
-    redrawLast(render::MousePressed, "Form_MouseDown");
+    redrawLast(render::MousePressed);
 }
 
 void Interaction::Form_MouseMove(float X, float Y) {
@@ -59,7 +59,7 @@ void Interaction::hoverOver(std::int32_t region) {
     if (region == m_state.lHoverRegion)
         return;
     m_state.lHoverRegion = region;
-    redrawLast(render::MouseHovering, "Form_MouseMove");
+    redrawLast(render::MouseHovering);
 }
 
 void Interaction::Form_MouseUp(float X, float Y) {
@@ -70,7 +70,7 @@ void Interaction::Form_MouseUp(float X, float Y) {
 }
 
 void Interaction::pressRegion(std::int32_t r) {
-    redrawLast(render::MouseAway, "Form_MouseUp");
+    redrawLast(render::MouseAway);
     switch (r) {
     case srStatusLine:
         m_workflow.OpenAuthorPage();
@@ -90,7 +90,7 @@ void Interaction::pressRegion(std::int32_t r) {
         m_state.lThemeStyle = r == srStyle15   ? render::RoundedStyle
                               : r == srStyle25 ? render::DiagonalStyle
                                                : render::PlainStyle;
-        redrawLast(render::MouseAway, "Form_MouseUp");
+        redrawLast(render::MouseAway);
         break;
     case srActionButton:
         m_workflow.actionButtonClicked();
@@ -122,7 +122,7 @@ void Interaction::Form_KeyDown(int KeyCode, bool shift) {
     case KeyTab:
         moveFocus(!shift);
         m_state.bFocusVisible = true;
-        redrawLast(render::MouseAway, "Form_KeyDown");
+        redrawLast(render::MouseAway);
         break;
     case KeyReturn:
     case KeySpace:

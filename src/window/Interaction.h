@@ -48,7 +48,7 @@ public:
 
 private:
     std::int32_t hitAt(float X, float Y) const;
-    void redrawLast(std::int32_t lMouseStatus, const char *source);
+    void redrawLast(std::int32_t lMouseStatus);
     void hoverOver(std::int32_t region);
     void moveFocus(bool forward);
 

@@ -41,9 +41,8 @@ public:
 
     // The one repaint entry; remembers strInfo1, strInfo2 and lPercentValue unless the
     // window is minimised.
-    virtual void ReDraw(const QString &strActionSource, std::int32_t lMouseStatus,
-                        const QString &strInfo1, const QString &strInfo2, float lPercentValue,
-                        std::int32_t perColor) = 0;
+    virtual void ReDraw(std::int32_t lMouseStatus, const QString &strInfo1, const QString &strInfo2,
+                        float lPercentValue) = 0;
     virtual QString strLastInfo1() const = 0;
     virtual QString strLastInfo2() const = 0;
     virtual float sngLastPercent() const = 0;

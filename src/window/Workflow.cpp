@@ -68,15 +68,15 @@ void Workflow::actionButtonClicked() {
 
 void Workflow::StartCheck() {
     m_state.strActionCaption = CaptionCancel();
-    m_host.ReDraw(QStringLiteral("Form_MouseUp"), render::MouseAway, m_host.strLastInfo1(),
-                  TextChecking(), m_host.sngLastPercent(), -1);
+    m_host.ReDraw(render::MouseAway, m_host.strLastInfo1(), TextChecking(),
+                  m_host.sngLastPercent());
     m_services.control->Download(m_state.strPageUrl);
 }
 
 void Workflow::StartDownload() {
     m_state.strActionCaption.clear();
-    m_host.ReDraw(QStringLiteral("Form_MouseUp"), render::MouseAway, m_host.strLastInfo1(),
-                  TextDownloading(), m_host.sngLastPercent(), -1);
+    m_host.ReDraw(render::MouseAway, m_host.strLastInfo1(), TextDownloading(),
+                  m_host.sngLastPercent());
     showExpanded(false);
     m_savedPackage.clear();
     m_services.control->Download(m_state.strPackageUrl, m_state.strPackagePath, deltaBase());
@@ -112,8 +112,8 @@ void Workflow::CancelCheck() {
     m_services.control->CancelAllDownload();
     m_state.strActionCaption = CaptionCheck();
     showExpanded(false);
-    m_host.ReDraw(QStringLiteral("Form_MouseUp"), render::MouseAway, m_host.strLastInfo1(),
-                  m_host.strLastInfo2(), m_host.sngLastPercent(), -1);
+    m_host.ReDraw(render::MouseAway, m_host.strLastInfo1(), m_host.strLastInfo2(),
+                  m_host.sngLastPercent());
 }
 
 void Workflow::OpenAuthorPage() {
@@ -138,8 +138,7 @@ void Workflow::Progress(const net::AsyncProperty &X, float Percent, std::int32_t
     const QString text = X.target == m_state.strPageUrl ? TextChecking() : TextDownloading();
     // No event loop runs in here: this is called from inside the network's signals, and a
     // nested loop would let Qt delete the reply whose signal is still being delivered.
-    m_host.ReDraw(QStringLiteral("ctlAsyncDownload1_Progress"), render::MouseAway,
-                  m_host.strLastInfo1(), text, Percent, -1);
+    m_host.ReDraw(render::MouseAway, m_host.strLastInfo1(), text, Percent);
 }
 
 void Workflow::Status(std::int32_t Status, const QString &) {
@@ -147,7 +146,7 @@ void Workflow::Status(std::int32_t Status, const QString &) {
                        Status != download::DownloadStatus::AllCancelled))
         return;
     m_state.strActionCaption = CaptionDownload();
-    showIdle(QStringLiteral("ctlAsyncDownload1_Status"));
+    showIdle();
 }
 
 void Workflow::FileSaved(const QString &FileName, const QString &Url) {
@@ -199,7 +198,7 @@ void Workflow::pageFinished(const net::AsyncProperty &X) {
         UniqueFileName(PathWithBackslash(m_services.programFolder) + packageFileName(*title));
     m_state.strActionCaption = CaptionDownload();
     showExpanded(true);
-    showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
+    showIdle();
 }
 
 // A page that could not be read, that names no version, or whose version its vendor did not
@@ -208,7 +207,7 @@ void Workflow::checkFailed(const QString &message) {
     m_services.messageBoxes->show(message, platform::MessageError, m_state.strTitleText);
     m_state.strActionCaption = CaptionCheck();
     showExpanded(false);
-    showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
+    showIdle();
 }
 
 void Workflow::packageFinished(const net::AsyncProperty &X) {
@@ -222,14 +221,14 @@ void Workflow::packageFinished(const net::AsyncProperty &X) {
         // The version found is still known: the button offers the download again, which
         // resumes from the bytes kept.
         m_state.strActionCaption = CaptionDownload();
-        showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
+        showIdle();
         return;
     }
     m_state.strPackagePath = saved;
     recordRelease();
     recordPackage(saved);
     m_state.strActionCaption = CaptionCheck();
-    showIdle(QStringLiteral("ctlAsyncDownload1_Finished"));
+    showIdle();
     const QString name = QFileInfo(saved).fileName();
     const int answer =
         m_services.messageBoxes->show(TextOpenQuestion() + QStringLiteral("\r\n\r\n") + name,
@@ -259,9 +258,8 @@ void Workflow::recordRelease() {
         std::fprintf(stderr, "update-tool: %s\n", qPrintable(error));
 }
 
-void Workflow::showIdle(const QString &source) {
-    m_host.ReDraw(source, render::MouseAway, m_host.strLastInfo1(), m_state.strAuthorLinkText, 0,
-                  -1);
+void Workflow::showIdle() {
+    m_host.ReDraw(render::MouseAway, m_host.strLastInfo1(), m_state.strAuthorLinkText, 0);
 }
 
 } // namespace window

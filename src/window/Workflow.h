@@ -71,7 +71,7 @@ private:
     void recordRelease();
     QString deltaBase() const;
     void recordPackage(const QString &saved);
-    void showIdle(const QString &source);
+    void showIdle();
 
     WindowState &m_state;
     WindowHost &m_host;

@@ -97,10 +97,8 @@ frmDown::frmDown(const Services &services, QWidget *parent)
     ctlAsyncDownload1->setEventSink(m_controlEvents.get());
     m_interaction = std::make_unique<Interaction>(m_state, *this, *m_workflow);
     m_hook = std::make_unique<hook::ProgressHook>(hook::HookWindow{
-        .ReDraw =
-            [this](const QString &source, qint32 status, const QString &info1, const QString &info2,
-                   float percent,
-                   qint32 perColor) { ReDraw(source, status, info1, info2, percent, perColor); },
+        .ReDraw = [this](qint32 status, const QString &info1, const QString &info2,
+                         float percent) { ReDraw(status, info1, info2, percent); },
         .strLastInfo1 = [this] { return strLastInfo1(); },
         .strAuthorLinkText = [this] { return m_state.strAuthorLinkText; },
         .setLastPercent = [this](float percent) { m_composer.setLastPercent(percent); },
@@ -150,8 +148,8 @@ void frmDown::Form_Load() {
     ignoringErrors([&] { CreateLayeredSurface(true, 0); });
     ignoringErrors([&] { setCanvasFromClientSize(); });
     ignoringErrors([&] {
-        ReDraw(QStringLiteral("Form_Load"), render::MouseAway, m_state.strTitleText,
-               m_state.strAuthorLinkText, sngLastPercent(), -1);
+        ReDraw(render::MouseAway, m_state.strTitleText, m_state.strAuthorLinkText,
+               sngLastPercent());
     });
     ignoringErrors([&] {
         show();
@@ -235,9 +233,8 @@ render::ViewState frmDown::viewState() const {
     return v;
 }
 
-void frmDown::ReDraw([[maybe_unused]] const QString &strActionSource, std::int32_t lMouseStatus,
-                     const QString &strInfo1, const QString &strInfo2, float lPercentValue,
-                     [[maybe_unused]] std::int32_t perColor) {
+void frmDown::ReDraw(std::int32_t lMouseStatus, const QString &strInfo1, const QString &strInfo2,
+                     float lPercentValue) {
     if (m_unloaded)
         return;
     const bool minimised = isMinimized();

@@ -80,8 +80,8 @@ public:
     Workflow &workflow() { return *m_workflow; }
 
     // WindowHost
-    void ReDraw(const QString &strActionSource, std::int32_t lMouseStatus, const QString &strInfo1,
-                const QString &strInfo2, float lPercentValue, std::int32_t perColor) override;
+    void ReDraw(std::int32_t lMouseStatus, const QString &strInfo1, const QString &strInfo2,
+                float lPercentValue) override;
     QString strLastInfo1() const override { return m_composer.strLastInfo1(); }
     QString strLastInfo2() const override { return m_composer.strLastInfo2(); }
     float sngLastPercent() const override { return m_composer.sngLastPercent(); }

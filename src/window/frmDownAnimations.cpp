@@ -73,8 +73,8 @@ public:
         m_form.m_inTransition = false;
     }
     void redraw() override {
-        m_form.ReDraw(QStringLiteral("ResizeFormSize"), render::MouseAway, m_form.strLastInfo1(),
-                      m_form.strLastInfo2(), m_form.sngLastPercent(), -1);
+        m_form.ReDraw(render::MouseAway, m_form.strLastInfo1(), m_form.strLastInfo2(),
+                      m_form.sngLastPercent());
     }
     void yield() override { m_form.processPendingEvents(); }
     bool closed() const override { return m_form.m_unloaded; }
@@ -193,8 +193,7 @@ void frmDown::settleViewSize() {
     if (m_surface.size() != cardSize()) {
         CreateLayeredSurface(true, 255);
         setCanvasFromClientSize();
-        ReDraw(QStringLiteral("ResizeFormSize"), render::MouseAway, strLastInfo1(), strLastInfo2(),
-               sngLastPercent(), -1);
+        ReDraw(render::MouseAway, strLastInfo1(), strLastInfo2(), sngLastPercent());
     }
 }
 

@@ -92,8 +92,8 @@ inline bool matchesExample(const RecordingWindow &window, const PayloadExample &
     if (window.repaints.size() != 1)
         return false;
     const auto &r = window.repaints.first();
-    return r.strActionSource == QStringLiteral("CheckHook") && r.lMouseStatus == 0 &&
-           r.strInfo1 == window.strLastInfo1 && r.strInfo2 == example.status &&
-           qFuzzyCompare(1.0f + r.lPercentValue, 1.0f + example.percent) && r.perColor == -1 &&
+    return r.lMouseStatus == 0 && r.strInfo1 == window.strLastInfo1 &&
+           r.strInfo2 == example.status &&
+           qFuzzyCompare(1.0f + r.lPercentValue, 1.0f + example.percent) &&
            qFuzzyCompare(1.0f + r.sngLastPercentSeen, 1.0f + example.percent);
 }

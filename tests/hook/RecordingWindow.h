@@ -11,12 +11,10 @@
 // writes, and records every repaint.
 struct RecordingWindow {
     struct Repaint {
-        QString strActionSource;
         qint32 lMouseStatus = 0;
         QString strInfo1;
         QString strInfo2;
         float lPercentValue = 0;
-        qint32 perColor = 0;
         // The remembered percent as the repaint found it.
         float sngLastPercentSeen = 0;
     };
@@ -30,11 +28,11 @@ struct RecordingWindow {
 
     hook::HookWindow bind() {
         hook::HookWindow window;
-        window.ReDraw = [this](const QString &source, qint32 mouse, const QString &info1,
-                               const QString &info2, float percent, qint32 color) {
+        window.ReDraw = [this](qint32 mouse, const QString &info1, const QString &info2,
+                               float percent) {
             if (duringReDraw)
                 duringReDraw();
-            repaints.append({source, mouse, info1, info2, percent, color, sngLastPercent});
+            repaints.append({mouse, info1, info2, percent, sngLastPercent});
         };
         window.strLastInfo1 = [this] { return strLastInfo1; };
         window.strAuthorLinkText = [this] { return strAuthorLinkText; };

@@ -436,8 +436,9 @@ private slots:
     void failingRepaintIsStillAnswered() {
         RecordingWindow window;
         HookWindow bound = window.bind();
-        bound.ReDraw = [](const QString &, qint32, const QString &, const QString &, float,
-                          qint32) { throw std::runtime_error("repaint"); };
+        bound.ReDraw = [](qint32, const QString &, const QString &, float) {
+            throw std::runtime_error("repaint");
+        };
         ProgressHook hook(bound);
         QVERIFY(hook.InstallProgressHook(&m_updater));
         auto sent = sendAsync(3, progress(0.5));

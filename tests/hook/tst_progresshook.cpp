@@ -115,8 +115,9 @@ private slots:
         QCOMPARE(window.repaints.first().strInfo2, QStringLiteral("正在处理"));
         QCOMPARE(window.sngLastPercent, 7.0f);
 
-        bound.ReDraw = [](const QString &, qint32, const QString &, const QString &, float,
-                          qint32) { throw std::runtime_error("repaint"); };
+        bound.ReDraw = [](qint32, const QString &, const QString &, float) {
+            throw std::runtime_error("repaint");
+        };
         ProgressHook failingRepaint(bound);
         failingRepaint.HandleCopyData(message); // must not throw
     }

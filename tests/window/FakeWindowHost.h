@@ -16,12 +16,10 @@
 class FakeWindowHost final : public window::WindowHost {
 public:
     struct Draw {
-        QString source;
         std::int32_t mouseStatus = 0;
         QString info1;
         QString info2;
         float percent = 0;
-        std::int32_t perColor = 0;
         QString caption; // strActionCaption at the moment of the repaint
     };
 
@@ -45,10 +43,9 @@ public:
         m_percent = percent;
     }
 
-    void ReDraw(const QString &strActionSource, std::int32_t lMouseStatus, const QString &strInfo1,
-                const QString &strInfo2, float lPercentValue, std::int32_t perColor) override {
-        draws.append({strActionSource, lMouseStatus, strInfo1, strInfo2, lPercentValue, perColor,
-                      m_state.strActionCaption});
+    void ReDraw(std::int32_t lMouseStatus, const QString &strInfo1, const QString &strInfo2,
+                float lPercentValue) override {
+        draws.append({lMouseStatus, strInfo1, strInfo2, lPercentValue, m_state.strActionCaption});
         if (minimized)
             return;
         m_info1 = strInfo1;

@@ -380,13 +380,13 @@ private slots:
     void redrawWhileMinimised() {
         frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Min"), u"1"_qs)});
         form.Form_Load();
-        form.ReDraw(u"test"_qs, 0, u"标题"_qs, u"状态"_qs, 30, -1);
+        form.ReDraw(0, u"标题"_qs, u"状态"_qs, 30);
         const QImage before = form.surface().image().copy();
         form.minimize();
         QVERIFY(form.isMinimized());
         int presents = 0;
         form.setPresentObserver([&] { ++presents; });
-        form.ReDraw(u"test"_qs, 2, u"另一个"_qs, QString(), 80, -1);
+        form.ReDraw(2, u"另一个"_qs, QString(), 80);
         QCOMPARE(presents, 0);
         QCOMPARE(form.strLastInfo1(), u"标题"_qs);
         QCOMPARE(form.strLastInfo2(), u"状态"_qs);
