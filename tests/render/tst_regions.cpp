@@ -1,3 +1,5 @@
+#include <array>
+
 #include <QTest>
 
 #include "platform/Numbers.h"
@@ -16,33 +18,71 @@ LayoutInput everything(int W, int H, int style) {
 class tst_Regions : public QObject {
     Q_OBJECT
 private slots:
-    void compactViewWorkedExample() {
-        const RegionRects r = LayoutRegions(everything(440, 200, 27));
-        QCOMPARE(r.rcTitleBar, (Rect{8, 8, 432, 28}));
-        QCOMPARE(r.rcCloseButton, (Rect{420, 8, 432, 20}));
-        QCOMPARE(r.rcMinimizeButton, (Rect{405, 8, 417, 20}));
-        QCOMPARE(r.rcExpandButton, (Rect{390, 8, 402, 20}));
-        QCOMPARE(r.rcStatusLine, (Rect{0, 180, 439, 199}));
-        QCOMPARE(r.rcStyleSwatch15, (Rect{424, 185, 434, 195}));
-        QCOMPARE(r.rcStyleSwatch25, (Rect{412, 185, 422, 195}));
-        QCOMPARE(r.rcStyleSwatch27, (Rect{400, 185, 410, 195}));
-        QCOMPARE(r.rcActionButton, (Rect{280, 145, 420, 170}));
+    // The layout's relations for both views and every kind of style: each region lies on the
+    // card, the buttons inside the title bar and the swatches inside the status line, in
+    // order, of one size and evenly spaced; nothing else overlaps.
+    void layoutRelations_data() {
+        QTest::addColumn<int>("W");
+        QTest::addColumn<int>("H");
+        QTest::addColumn<int>("style");
+        QTest::newRow("compact plain") << 440 << 200 << int(PlainStyle);
+        QTest::newRow("compact rounded") << 440 << 200 << int(RoundedStyle);
+        QTest::newRow("compact diagonal") << 440 << 200 << int(DiagonalStyle);
+        QTest::newRow("expanded shaded") << 380 << 440 << int(ShadedStyle);
+        QTest::newRow("expanded rounded") << 380 << 440 << int(RoundedStyle);
     }
+    void layoutRelations() {
+        QFETCH(int, W);
+        QFETCH(int, H);
+        QFETCH(int, style);
+        const RegionRects r = LayoutRegions(everything(W, H, style));
+        const auto inside = [](const Rect &in, const Rect &outer) {
+            return !in.isEmpty() && in.left >= outer.left && in.top >= outer.top &&
+                   in.right <= outer.right && in.bottom <= outer.bottom;
+        };
+        const auto apart = [](const Rect &a, const Rect &b) {
+            return a.right <= b.left || b.right <= a.left || a.bottom <= b.top || b.bottom <= a.top;
+        };
+        const Rect card{0, 0, W, H};
+        for (const Rect &rc : {r.rcTitleBar, r.rcStatusLine, r.rcActionButton})
+            QVERIFY(inside(rc, card));
+        QVERIFY(apart(r.rcTitleBar, r.rcActionButton));
+        QVERIFY(apart(r.rcActionButton, r.rcStatusLine));
+        QVERIFY(r.rcTitleBar.bottom <= r.rcActionButton.top);
+        QVERIFY(r.rcActionButton.bottom <= r.rcStatusLine.top);
 
-    void expandedViewWorkedExample() {
-        const RegionRects r = LayoutRegions(everything(380, 440, 25));
-        QCOMPARE(r.rcActionButton, (Rect{220, 385, 360, 410}));
-        QCOMPARE(r.rcStatusLine, (Rect{0, 420, 379, 439}));
-    }
+        // Left to right in a row: inside the bar, one square size, top-aligned, even gaps,
+        // and the last one flush with the bar's right end (buttons) or short of it (swatches).
+        const auto row = [&](const std::array<Rect, 3> &items, const Rect &bar) {
+            const int gap = items[1].left - items[0].right;
+            for (size_t i = 0; i < items.size(); ++i) {
+                QVERIFY(inside(items[i], bar));
+                QCOMPARE(items[i].width(), items[i].height());
+                QCOMPARE(items[i].width(), items[0].width());
+                QCOMPARE(items[i].top, items[0].top);
+                if (i > 0)
+                    QCOMPARE(items[i].left - items[i - 1].right, gap);
+            }
+            QVERIFY(gap > 0);
+        };
+        row({r.rcExpandButton, r.rcMinimizeButton, r.rcCloseButton}, r.rcTitleBar);
+        if (QTest::currentTestFailed())
+            return;
+        QCOMPARE(r.rcCloseButton.top, r.rcTitleBar.top);
+        QCOMPARE(r.rcCloseButton.right, r.rcTitleBar.right);
+        row({r.rcStyleSwatch27, r.rcStyleSwatch25, r.rcStyleSwatch15}, r.rcStatusLine);
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(r.rcStyleSwatch15.right < r.rcStatusLine.right);
 
-    void style15SitsHigher() {
-        const RegionRects r = LayoutRegions(everything(440, 200, 15));
-        QCOMPARE(r.rcStatusLine, (Rect{1, 172, 438, 191}));
-        // The swatches count from the status line's width (W - 3).
-        QCOMPARE(r.rcStyleSwatch15, (Rect{422, 177, 432, 187}));
-        QCOMPARE(r.rcStyleSwatch27, (Rect{398, 177, 408, 187}));
-        QCOMPARE(r.rcActionButton, (Rect{280, 142, 420, 167}));
-        QCOMPARE(r.rcTitleBar, (Rect{8, 8, 432, 28}));
+        // The rounded card keeps its status line and button off its curved edges.
+        if (style == RoundedStyle) {
+            const RegionRects flat = LayoutRegions(everything(W, H, PlainStyle));
+            QVERIFY(r.rcStatusLine.bottom < flat.rcStatusLine.bottom);
+            QVERIFY(r.rcActionButton.bottom < flat.rcActionButton.bottom);
+            QVERIFY(r.rcStatusLine.left > 0 && r.rcStatusLine.right < W - 1);
+            QCOMPARE(r.rcTitleBar, flat.rcTitleBar);
+        }
     }
 
     void missingTextsEmptyTheirRegions_data() {
