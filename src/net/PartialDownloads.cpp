@@ -103,15 +103,29 @@ std::unique_ptr<PartialDownload> PartialDownload::open(const QString &folder, co
     }
     const QString base = platform::folderWithSlash(folder) + partialBaseName(url);
     const QString path = base + QStringLiteral(".part");
-    const int fd = openOwnRegularFile(path, O_RDWR | O_CREAT);
-    if (fd < 0) {
-        error = QStringLiteral("cannot create a temporary file in %1: %2")
-                    .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
-        return nullptr;
+    int fd = -1;
+    // The start-up clean-up may remove the file between its opening here and the lock: a
+    // file without a name any more is opened afresh.
+    for (int attempt = 0; fd < 0 && attempt < 3; ++attempt) {
+        fd = openOwnRegularFile(path, O_RDWR | O_CREAT);
+        if (fd < 0) {
+            error = QStringLiteral("cannot create a temporary file in %1: %2")
+                        .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+            return nullptr;
+        }
+        if (platform::retryInterrupted([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+            ::close(fd);
+            error = QStringLiteral("%1 is in use by another download").arg(path);
+            return nullptr;
+        }
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 || info.st_nlink != 1) {
+            ::close(fd);
+            fd = -1;
+        }
     }
-    if (platform::retryInterrupted([fd] { return ::flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
-        ::close(fd);
-        error = QStringLiteral("%1 is in use by another download").arg(path);
+    if (fd < 0) {
+        error = QStringLiteral("%1 keeps being removed").arg(path);
         return nullptr;
     }
     std::unique_ptr<PartialDownload> partial(new PartialDownload);
@@ -160,7 +174,8 @@ bool isPartialDownloadName(const QString &name) {
 }
 
 int removeStalePartialDownloads(const QString &folder, std::chrono::hours maximumAge,
-                                const QDateTime &now) {
+                                const QDateTime &now,
+                                const std::function<void(const QString &)> &beforeRemoving) {
     const QString prefix = platform::folderWithSlash(folder);
     const QStringList names =
         QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
@@ -187,17 +202,20 @@ int removeStalePartialDownloads(const QString &folder, std::chrono::hours maximu
         const int fd = openOwnRegularFile(path, O_RDONLY);
         if (fd < 0)
             continue;
-        struct stat info {};
-        const bool inUse = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-        const bool old = ::fstat(fd, &info) == 0 && info.st_mtim.tv_sec < oldest;
-        ::close(fd);
-        if (inUse)
-            continue;
-        const QString sidecar = path.chopped(5) + QStringLiteral(".resume");
-        if (old || !readSidecarAt(sidecar)) {
-            remove(path);
-            remove(sidecar);
+        // The lock is held until both files are gone: a read that starts meanwhile finds the
+        // file in use, and one that starts after finds no file, never one half removed.
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            struct stat info {};
+            const bool old = ::fstat(fd, &info) == 0 && info.st_mtim.tv_sec < oldest;
+            const QString sidecar = path.chopped(5) + QStringLiteral(".resume");
+            if (old || !readSidecarAt(sidecar)) {
+                if (beforeRemoving)
+                    beforeRemoving(path);
+                remove(sidecar);
+                remove(path);
+            }
         }
+        ::close(fd);
     }
     return removed;
 }

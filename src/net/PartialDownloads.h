@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -72,9 +73,12 @@ bool isPartialDownloadName(const QString &name);
 // partial file. Files in use by a running read, anything at those names that is not a
 // regular file of this user (a link, a FIFO, another user's file), and any other file are
 // left alone; nothing is opened in a way that could wait.
+// A partial file is removed, sidecar first, while this holds its lock, so that no read can
+// take it up in between; `beforeRemoving` (a seam for tests) is called with its path then.
 // Returns how many files were removed.
 int removeStalePartialDownloads(const QString &folder,
                                 std::chrono::hours maximumAge = std::chrono::hours(24 * 7),
-                                const QDateTime &now = QDateTime::currentDateTimeUtc());
+                                const QDateTime &now = QDateTime::currentDateTimeUtc(),
+                                const std::function<void(const QString &)> &beforeRemoving = {});
 
 } // namespace net

@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -157,7 +159,18 @@ void tst_FileHelpers::staleParts() {
         dir.filePath(QStringLiteral(".update-tool-ffffffffffffffffffffffffffffffff.resume"));
     QVERIFY(writeFileBytes(orphan, "x"));
 
-    net::removeStalePartialDownloads(dir.path());
+    // A partial file goes while the clean-up still holds its lock: no read can take it up.
+    QStringList lockedWhenRemoved;
+    net::removeStalePartialDownloads(
+        dir.path(), std::chrono::hours(24 * 7), QDateTime::currentDateTimeUtc(),
+        [&](const QString &removing) {
+            const int fd = ::open(QFile::encodeName(removing).constData(), O_RDONLY | O_CLOEXEC);
+            if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+                lockedWhenRemoved << removing;
+            if (fd >= 0)
+                ::close(fd);
+        });
+    QCOMPARE(lockedWhenRemoved, removed ? QStringList{path} : QStringList());
     QCOMPARE(QFileInfo::exists(path) || QFileInfo(path).isSymLink(), !removed);
     if (sidecar != u"none")
         QCOMPARE(QFileInfo::exists(sidecarPath), !removed);
