@@ -61,6 +61,16 @@ std::optional<ContentRange> contentRangeOf(const ResponseHead &head) {
     return parsed;
 }
 
+// The N of "Content-Range: bytes */N", the length a 416 gives the whole answer; -1 without it.
+qint64 unsatisfiedRangeTotal(const ResponseHead &head) {
+    const QByteArray value = head.header("Content-Range").value_or(QByteArray()).trimmed();
+    if (!value.startsWith("bytes */"))
+        return -1;
+    bool ok = false;
+    const qint64 total = value.mid(8).toLongLong(&ok);
+    return ok && total > 0 ? total : -1;
+}
+
 // Whether a 206 continues the bytes held exactly: from where they end, of the size known,
 // and of the same version.
 bool continuesExactly(const ResponseHead &head, qint64 rangeStart, const AnswerIdentity &known) {
@@ -159,7 +169,7 @@ AnswerIdentity identityOf(const ResponseHead &head) {
 
 std::optional<AnswerIdentity> keptAnswer(const QString &sidecarUrl, const QByteArray &validator,
                                          qint64 size, const QString &target, qint64 fileSize) {
-    if (sidecarUrl != target || fileSize <= 0 || fileSize >= size)
+    if (sidecarUrl != target || fileSize <= 0 || fileSize > size)
         return std::nullopt;
     return AnswerIdentity{validator, true, size};
 }
@@ -213,10 +223,15 @@ bool isTransientError(QNetworkReply::NetworkError error) {
 }
 
 EndVerdict judgeEnd(const ResponseHead &head, QNetworkReply::NetworkError error,
-                    const QString &errorText, qint64 rangeStart, const QDateTime &now) {
+                    const QString &errorText, qint64 rangeStart, qint64 totalSize,
+                    const QDateTime &now) {
     using Action = EndVerdict::Action;
-    if (head.status == 416 && rangeStart > 0)
+    if (head.status == 416 && rangeStart > 0) {
+        // Nothing follows the bytes held: when they are the whole answer, the read is done.
+        if (rangeStart == totalSize && unsatisfiedRangeTotal(head) == totalSize)
+            return endWith(Action::Succeed);
         return endWith(Action::StartOver);
+    }
     if (head.status >= 400) {
         if (isTransientStatus(head.status))
             return endWith(Action::Retry, head.statusText(), FailureKind::ServerAnswer,

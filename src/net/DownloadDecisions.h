@@ -64,7 +64,8 @@ AnswerIdentity identityOf(const ResponseHead &head);
 
 // The bytes an earlier run kept for `target`, as its sidecar describes them: the identity to
 // resume under, or nothing when they must go (another address, an empty file, or a file
-// not shorter than the answer).
+// longer than the answer). A file as long as the answer is kept: asked for what follows it,
+// the server's 416 tells that it is whole.
 std::optional<AnswerIdentity> keptAnswer(const QString &sidecarUrl, const QByteArray &validator,
                                          qint64 size, const QString &target, qint64 fileSize);
 
@@ -108,10 +109,13 @@ struct EndVerdict {
 bool isTransientError(QNetworkReply::NetworkError error);
 bool isTransientStatus(int status);
 
-// Judges how a reply ended: its head, the transport's error and text, and where the asked
-// range started. `now` dates a Retry-After given as a date.
+// Judges how a reply ended: its head, the transport's error and text, where the asked range
+// started and the size of the answer the bytes held belong to (0 when unknown). A 416 to a
+// range from the end of all `totalSize` bytes, which the server confirms as the answer's
+// length, means the bytes held are whole. `now` dates a Retry-After given as a date.
 EndVerdict judgeEnd(const ResponseHead &head, QNetworkReply::NetworkError error,
-                    const QString &errorText, qint64 rangeStart, const QDateTime &now);
+                    const QString &errorText, qint64 rangeStart, qint64 totalSize,
+                    const QDateTime &now);
 
 // Judges the body of a reply that ended well: `bytesHeld` bytes in all, the answer's part in
 // them starting at `rangeStart`, of an answer of `totalSize` bytes (0 when unknown).
