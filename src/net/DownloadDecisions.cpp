@@ -333,8 +333,10 @@ RetryPlan planRetry(const RetryBudget &budget, qint64 bytesHeld,
     }
     const int attempt = plan.budget.failuresInARow++;
     plan.wait = std::chrono::seconds(1 << attempt);
-    if (retryAfter && *retryAfter <= MaximumRetryAfter)
-        plan.wait = *retryAfter;
+    // A longer wait than the cap is cut to it: the server said it is busy, and asking sooner
+    // than the cap would only count against the retries.
+    if (retryAfter)
+        plan.wait = std::min<milliseconds>(*retryAfter, MaximumRetryAfter);
     return plan;
 }
 

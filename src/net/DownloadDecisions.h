@@ -29,7 +29,7 @@ inline constexpr int MaximumAttempts = 30;
 // A head not complete this long after its request is an endless one: the read fails at
 // once (Qt's HTTP/1 parser holds a head whole, without a limit, until it ends).
 inline constexpr std::chrono::seconds MaximumHeadTime{10};
-// Longer waits a server asks for are not waited: the backoff applies instead.
+// Longer waits a server asks for are cut to this.
 inline constexpr std::chrono::seconds MaximumRetryAfter{60};
 // A trickle below this many bytes per stall timeout is no download: it would never end.
 inline constexpr qint64 StallMinimumBytes = 1024;
@@ -150,7 +150,7 @@ struct RetryPlan {
 // at least `ProgressMinimumBytes` further than any before counts as progress and starts the
 // count afresh; otherwise the failures in a row grow, and after `MaximumRetries` the read
 // gives up, as it does after `MaximumAttempts` requests. The wait doubles from 1 s, unless
-// the server asked for one of at most `MaximumRetryAfter`.
+// the server asked for one: then it is that wait, cut to `MaximumRetryAfter`.
 RetryPlan planRetry(const RetryBudget &budget, qint64 bytesHeld,
                     std::optional<std::chrono::milliseconds> retryAfter);
 

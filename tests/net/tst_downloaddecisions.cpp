@@ -271,7 +271,8 @@ private slots:
         QTest::newRow("progress every time, until the attempts are spent")
             << steady << -1 << (waits << -1);
         QTest::newRow("Retry-After within the cap") << QList<qint64>{0} << 60 << QList<int>{60};
-        QTest::newRow("Retry-After too long") << QList<qint64>{0} << 3600 << QList<int>{1};
+        QTest::newRow("Retry-After too long: the cap, as often as the retries allow")
+            << QList<qint64>{0, 0, 0, 0, 0, 0} << 3600 << QList<int>{60, 60, 60, 60, 60, -1};
     }
     void retries() {
         QFETCH(QList<qint64>, held);
