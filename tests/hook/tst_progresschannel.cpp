@@ -708,6 +708,20 @@ private slots:
         }
     }
 
+    // Each connection keeps its own failure text: a failure of another does not rewrite it.
+    void errorTextBelongsToItsConnection() {
+        utp_conn *first = nullptr;
+        utp_conn *second = nullptr;
+        QCOMPARE(utp_open(&first, "/nonexistent/first.sock", 100), UTP_NO_UPDATER);
+        const QByteArray text = utp_error(first);
+        QCOMPARE(utp_open(&second, "/nonexistent/second.sock", 100), UTP_NO_UPDATER);
+        QCOMPARE(QByteArray(utp_error(first)), text);
+        QVERIFY2(text.contains("first.sock") && QByteArray(utp_error(second)).contains("second"),
+                 text.constData());
+        utp_close(first);
+        utp_close(second);
+    }
+
     void notifyTool_data() {
         QTest::addColumn<QString>("updater"); // "hook", "silent" or "none"
         QTest::addColumn<QStringList>("arguments");

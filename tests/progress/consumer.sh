@@ -34,6 +34,13 @@ cc -Wall -Wextra -Werror ${CONSUMER_CFLAGS:-} -o "$work/engine" "$work/engine.c"
 # shellcheck disable=SC2046,SC2086
 cc -Wall -Wextra -Werror ${CONSUMER_CFLAGS:-} -o "$work/engine-static" "$work/engine.c" \
     $(pkg-config --cflags update-tool-progress) "$prefix/lib/libupdate-tool-progress.a"
+# The header makes a caller's compiler warn of an ignored result and of a null connection.
+for misuse in 'utp_notify(0, 3, "x", 1, 100, 0);' 'utp_open(0, 0, 100);'; do
+    printf '#include <update-tool/progress.h>\nint main(void) { %s return 0; }\n' "$misuse" >"$work/misuse.c"
+    # shellcheck disable=SC2046
+    ! cc -Wall -Wextra -Werror -c -o "$work/misuse.o" "$work/misuse.c" \
+        $(pkg-config --cflags update-tool-progress) 2>/dev/null || fail "no warning for: $misuse"
+done
 # ldd's output is taken whole first: `ldd | grep -q` under pipefail fails at random when grep
 # stops reading early and ldd dies of SIGPIPE.
 libraries=$(ldd "$work/engine" "$work/engine-static")
