@@ -93,6 +93,8 @@ int main(int argc, char **argv) {
     getrusage(RUSAGE_SELF, &usage);
     if (!sink.saved) {
         std::fprintf(stderr, "bench_download: the download failed: %s\n", qPrintable(sink.reason));
+        std::fprintf(stderr, "seconds=%.3f\nmax_event_gap_ms=%lld\n", seconds,
+                     static_cast<long long>(longestGap));
         return 1;
     }
     std::printf("seconds=%.3f\nbytes=%lld\npeak_rss_kib=%ld\nmax_event_gap_ms=%lld\n", seconds,
