@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include "download/ctlAsyncDownload.h"
+#include "net/PartialDownloads.h"
 #include "platform/Events.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
@@ -39,31 +40,32 @@ void ctlAsyncDownload::saveFile(net::AsyncProperty X, std::shared_ptr<PublishChe
     }
     QString source = X.spoolFile;
     QString error;
-    if (source.isEmpty() || owner == SpoolOwner::Service) {
-        // Bytes handed over in memory go through a hidden file too; the service's own file
-        // is taken over under such a name before its notification returns and it removes it.
+    if (!source.isEmpty() && owner == SpoolOwner::Service) {
+        // The service removes its file once its notification returns: it is taken over first.
+        const std::optional<QString> own = net::takeOverFinishedFile(source, error);
+        if (!own) {
+            markFailed(X, error);
+            then(X);
+            return;
+        }
+        source = *own;
+    } else if (source.isEmpty()) {
+        // Bytes handed over in memory go through a hidden file too.
         auto file = platform::createHiddenTemporaryFile(folder, X.propertyName, error);
         if (!file) {
             markFailed(X, error);
             then(X);
             return;
         }
-        const QString own = file->fileName();
-        const bool written = source.isEmpty()
-                                 ? file->write(X.value) == X.value.size() && file->flush()
-                                 : platform::moveFileReplacing(source, own, error);
-        if (source.isEmpty() && !written)
-            error = QStringLiteral("cannot write %1: %2").arg(own, file->errorString());
-        file->close();
-        if (!written) {
-            QFile::remove(own);
-            markFailed(X, error);
+        source = file->fileName();
+        if (file->write(X.value) != X.value.size() || !file->flush()) {
+            markFailed(X, QStringLiteral("cannot write %1: %2").arg(source, file->errorString()));
+            file->remove();
             then(X);
             return;
         }
-        if (source.isEmpty())
-            observeAll(*checks, 0, X.value);
-        source = own;
+        file->close();
+        observeAll(*checks, 0, X.value);
     }
     const quint64 id = ++m_lastPublishId;
     const QTime now = m_clock();
