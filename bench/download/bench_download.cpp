@@ -5,8 +5,11 @@
 // check a copy stamped with that key runs. With BENCH_DELTA_BASE naming the previous package,
 // the download starts from it (a delta download) and also prints "delta_used=0|1",
 // "delta_server_bytes=N" and "delta_requests=N".
-// prints "seconds=S", "bytes=N", "peak_rss_kib=K"; exit status 0 only for a saved file.
+// prints "seconds=S", "bytes=N", "peak_rss_kib=K" and "max_event_gap_ms=G", the longest the
+// event loop went without running a 10 ms timer (what the window would be unresponsive for);
+// exit status 0 only for a saved file.
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/resource.h>
 
@@ -14,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QTimer>
 
 #include "download/ctlAsyncDownload.h"
 #include "net/NetworkReadService.h"
@@ -71,6 +75,13 @@ int main(int argc, char **argv) {
     control.setEventSink(&sink);
     control.setOverwrite(true);
 
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout,
+                     [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    ticker.start(10);
+    sinceTick.start();
     QElapsedTimer timer;
     timer.start();
     const QString deltaBase = qEnvironmentVariable("BENCH_DELTA_BASE");
@@ -82,10 +93,13 @@ int main(int argc, char **argv) {
     getrusage(RUSAGE_SELF, &usage);
     if (!sink.saved) {
         std::fprintf(stderr, "bench_download: the download failed: %s\n", qPrintable(sink.reason));
+        std::fprintf(stderr, "seconds=%.3f\nmax_event_gap_ms=%lld\n", seconds,
+                     static_cast<long long>(longestGap));
         return 1;
     }
-    std::printf("seconds=%.3f\nbytes=%lld\npeak_rss_kib=%ld\n", seconds,
-                static_cast<long long>(QFileInfo(args[2]).size()), usage.ru_maxrss);
+    std::printf("seconds=%.3f\nbytes=%lld\npeak_rss_kib=%ld\nmax_event_gap_ms=%lld\n", seconds,
+                static_cast<long long>(QFileInfo(args[2]).size()), usage.ru_maxrss,
+                static_cast<long long>(longestGap));
     if (const auto &delta = control.lastDelta())
         std::printf("delta_used=%d\ndelta_server_bytes=%lld\ndelta_requests=%d\n", int(delta->used),
                     static_cast<long long>(delta->report.serverBytes), delta->report.requests);

@@ -118,14 +118,14 @@ std::unique_ptr<PublishCheck> zipEntriesCheck(quint64 maximumEntries) {
     return std::make_unique<ZipArchiveCheck>(maximumEntries);
 }
 
-std::optional<QString> publishDownload(const QString &file, const QString &saveFileName,
-                                       bool overwrite, const Clock &clock,
-                                       const PublishChecks &checks, QString &error,
-                                       net::FailureKind &kind) {
+bool verifyDownload(const QString &file, const PublishChecks &checks, const std::atomic<bool> &stop,
+                    QString &error, net::FailureKind &kind) {
     kind = net::FailureKind::Disk;
-    const QTime now = clock();
-    QString path = bRenameExists(saveFileName, overwrite, [now] { return now; });
     for (const auto &check : checks) {
+        if (stop) {
+            error = QStringLiteral("the check was stopped");
+            return false;
+        }
         // A check that breaks down has not passed the file; nothing escapes to the caller.
         bool passed = false;
         try {
@@ -137,12 +137,19 @@ std::optional<QString> publishDownload(const QString &file, const QString &saveF
         }
         if (!passed) {
             kind = check->refusalKind();
-            return std::nullopt;
+            return false;
         }
     }
-    if (!platform::syncToDisk(file, error))
-        return std::nullopt;
+    if (stop) {
+        error = QStringLiteral("the check was stopped");
+        return false;
+    }
+    return platform::syncToDisk(file, error);
+}
 
+std::optional<QString> moveDownload(const QString &file, const QString &saveFileName,
+                                    bool overwrite, QTime now, QString &error) {
+    QString path = bRenameExists(saveFileName, overwrite, [now] { return now; });
     if (overwrite) {
         if (!platform::moveFileReplacing(file, path, error))
             return std::nullopt;

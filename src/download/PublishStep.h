@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -7,6 +8,7 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <QTime>
 
 #include "download/FileHelpers.h"
 #include "net/ReadService.h"
@@ -31,9 +33,7 @@ public:
     // `observe` is dropped, so the check must then refuse the file here.
     virtual bool verify(const QString &file, QString &error) = 0;
     // What a refusal by this check is, for the host to tell the user.
-    virtual net::FailureKind refusalKind() const {
-        return net::FailureKind::RefusedArchive;
-    }
+    virtual net::FailureKind refusalKind() const { return net::FailureKind::RefusedArchive; }
     // The exact size the finished file must have, when the check knows it in advance: the
     // download then fails as soon as the server announces another length or sends one byte
     // more, instead of after the whole answer has arrived.
@@ -59,17 +59,20 @@ std::unique_ptr<PublishCheck> zipArchiveCheck(const QString &url, const QString 
 // The same check with another limit on the entries (for tests).
 std::unique_ptr<PublishCheck> zipEntriesCheck(quint64 maximumEntries);
 
-// Publishes `file` and gives the path it now has; nothing, and the reason in `error`, when
-// it was not published, with its kind in `kind` (the refusing check's, else Disk). Chooses
-// `bRenameExists(saveFileName, overwrite, clock)` as the name, runs `checks` on the finished `file`
-// in order, stopping at the first failure, flushes it to disk, and moves it to that name; when
-// another file took the name meanwhile, to the next free name ("NAME, HHMMSS (2).EXT", …). With
-// `overwrite` an existing file at the save path is replaced instead. The folder is flushed after
-// the move, so the published name survives a power cut. On failure `file` stays where it was and
-// nothing is published.
-std::optional<QString> publishDownload(const QString &file, const QString &saveFileName,
-                                       bool overwrite, const Clock &clock,
-                                       const PublishChecks &checks, QString &error,
-                                       net::FailureKind &kind);
+// The first half of publishing `file`, which reads it whole and so may run on any thread (it
+// touches only the file and `checks`): runs `checks` on the finished `file` in order, stopping
+// at the first failure, and flushes it to disk. Before each step it looks at `stop` and gives
+// up when it is set. False, with the reason in `error` and its kind in `kind` (the refusing
+// check's, else Disk), when the file must not be published. Never throws out of a check.
+bool verifyDownload(const QString &file, const PublishChecks &checks, const std::atomic<bool> &stop,
+                    QString &error, net::FailureKind &kind);
+
+// The second half: moves the verified `file` to `bRenameExists(saveFileName, overwrite, now)`
+// and gives the path it now has; when another file took the name meanwhile, to the next free
+// name ("NAME, HHMMSS (2).EXT", …). With `overwrite` an existing file at the save path is
+// replaced instead. The folder is flushed after the move, so the published name survives a
+// power cut. On failure, nothing and the reason in `error`; `file` stays where it was.
+std::optional<QString> moveDownload(const QString &file, const QString &saveFileName,
+                                    bool overwrite, QTime now, QString &error);
 
 } // namespace download

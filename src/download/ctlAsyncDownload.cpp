@@ -23,18 +23,18 @@ QString folderOf(const QString &saveFileName) {
     return platform::systemFolderOf(saveFileName);
 }
 
-// Shows the checks the bytes written at `offset`. Nothing may escape: this runs inside the
-// service's network handlers or the control's completion. A check that missed bytes fails
-// its verification later.
-void observeAll(const PublishChecks &checks, qint64 offset, QByteArrayView bytes) {
-    for (const auto &check : checks)
-        platform::ignoringErrors([&] { check->observe(offset, bytes); });
-}
-
 } // namespace
 
 using net::AsyncProperty;
 namespace Code = net::AsyncStatusCode;
+
+// Nothing may escape: this runs inside the service's network handlers or the control's
+// completion. A check that missed bytes fails its verification later.
+void ctlAsyncDownload::observeAll(const PublishChecks &checks, qint64 offset,
+                                  QByteArrayView bytes) {
+    for (const auto &check : checks)
+        platform::ignoringErrors([&] { check->observe(offset, bytes); });
+}
 
 ctlAsyncDownload::ctlAsyncDownload(net::ReadService &service, QObject *parent)
     : QObject(parent)
@@ -52,6 +52,8 @@ ctlAsyncDownload::~ctlAsyncDownload() {
         const std::vector<StartedRead> rest = std::exchange(m_reads, {});
         for (const StartedRead &read : rest)
             m_service.CancelAsyncRead(read.propertyName, net::KeptBytes::KeepWhenResumable);
+        // Nor a check: it stops at its next step and removes its file without us.
+        m_publishes.clear();
     });
 }
 
@@ -165,6 +167,8 @@ void ctlAsyncDownload::cancel(const QString &UrlGiven, net::KeptBytes kept) {
                 ++it;
             }
         }
+        // A check still running is dropped with its file: nothing is published after a cancel.
+        std::erase_if(m_publishes, [&](const Publishing &p) { return sameUrl(p.url, Url); });
         const qsizetype index = indexOf(Url);
         if (index >= 0)
             m_AsyncDownloads.erase(m_AsyncDownloads.begin() + index);
@@ -306,60 +310,12 @@ void ctlAsyncDownload::onReadComplete(const AsyncProperty &record) {
     const std::shared_ptr<PublishChecks> checks = started->checks;
     m_reads.erase(started);
 
-    AsyncProperty X = record;
-    if (X.propertyName != X.target)
-        saveFile(X, *checks);
-    finishDownload(X);
-}
-
-// Publishes a finished download at its save path, or marks the record failed: whatever the
-// host is told, a file is there exactly when the read succeeded and passed its checks.
-void ctlAsyncDownload::saveFile(AsyncProperty &X, const PublishChecks &checks) {
-    const auto failWith = [&X](const QString &reason,
-                               net::FailureKind kind = net::FailureKind::Disk) {
-        X.outcome = net::ReadOutcome::Failed;
-        X.failure = kind;
-        X.statusText = reason;
-        X.value.clear();
-    };
-    if (!X.succeeded())
-        return;
-    const QString folder = folderOf(X.propertyName);
-    if (!bFolderExists(folder)) {
-        failWith(QStringLiteral("the folder %1 does not exist").arg(folder));
+    if (record.propertyName == record.target) {
+        finishDownload(record);
         return;
     }
-    QString source = X.spoolFile;
-    QString error;
-    if (source.isEmpty()) {
-        // A service that hands the bytes over in memory: they go through a hidden file too.
-        auto file = platform::createHiddenTemporaryFile(folder, X.propertyName, error);
-        if (!file) {
-            failWith(error);
-            return;
-        }
-        source = file->fileName();
-        const bool written = file->write(X.value) == X.value.size() && file->flush();
-        if (!written) {
-            failWith(QStringLiteral("cannot write %1: %2").arg(source, file->errorString()));
-            file->remove();
-            return;
-        }
-        file->close();
-        observeAll(checks, 0, X.value);
-    }
-    net::FailureKind kind = net::FailureKind::Disk;
-    const std::optional<QString> published =
-        publishDownload(source, X.propertyName, m_Overwrite, m_clock, checks, error, kind);
-    if (!published) {
-        QFile::remove(source);
-        failWith(error, kind);
-        return;
-    }
-    const QString Path = *published;
-    X.spoolFile.clear();
-    if (m_sink)
-        platform::ignoringErrors([&] { m_sink->FileSaved(Path, X.target); });
+    saveFile(record, checks, SpoolOwner::Service,
+             [this](const AsyncProperty &X) { finishDownload(X); });
 }
 
 } // namespace download

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -9,6 +10,7 @@
 
 #include "download/DeltaDownload.h"
 #include "download/FileHelpers.h"
+#include "download/PublishJob.h"
 #include "download/PublishStep.h"
 #include "net/ReadService.h"
 
@@ -59,8 +61,10 @@ public:
 // in one step that never replaces a file that appeared meanwhile, so neither a partial nor a
 // damaged file appears at the save path, and memory stays small. A check that knows the
 // package's size in advance (`PublishCheck::expectedSize`) makes a download fail as soon as
-// the server announces another length or sends a byte past it. A failed completion carries
-// its `FailureKind`. No operation reports an error to
+// the server announces another length or sends a byte past it. The checks and the flush to
+// disk run on a worker thread: the completion of a download to a file (`FileSaved`, then
+// `Finished`) arrives from the event loop once they are through, and a cancel meanwhile drops
+// the file. A failed completion carries its `FailureKind`. No operation reports an error to
 // its caller or throws: outcomes are told by events and by `Status`.
 class ctlAsyncDownload final : public QObject {
     Q_OBJECT
@@ -117,6 +121,8 @@ public:
     std::int32_t DownloadsCount() const {
         return static_cast<std::int32_t>(m_AsyncDownloads.size());
     }
+    // Whether a finished download's checks are still running on their worker.
+    bool isPublishing() const { return !m_publishes.empty(); }
 
 private:
     struct StartedRead {
@@ -126,18 +132,32 @@ private:
         std::shared_ptr<PublishChecks> checks;
     };
 
+    // A finished download whose checks run on the worker.
+    struct Publishing {
+        QString url;
+        quint64 id = 0;
+        std::unique_ptr<PublishJob> job;
+    };
+    // Whose the finished file is: the service removes its own once its notification returns.
+    enum class SpoolOwner { Service, Control };
+    using Continuation = std::function<void(const net::AsyncProperty &)>;
+
+    static void observeAll(const PublishChecks &checks, qint64 offset, QByteArrayView bytes);
     std::shared_ptr<PublishChecks> makeChecks(const QString &Url, const QString &SaveFileName);
     void startRead(const QString &Url, const QString &propertyName, bool toFile);
     void startDelta(const QString &Url, const QString &SaveFileName, const QString &base);
     void deltaDone(DeltaDownload *delta, bool ok, const QString &fileOrReason);
-    void fallBack(DeltaDownload *delta, const QString &reason);
+    void fallBack(const QString &url, const QString &saveFileName, const QString &reason);
     void cancel(const QString &Url, net::KeptBytes kept);
     void onReadProgress(const net::AsyncProperty &record);
     void onReadComplete(const net::AsyncProperty &record);
     static std::optional<qint64> expectedSize(const PublishChecks &checks, net::FailureKind &kind);
     bool stopOversized(const net::AsyncProperty &record);
     bool isOurs(const net::AsyncProperty &record) const;
-    void saveFile(net::AsyncProperty &X, const PublishChecks &checks);
+    void saveFile(net::AsyncProperty X, std::shared_ptr<PublishChecks> checks, SpoolOwner owner,
+                  const Continuation &then);
+    void publishChecked(quint64 id, net::AsyncProperty X, const QString &source, QTime now,
+                        const Verification &verdict, const Continuation &then);
     void finishDownload(const net::AsyncProperty &X);
     qsizetype indexOf(const QString &Url) const;
     void setStatus(std::int32_t value, const QString &Info);
@@ -153,6 +173,9 @@ private:
     std::vector<StartedRead> m_reads;
     // Running deltas, each also in `m_reads`; released with deleteLater.
     std::vector<DeltaDownload *> m_deltas;
+    // Finished downloads whose checks run, oldest first.
+    std::vector<Publishing> m_publishes;
+    quint64 m_lastPublishId = 0;
     std::optional<DeltaOutcome> m_lastDelta;
     bool m_Overwrite = false;
     std::int32_t m_Status = DownloadStatus::Completed;

@@ -26,14 +26,15 @@ void ctlAsyncDownload::finishDownload(const AsyncProperty &X) {
 
 // A delta that failed, or whose package its checks refused, gives way to the full download
 // under the same name, which the host does not see as a new download.
-void ctlAsyncDownload::fallBack(DeltaDownload *delta, const QString &reason) {
+void ctlAsyncDownload::fallBack(const QString &url, const QString &saveFileName,
+                                const QString &reason) {
     std::fprintf(stderr, "update-tool: no delta download, fetching the whole package: %s\n",
                  qPrintable(reason));
     if (m_lastDelta) {
         m_lastDelta->used = false;
         m_lastDelta->fallbackReason = reason;
     }
-    startRead(delta->url(), delta->saveFileName(), true);
+    startRead(url, saveFileName, true);
 }
 
 void ctlAsyncDownload::deltaDone(DeltaDownload *delta, bool ok, const QString &fileOrReason) {
@@ -42,32 +43,37 @@ void ctlAsyncDownload::deltaDone(DeltaDownload *delta, bool ok, const QString &f
         delta->deleteLater();
         if (m_lastDelta)
             m_lastDelta->report = delta->report();
+        const QString url = delta->url();
+        const QString saveFileName = delta->saveFileName();
         const auto started = std::find_if(m_reads.begin(), m_reads.end(), [&](const auto &r) {
-            return r.url == delta->url() && r.propertyName == delta->saveFileName();
+            return r.url == url && r.propertyName == saveFileName;
         });
         if (started == m_reads.end())
             return;
         const std::shared_ptr<PublishChecks> checks = started->checks;
         m_reads.erase(started);
         if (!ok) {
-            fallBack(delta, fileOrReason);
+            fallBack(url, saveFileName, fileOrReason);
             return;
         }
         AsyncProperty X;
-        X.target = delta->url();
-        X.propertyName = delta->saveFileName();
+        X.target = url;
+        X.propertyName = saveFileName;
         X.bytesRead = X.bytesMax = delta->report().size;
         X.statusCode = Code::EndDownloadData;
         X.outcome = net::ReadOutcome::Succeeded;
         X.spoolFile = fileOrReason;
-        saveFile(X, *checks);
-        if (!X.succeeded()) {
-            fallBack(delta, X.statusText);
-            return;
-        }
-        if (m_lastDelta)
-            m_lastDelta->used = true;
-        finishDownload(X);
+        // The delta is gone by the time its checks are through.
+        saveFile(X, checks, SpoolOwner::Control,
+                 [this, url, saveFileName](const AsyncProperty &checked) {
+                     if (!checked.succeeded()) {
+                         fallBack(url, saveFileName, checked.statusText);
+                         return;
+                     }
+                     if (m_lastDelta)
+                         m_lastDelta->used = true;
+                     finishDownload(checked);
+                 });
     });
 }
 

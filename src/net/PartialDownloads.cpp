@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 
 #include "platform/Files.h"
@@ -165,6 +166,24 @@ void PartialDownload::discard() {
     m_file->close();
     QFile::remove(m_path);
     removeSidecar();
+}
+
+std::optional<QString> takeOverFinishedFile(const QString &path, QString &error) {
+    const QString folder = QFileInfo(path).absolutePath();
+    // A few tries: another file at a random name of 128 bits is a planted one, not chance.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        QByteArray random(16, Qt::Uninitialized);
+        QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(random.data()), 4);
+        const QString name = folder + QStringLiteral("/.update-tool-") +
+                             QString::fromLatin1(random.toHex()) + QStringLiteral(".part");
+        const platform::MoveResult moved = platform::moveFileWithoutReplacing(path, name, error);
+        if (moved == platform::MoveResult::Moved)
+            return name;
+        if (moved == platform::MoveResult::Failed)
+            return std::nullopt;
+    }
+    error = QStringLiteral("no free name to keep %1 under").arg(path);
+    return std::nullopt;
 }
 
 bool isPartialDownloadName(const QString &name) {

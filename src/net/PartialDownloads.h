@@ -65,6 +65,12 @@ private:
     QString m_sidecarPath;
 };
 
+// Moves the finished file `path` to a fresh partial-file name in its folder, never replacing
+// anything, and gives that name: the receiver of a download keeps the bytes there while it
+// checks them, and since no sidecar goes with them, a later start removes them should the
+// process die first. Nothing, with the reason in `error`, when the move fails.
+std::optional<QString> takeOverFinishedFile(const QString &path, QString &error);
+
 // Whether `name` (a bare file name) is one of this program's partial or sidecar files.
 bool isPartialDownloadName(const QString &name);
 

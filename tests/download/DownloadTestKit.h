@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 #include "download/ctlAsyncDownload.h"
 #include "support/ZipArchive.h"
@@ -47,6 +48,11 @@ struct FollowingCheck final : download::PublishCheck {
         return problem.isEmpty();
     }
 };
+
+// Runs the event loop until `control` has no checks running: their verdicts arrive queued.
+inline bool waitForPublishing(const download::ctlAsyncDownload &control) {
+    return QTest::qWaitFor([&] { return !control.isPublishing(); }, 30000);
+}
 
 // Every entry of `folder`, hidden ones and dangling links included, by name.
 inline QStringList entriesOf(const QString &folder) {

@@ -1,9 +1,12 @@
+#include <chrono>
+#include <semaphore>
 #include <stdexcept>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThreadPool>
 
 #include "download/ctlAsyncDownload.h"
 
@@ -237,6 +240,7 @@ void tst_AsyncDownload::saveFile() {
         const testsupport::ArmedFault armed;
         service.complete(FakeReadService::record(PackageUrl, target, Code::EndDownloadData, "done"),
                          ReadOutcome::Succeeded, body);
+        QVERIFY(waitForPublishing(control));
     }
     const QString path = dir.filePath(savedAs);
     QCOMPARE(log.lines, (QStringList{"FileSaved " + path + " " + PackageUrl,
@@ -279,6 +283,9 @@ void tst_AsyncDownload::failedReadWritesNothing_data() {
     QTest::newRow("a check breaks down") << false << "pkg.zip" << true << zip;
     QTest::newRow("a check breaks down following the bytes") << false << "pkg.zip" << true << zip;
     QTest::newRow("every numbered name taken") << true << "pkg.zip" << true << zip;
+    // A check still runs when the download is cancelled, or the control goes away.
+    QTest::newRow("cancelled while checking") << false << "pkg.zip" << true << zip;
+    QTest::newRow("destroyed while checking") << false << "pkg.zip" << true << zip;
 }
 
 void tst_AsyncDownload::failedReadWritesNothing() {
@@ -300,9 +307,9 @@ void tst_AsyncDownload::failedReadWritesNothing() {
     }
     const QStringList before = entriesOf(dir.path());
     FakeReadService service;
-    ctlAsyncDownload control(service);
-    control.setClock([] { return QTime(10, 15, 30); });
-    control.setOverwrite(!namesTaken);
+    auto control = std::make_unique<ctlAsyncDownload>(service);
+    control->setClock([] { return QTime(10, 15, 30); });
+    control->setOverwrite(!namesTaken);
     struct Refusal final : download::PublishCheck {
         bool verify(const QString &, QString &error) override {
             error = QStringLiteral("no");
@@ -320,26 +327,65 @@ void tst_AsyncDownload::failedReadWritesNothing() {
             return false;
         }
     };
+    // Holds the worker inside the checks until the test lets it go.
+    struct Gate {
+        std::binary_semaphore entered{0};
+        std::binary_semaphore released{0};
+        std::atomic<bool> timedOut{false};
+    };
+    struct Held final : download::PublishCheck {
+        std::shared_ptr<Gate> gate = std::make_shared<Gate>();
+        bool verify(const QString &, QString &) override {
+            gate->entered.release();
+            gate->timedOut = !gate->released.try_acquire_for(std::chrono::seconds(20));
+            return true;
+        }
+    };
+    const bool cancelled = QTest::currentDataTag() == QByteArray("cancelled while checking");
+    const bool destroyed = QTest::currentDataTag() == QByteArray("destroyed while checking");
+    std::shared_ptr<Gate> gate;
+    if (cancelled || destroyed)
+        control->addPublishCheck([&](const QString &, const QString &) {
+            auto check = std::make_unique<Held>();
+            gate = check->gate;
+            return check;
+        });
     const bool refused = QTest::currentDataTag() == QByteArray("a check refuses it");
     if (refused)
-        control.addPublishCheck(
+        control->addPublishCheck(
             [](const QString &, const QString &) { return std::make_unique<Refusal>(); });
     const bool tooMany = QTest::currentDataTag() == QByteArray("more entries than accepted");
     if (tooMany)
-        control.addPublishCheck(
+        control->addPublishCheck(
             [](const QString &, const QString &) { return download::zipEntriesCheck(0); });
     if (QTest::currentDataTag() == QByteArray("a check breaks down"))
-        control.addPublishCheck(
+        control->addPublishCheck(
             [](const QString &, const QString &) { return std::make_unique<Breakdown>(); });
     if (QTest::currentDataTag() == QByteArray("a check breaks down following the bytes"))
-        control.addPublishCheck(
+        control->addPublishCheck(
             [](const QString &, const QString &) { return std::make_unique<LostTrack>(); });
     EventLog log;
-    control.setEventSink(&log);
+    control->setEventSink(&log);
     const QString target = dir.filePath(saveName);
-    control.Download(PackageUrl, target);
+    control->Download(PackageUrl, target);
     service.complete(FakeReadService::record(PackageUrl, target, Code::Error, "broken"),
                      succeeded ? ReadOutcome::Succeeded : ReadOutcome::Failed, body);
+    if (gate) {
+        QVERIFY(gate->entered.try_acquire_for(std::chrono::seconds(20)));
+        QCOMPARE(entriesOf(dir.path()).size(), before.size() + 1); // the file being checked
+        if (cancelled)
+            control->CancelDownload(PackageUrl);
+        else
+            control.reset(); // without waiting for the check
+        gate->released.release();
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(20000));
+        QCoreApplication::processEvents(); // a verdict that was queued all the same
+        QVERIFY(!gate->timedOut);
+        QCOMPARE(log.lines, QStringList{"Status Cancelled " + PackageUrl});
+        QCOMPARE(entriesOf(dir.path()), before);
+        return;
+    }
+    QVERIFY(waitForPublishing(*control));
     QVERIFY(log.only("FileSaved").isEmpty());
     QCOMPARE(log.only("Finished"), QStringList{"Finished failed 0 " + PackageUrl});
     QCOMPARE(log.only("Status").size(), 1);
