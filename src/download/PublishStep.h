@@ -25,15 +25,14 @@ public:
 
     // The bytes of the temporary file in the order they are written, starting at `offset`.
     // An offset of 0 means the file starts over: forget everything seen before.
-    virtual void observe(qint64 /*offset*/, QByteArrayView /*bytes*/) {}
+    // `bytes` may be kept: see net::ChunkObserver.
+    virtual void observe(qint64 /*offset*/, const QByteArray & /*bytes*/) {}
     // Whether the finished file at `file` may be published; when not, `error` says why and
     // the download fails with it. An exception from here fails the download too; one from
     // `observe` is dropped, so the check must then refuse the file here.
     virtual bool verify(const QString &file, QString &error) = 0;
     // What a refusal by this check is, for the host to tell the user.
-    virtual net::FailureKind refusalKind() const {
-        return net::FailureKind::RefusedArchive;
-    }
+    virtual net::FailureKind refusalKind() const { return net::FailureKind::RefusedArchive; }
     // The exact size the finished file must have, when the check knows it in advance: the
     // download then fails as soon as the server announces another length or sends one byte
     // more, instead of after the whole answer has arrived.
