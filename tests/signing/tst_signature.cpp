@@ -248,6 +248,31 @@ private slots:
         QTEST(info.size.value_or(-1), "size");
     }
 
+    // The hashing thread takes large pieces as they are and gathers small ones into a batch:
+    // the digest is that of the bytes in the order given, also for a piece larger than the
+    // queue's bound (which waits for an empty queue instead of forever).
+    void backgroundHashKeepsOrder_data() {
+        QTest::addColumn<QList<qsizetype>>("pieces"); // sizes, in KiB
+        QTest::newRow("small pieces") << QList<qsizetype>{1, 7, 100, 3};
+        QTest::newRow("a batch, then a large piece") << QList<qsizetype>{5, 300, 2048, 1, 2048, 17};
+        QTest::newRow("larger than the queue's bound")
+            << QList<qsizetype>{2048, 2048, 2048, 9 * 1024, 1};
+    }
+    void backgroundHashKeepsOrder() {
+        QFETCH(QList<qsizetype>, pieces);
+        Blake2b512 expected;
+        BackgroundBlake2b512 background;
+        char next = 0;
+        for (const qsizetype kib : pieces) {
+            QByteArray piece(kib * 1024, Qt::Uninitialized);
+            for (char &byte : piece)
+                byte = next++;
+            expected.update(piece);
+            background.update(piece);
+        }
+        QVERIFY(background.finish() == expected.finish());
+    }
+
     void streamedPiecesMustCoverTheFile_data() {
         QTest::addColumn<QList<qint64>>("offsets"); // each piece is 100 bytes of the package
         QTest::addColumn<bool>("hashedAsWritten");
