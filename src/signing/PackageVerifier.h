@@ -42,8 +42,9 @@ private:
 // cost more than the copy. Used from one thread.
 class BackgroundBlake2b512 {
 public:
-    // The most bytes handed to the hashing thread and not yet hashed.
-    static constexpr qsizetype MaxQueuedBytes = qsizetype(8) << 20;
+    // The most bytes handed to the hashing thread and not yet hashed: three of the read
+    // service's slices, slack enough for the thread's turns, little memory.
+    static constexpr qsizetype MaxQueuedBytes = qsizetype(6) << 20;
 
     BackgroundBlake2b512();
     // Stops the thread; whatever is still queued is dropped.

@@ -256,7 +256,7 @@ private slots:
         QTest::newRow("small pieces") << QList<qsizetype>{1, 7, 100, 3};
         QTest::newRow("a batch, then a large piece") << QList<qsizetype>{5, 300, 2048, 1, 2048, 17};
         QTest::newRow("larger than the queue's bound")
-            << QList<qsizetype>{2048, 2048, 2048, 9 * 1024, 1};
+            << QList<qsizetype>{2048, 2048, 2048, 7 * 1024, 1};
     }
     void backgroundHashKeepsOrder() {
         QFETCH(QList<qsizetype>, pieces);
