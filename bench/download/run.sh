@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Serves a 1 GiB file from nginx on a loopback port and downloads it with `curl -o` and with
-# the download control, alternating, three times each (BENCH_RUNS); prints the control's
-# throughput as a ratio to curl's (best run of each) and its peak RSS (largest run). Then the
-# same with the file signed by minisign and the control verifying it before publishing.
+# Serves a 1 GiB file from nginx on a loopback port and, in BENCH_RUNS rounds (5), one after
+# the other in each: `curl -o`, `curl -o && sync FILE`, `curl -o && minisign -Vm` (the
+# signed package), the download control (durable) and the control verifying the signature
+# before it publishes. Prints the control's speed as ratios of best runs, the peak RSS of
+# each control (largest run), and the load average at the start and the end: the figures
+# are only as good as the machine is quiet.
 #   bench/download/run.sh PATH/TO/bench_download
 set -euo pipefail
 bench=$(realpath "$1")
-runs=${BENCH_RUNS:-3}
+runs=${BENCH_RUNS:-5}
 size=${BENCH_SIZE:-1G}
 
-work=$(mktemp -d /tmp/update-tool-bench.XXXXXX)
+# BENCH_DIR: the file system the downloads are written to (default /tmp).
+work=$(mktemp -d "${BENCH_DIR:-/tmp}/update-tool-bench.XXXXXX")
 nginx_pid=""
 cleanup() {
     if [ -n "$nginx_pid" ]; then
@@ -79,48 +82,75 @@ expected=$(stat -c %s "$work/www/package.zip")
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 best() { tr ' ' '\n' <<<"$1" | awk 'NF && (m == "" || $1 < m) { m = $1 } END { print m }'; }
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+echo "load_average_start=$(load)"
 
-# Downloads the file `runs` times with curl and with the control, alternating; extra
-# arguments go to the control. Sets curl_times, control_times and peak_kib.
-race() {
-    curl_times=""
-    control_times=""
-    peak_kib=0
-    local i t0 t1 out bytes kib
-    for i in $(seq "$runs"); do
-        t0=$(now)
-        curl -s -f -o "$work/out/curl.zip" "$url"
-        t1=$(now)
-        rm -f "$work/out/curl.zip"
-        curl_times+="$(elapsed "$t0" "$t1") "
-
-        # Timed from outside, like curl, so that both include starting the process.
-        t0=$(now)
-        out=$("$bench" "$url" "$work/out/control.bin" "$@")
-        t1=$(now)
-        rm -f "$work/out/control.bin"
-        bytes=$(sed -n 's/^bytes=//p' <<<"$out")
-        if [ "$bytes" != "$expected" ]; then
-            echo "bench: the control saved $bytes of $expected bytes" >&2
-            exit 1
-        fi
-        control_times+="$(elapsed "$t0" "$t1") "
-        kib=$(sed -n 's/^peak_rss_kib=//p' <<<"$out")
-        [ "$kib" -gt "$peak_kib" ] && peak_kib=$kib
-        echo "run $i${1:+ (verified)}: curl $(awk '{print $NF}' <<<"$curl_times") s," \
-            "control $(awk '{print $NF}' <<<"$control_times") s, control peak RSS $kib KiB" >&2
-    done
-}
-
-race
-awk -v curl="$(best "$curl_times")" -v control="$(best "$control_times")" -v kib="$peak_kib" \
-    'BEGIN { printf "download_ratio_vs_curl=%.2f\ndownload_peak_rss_mib=%.1f\n", curl / control, kib / 1024 }'
-
-# A signed package: the hashed ("ED") signature minisign makes by default, checked by the
-# control as a stamped copy checks it (hashing the bytes as they arrive) before publishing.
+# The hashed ("ED") signature minisign makes by default, checked by the control as a stamped
+# copy checks it (hashing the bytes as they arrive) before publishing.
 minisign -G -f -W -p "$work/vendor.pub" -s "$work/vendor.key" </dev/null >/dev/null
 minisign -S -s "$work/vendor.key" -m "$work/www/package.zip" -x "$work/package.minisig" \
     </dev/null >/dev/null
-race "$work/vendor.pub" "$work/package.minisig"
-awk -v curl="$(best "$curl_times")" -v control="$(best "$control_times")" \
-    'BEGIN { printf "download_verified_ratio_vs_curl=%.2f\n", curl / control }'
+
+# Runs the command after the name, timed from outside (process start included), and
+# appends the seconds to the variable of that name.
+timed() {
+    local name=$1 t0 t1
+    shift
+    t0=$(now)
+    "$@"
+    t1=$(now)
+    printf -v "$name" '%s%s ' "${!name}" "$(elapsed "$t0" "$t1")"
+}
+curl_plain() { curl -s -f -o "$work/out/curl.zip" "$url"; }
+curl_sync() { curl -s -f -o "$work/out/curl.zip" "$url" && sync "$work/out/curl.zip"; }
+curl_minisign() {
+    curl -s -f -o "$work/out/curl.zip" "$url" &&
+        minisign -q -V -m "$work/out/curl.zip" -x "$work/package.minisig" -p "$work/vendor.pub"
+}
+# The control's output goes to `control_out`.
+control() { control_out=$("$bench" "$url" "$work/out/control.bin" "$@"); }
+# Checks what the control saved and returns its peak RSS in KiB.
+control_result() {
+    local bytes
+    bytes=$(sed -n 's/^bytes=//p' <<<"$control_out")
+    rm -f "$work/out/control.bin"
+    if [ "$bytes" != "$expected" ]; then
+        echo "bench: the control saved $bytes of $expected bytes" >&2
+        exit 1
+    fi
+    sed -n 's/^peak_rss_kib=//p' <<<"$control_out"
+}
+
+last() { awk '{ print $NF }' <<<"$1"; }
+curl_times="" sync_times="" pipeline_times="" control_times="" verified_times=""
+peak_kib=0 verified_peak_kib=0
+for i in $(seq "$runs"); do
+    timed curl_times curl_plain
+    rm -f "$work/out/curl.zip"
+    timed sync_times curl_sync
+    rm -f "$work/out/curl.zip"
+    timed pipeline_times curl_minisign
+    rm -f "$work/out/curl.zip"
+    timed control_times control
+    kib=$(control_result)
+    [ "$kib" -gt "$peak_kib" ] && peak_kib=$kib
+    timed verified_times control "$work/vendor.pub" "$work/package.minisig"
+    verified_kib=$(control_result)
+    [ "$verified_kib" -gt "$verified_peak_kib" ] && verified_peak_kib=$verified_kib
+    echo "run $i: curl $(last "$curl_times") s, curl+sync $(last "$sync_times") s," \
+        "curl+minisign $(last "$pipeline_times") s, control $(last "$control_times") s" \
+        "($kib KiB), verified $(last "$verified_times") s ($verified_kib KiB)" >&2
+done
+
+awk -v curl="$(best "$curl_times")" -v sync="$(best "$sync_times")" \
+    -v pipeline="$(best "$pipeline_times")" -v control="$(best "$control_times")" \
+    -v verified="$(best "$verified_times")" -v kib="$peak_kib" -v vkib="$verified_peak_kib" \
+    'BEGIN {
+        printf "download_ratio_vs_curl=%.2f\n", curl / control
+        printf "download_ratio_vs_curl_sync=%.2f\n", sync / control
+        printf "download_verified_ratio_vs_pipeline=%.2f\n", pipeline / verified
+        printf "download_verified_ratio_vs_curl=%.2f\n", curl / verified
+        printf "download_peak_rss_mib=%.1f\n", kib / 1024
+        printf "download_verified_peak_rss_mib=%.1f\n", vkib / 1024
+    }'
+echo "load_average_end=$(load)"

@@ -137,7 +137,7 @@ bool DeltaDownload::write(QByteArrayView bytes) {
         return false;
     }
     if (m_observer)
-        m_observer(m_written, bytes);
+        m_observer(m_written, bytes.toByteArray());
     m_written += bytes.size();
     if (m_progress)
         m_progress(m_written, m_size);

@@ -27,7 +27,8 @@ public:
 
     // The bytes of the temporary file in the order they are written, starting at `offset`.
     // An offset of 0 means the file starts over: forget everything seen before.
-    virtual void observe(qint64 /*offset*/, QByteArrayView /*bytes*/) {}
+    // `bytes` may be kept: see net::ChunkObserver.
+    virtual void observe(qint64 /*offset*/, const QByteArray & /*bytes*/) {}
     // Whether the finished file at `file` may be published; when not, `error` says why and
     // the download fails with it. An exception from here fails the download too; one from
     // `observe` is dropped, so the check must then refuse the file here.

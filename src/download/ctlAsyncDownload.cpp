@@ -31,7 +31,7 @@ namespace Code = net::AsyncStatusCode;
 // Nothing may escape: this runs inside the service's network handlers or the control's
 // completion. A check that missed bytes fails its verification later.
 void ctlAsyncDownload::observeAll(const PublishChecks &checks, qint64 offset,
-                                  QByteArrayView bytes) {
+                                  const QByteArray &bytes) {
     for (const auto &check : checks)
         platform::ignoringErrors([&] { check->observe(offset, bytes); });
 }
@@ -90,7 +90,7 @@ void ctlAsyncDownload::startRead(const QString &Url, const QString &propertyName
     auto checks = toFile ? makeChecks(Url, propertyName) : std::make_shared<PublishChecks>();
     net::ChunkObserver observer;
     if (!checks->empty())
-        observer = [checks](qint64 offset, QByteArrayView bytes) {
+        observer = [checks](qint64 offset, const QByteArray &bytes) {
             observeAll(*checks, offset, bytes);
         };
     // Known before the service sees it, so that its notifications are never taken for
@@ -110,7 +110,8 @@ void ctlAsyncDownload::startDelta(const QString &Url, const QString &SaveFileNam
     m_lastDelta = DeltaOutcome{};
     auto *delta = new DeltaDownload(
         Url, base, SaveFileName,
-        [checks](qint64 offset, QByteArrayView bytes) { observeAll(*checks, offset, bytes); }, size,
+        [checks](qint64 offset, const QByteArray &bytes) { observeAll(*checks, offset, bytes); },
+        size,
         [this, Url, SaveFileName](qint64 written, qint64 total) {
             AsyncProperty record;
             record.target = Url;

@@ -142,7 +142,7 @@ private:
     enum class SpoolOwner { Service, Control };
     using Continuation = std::function<void(const net::AsyncProperty &)>;
 
-    static void observeAll(const PublishChecks &checks, qint64 offset, QByteArrayView bytes);
+    static void observeAll(const PublishChecks &checks, qint64 offset, const QByteArray &bytes);
     std::shared_ptr<PublishChecks> makeChecks(const QString &Url, const QString &SaveFileName);
     void startRead(const QString &Url, const QString &propertyName, bool toFile);
     void startDelta(const QString &Url, const QString &SaveFileName, const QString &base);

@@ -6,15 +6,25 @@
 #include "platform/Files.h"
 
 namespace net {
+namespace {
+
+// The size of the reads from the reply and of the writes to the file.
+constexpr qsizetype SliceSize = NetworkReadService::SliceSize;
+
+} // namespace
 
 NetworkReadService::Read::~Read() {
     releaseReply();
     retryTimer.stop();
     if (partial) {
-        if (keepBytes)
+        if (keepBytes) {
+            // What was received is worth a later run's while; nobody looks at it now.
+            observer = nullptr;
+            writeSlice();
             partial->keep();
-        else
+        } else {
             partial->discard();
+        }
     }
     discardSpool();
 }
@@ -24,8 +34,11 @@ bool NetworkReadService::Read::openSink(const QString &folder, QString &problem)
     partial = PartialDownload::open(folder, record.target, busy);
     if (!partial) {
         spool = platform::createHiddenTemporaryFile(folder, record.propertyName, problem);
+        if (spool)
+            writeBehind = platform::WriteBehind(spool->handle());
         return spool != nullptr;
     }
+    writeBehind = platform::WriteBehind(partial->file().handle());
     // Bytes an earlier run kept count only while they belong to the answer the server still
     // gives; the first request asks for the rest under their validator.
     const std::optional<PartialSidecar> sidecar = partial->readSidecar();
@@ -37,6 +50,7 @@ bool NetworkReadService::Read::openSink(const QString &folder, QString &problem)
         answer = *kept;
         record.bytesRead = size;
         partial->file().seek(size);
+        writeBehind.restart(size);
     } else {
         partial->removeSidecar();
         truncate();
@@ -59,24 +73,25 @@ void NetworkReadService::Read::takeWhole(const AnswerIdentity &whole) {
     }
 }
 
-bool NetworkReadService::Read::showKeptBytes(QByteArray &chunk) {
+bool NetworkReadService::Read::showKeptBytes() {
     if (!observer || observed >= record.bytesRead)
         return true;
     QFile &sink = *file();
     const qint64 end = record.bytesRead;
     bool ok = sink.seek(observed);
     while (ok && observed < end) {
-        const qint64 got = sink.read(chunk.data(), std::min<qint64>(chunk.size(), end - observed));
-        ok = got > 0;
+        // A fresh array each time: the observer may keep the last one.
+        const QByteArray piece = sink.read(std::min<qint64>(SliceSize, end - observed));
+        ok = !piece.isEmpty();
         if (ok) {
-            observer(observed, QByteArrayView(chunk.constData(), got));
-            observed += got;
+            observer(observed, piece);
+            observed += piece.size();
         }
     }
     return sink.seek(end) && ok;
 }
 
-std::optional<QString> NetworkReadService::Read::store(QByteArray &chunk, qint64 memoryLimit) {
+std::optional<QString> NetworkReadService::Read::store(qint64 memoryLimit) {
     QFile *sink = file();
     while (reply->bytesAvailable() > 0) {
         if (!sink) {
@@ -88,16 +103,46 @@ std::optional<QString> NetworkReadService::Read::store(QByteArray &chunk, qint64
             record.bytesRead = record.value.size();
             continue;
         }
-        const qint64 got = reply->read(chunk.data(), chunk.size());
+        if (filled == 0) {
+            // The observer may still hold the last slice: that one is never written into.
+            if (slice.isDetached())
+                slice.resize(SliceSize);
+            else
+                slice = QByteArray(SliceSize, Qt::Uninitialized);
+        }
+        const qint64 got = reply->read(slice.data() + filled, SliceSize - filled);
         if (got <= 0)
             break;
-        if (sink->write(chunk.constData(), got) != got)
-            return QStringLiteral("cannot write %1: %2").arg(sink->fileName(), sink->errorString());
-        if (observer && observed == record.bytesRead) {
-            observer(record.bytesRead, QByteArrayView(chunk.constData(), got));
-            observed += got;
-        }
+        filled += got;
         record.bytesRead += got;
+        if (filled == SliceSize) {
+            if (std::optional<QString> problem = writeSlice())
+                return problem;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> NetworkReadService::Read::writeSlice() {
+    QFile *sink = file();
+    if (!sink || filled == 0)
+        return std::nullopt;
+    const qint64 at = record.bytesRead - filled;
+    const qsizetype size = std::exchange(filled, 0);
+    QString problem;
+    if (sink->write(slice.constData(), size) != size || !sink->flush())
+        problem = sink->errorString();
+    else
+        writeBehind.written(at + size, problem);
+    if (!problem.isEmpty()) {
+        // The file holds what it holds: a retry asks for the bytes after those.
+        record.bytesRead = std::max<qint64>(0, sink->size());
+        return QStringLiteral("cannot write %1: %2").arg(sink->fileName(), problem);
+    }
+    if (observer && observed == at) {
+        slice.truncate(size);
+        observer(at, slice);
+        observed += size;
     }
     return std::nullopt;
 }
@@ -126,6 +171,8 @@ void NetworkReadService::Read::truncate() {
     record.value.clear();
     record.bytesRead = 0;
     observed = 0;
+    filled = 0;
+    writeBehind.restart(0);
     if (QFile *f = file()) {
         f->resize(0);
         f->seek(0);

@@ -10,6 +10,7 @@
 #include "net/DownloadDecisions.h"
 #include "net/NetworkReadService.h"
 #include "net/PartialDownloads.h"
+#include "platform/Files.h"
 
 namespace net {
 
@@ -31,6 +32,12 @@ struct NetworkReadService::Read {
     QTimer retryTimer;
     ChunkObserver observer;
     qint64 observed = 0; // how many of the file's bytes the observer has seen
+    // Received bytes reach the file a whole slice at a time, each slice in one write and in
+    // an array of its own once the observer may keep it. `record.bytesRead` counts them
+    // all; the last `filled` of them are still in `slice`.
+    QByteArray slice;
+    qsizetype filled = 0;
+    platform::WriteBehind writeBehind;
     bool dataSeen = false;
     bool connecting = true;
     bool answerTaken = false; // the current request's answer has been looked at
@@ -61,12 +68,15 @@ struct NetworkReadService::Read {
     // Takes an answer that starts at byte 0: whatever the file held goes, and `whole` is what
     // a later resume must match (its sidecar says so).
     void takeWhole(const AnswerIdentity &whole);
-    // Shows the observer the bytes a resumed read starts with, read back from the file once
-    // through `chunk`. False when they cannot be read.
-    bool showKeptBytes(QByteArray &chunk);
-    // Moves what the reply holds to the sink through `chunk`; a read into memory holds at most
-    // `memoryLimit` bytes. The reason when that fails.
-    std::optional<QString> store(QByteArray &chunk, qint64 memoryLimit);
+    // Shows the observer the bytes a resumed read starts with, read back from the file once.
+    // False when they cannot be read.
+    bool showKeptBytes();
+    // Moves what the reply holds to the sink; a read into memory holds at most `memoryLimit`
+    // bytes. The reason when that fails.
+    std::optional<QString> store(qint64 memoryLimit);
+    // Writes the bytes still in `slice` to the file and shows them to the observer; the
+    // reason when they cannot be written.
+    std::optional<QString> writeSlice();
     // Stops the reply and its stall timer; the reply is gone after the event loop's turn.
     void releaseReply();
     void discardSpool();

@@ -18,10 +18,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// Enough to keep the socket busy, small enough that a 1 GiB package needs little memory.
-constexpr qint64 ChunkSize = qint64(1) << 20;
-constexpr qint64 SpooledReadBuffer = qint64(4) << 20;
-
 // The reply's head as plain values for the decisions.
 ResponseHead headOf(const QNetworkReply &reply) {
     ResponseHead head;
@@ -38,7 +34,6 @@ NetworkReadService::NetworkReadService(QObject *parent)
     : ReadService(parent) {
     QNetworkProxyFactory::setUseSystemConfiguration(true);
     m_manager.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
-    m_chunk.resize(ChunkSize);
 }
 
 NetworkReadService::~NetworkReadService() {
@@ -138,7 +133,7 @@ void NetworkReadService::start(quint64 id) {
     read->reply = reply;
     read->answerTaken = false;
     if (read->file())
-        reply->setReadBufferSize(SpooledReadBuffer);
+        reply->setReadBufferSize(SliceSize);
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, id] { onMetaDataChanged(id); });
     connect(reply, &QNetworkReply::readyRead, this, [this, id] { onReadyRead(id); });
     connect(reply, &QNetworkReply::redirected, this,
@@ -188,7 +183,7 @@ void NetworkReadService::onMetaDataChanged(quint64 id) {
         return;
     case HeadVerdict::Action::TakeRange:
         read->record.bytesMax = read->answer.totalSize;
-        if (!read->showKeptBytes(m_chunk)) {
+        if (!read->showKeptBytes()) {
             fail(id, QStringLiteral("cannot read %1").arg(read->file()->fileName()),
                  FailureKind::Disk);
             return;
@@ -250,7 +245,7 @@ void NetworkReadService::onReadyRead(quint64 id) {
 // Moves what the reply holds to the read's sink. False when the read failed (and is gone).
 bool NetworkReadService::drain(quint64 id) {
     Read *read = find(id);
-    const std::optional<QString> problem = read->store(m_chunk, m_memoryReadLimit);
+    const std::optional<QString> problem = read->store(m_memoryReadLimit);
     if (problem)
         fail(id, *problem, read->file() ? FailureKind::Disk : FailureKind::ServerAnswer);
     return !problem;
@@ -284,8 +279,12 @@ void NetworkReadService::onFinished(quint64 id) {
         return;
     }
     QFile *file = read->file();
+    if (const std::optional<QString> problem = read->writeSlice()) {
+        fail(id, *problem, FailureKind::Disk);
+        return;
+    }
     // Bytes an earlier run kept whole end with a 416 and no body: the checks see them here.
-    if (file && !read->showKeptBytes(m_chunk)) {
+    if (file && !read->showKeptBytes()) {
         fail(id, QStringLiteral("cannot read %1").arg(file->fileName()), FailureKind::Disk);
         return;
     }
@@ -321,6 +320,11 @@ void NetworkReadService::retry(quint64 id, const QString &reason,
     if (!read)
         return;
     read->releaseReply();
+    // The next request asks for what follows the bytes in the file.
+    if (const std::optional<QString> problem = read->writeSlice()) {
+        fail(id, *problem, FailureKind::Disk);
+        return;
+    }
     const RetryPlan plan = planRetry(read->budget, read->record.bytesRead, retryAfter);
     read->budget = plan.budget;
     if (plan.giveUp) {
@@ -366,10 +370,13 @@ void NetworkReadService::fail(quint64 id, const QString &reason, FailureKind kin
     read->releaseReply();
     read->retryTimer.stop();
     if (read->partial) {
-        if (read->worthKeeping())
+        if (read->worthKeeping()) {
+            read->observer = nullptr;
+            read->writeSlice();
             read->partial->keep();
-        else
+        } else {
             read->partial->discard();
+        }
         read->partial.reset();
     }
     read->discardSpool();

@@ -48,6 +48,10 @@ class NetworkReadService final : public ReadService {
 
 public:
     static constexpr qint64 MemoryReadLimit = qint64(16) * 1024 * 1024;
+    // A read to a file takes this much from the reply at a time and writes it in one call;
+    // the reply buffers as much. Large enough that the calls cost little, small enough that
+    // a 1 GiB package needs little memory.
+    static constexpr qint64 SliceSize = qint64(2) << 20;
     static constexpr int MaximumRedirects = 10;
     static constexpr std::chrono::milliseconds DefaultStallTimeout{30'000};
 
@@ -99,7 +103,6 @@ private:
     std::chrono::milliseconds m_headTimeout = MaximumHeadTime;
     qint64 m_memoryReadLimit = MemoryReadLimit;
     RetryWait m_retryWait;
-    QByteArray m_chunk;
 };
 
 } // namespace net

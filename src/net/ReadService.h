@@ -64,7 +64,9 @@ struct AsyncProperty {
 // Sees the bytes of a read to a file in the order they are written to it: `bytes` start at
 // `offset` in the file. An offset of 0 means the file starts over, so whatever was seen
 // before no longer counts. Called on the service's thread; it must not call the service.
-using ChunkObserver = std::function<void(qint64 offset, QByteArrayView bytes)>;
+// The array is the one the bytes were written from and nobody changes it afterwards: an
+// observer may keep a copy of it (sharing the bytes, not copying them) as long as it likes.
+using ChunkObserver = std::function<void(qint64 offset, const QByteArray &bytes)>;
 
 // What stopping a read does with the bytes it has written to a file: remove them, or keep
 // them for a later run when the server can resume the answer (it accepts byte ranges and

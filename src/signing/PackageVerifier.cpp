@@ -67,9 +67,8 @@ Blake2b512Digest Blake2b512::finish() {
 }
 
 struct BackgroundBlake2b512::Queue {
-    // Bounds the copies waiting for the hashing thread when it falls behind.
-    static constexpr qsizetype MaxQueuedBytes = qsizetype(16) << 20;
-    static constexpr qsizetype BatchSize = qsizetype(1) << 20;
+    // Pieces smaller than this are copied into a batch of about this size.
+    static constexpr qsizetype BatchSize = qsizetype(256) << 10;
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -95,10 +94,13 @@ struct BackgroundBlake2b512::Queue {
             changed.notify_all();
         }
     }
-    // Queues `piece` for the hashing thread, waiting while too much is still unhashed.
+    // Queues `piece` for the hashing thread, waiting while too much is still unhashed (a
+    // piece larger than the bound waits for an empty queue).
     void hand(QByteArray piece) {
         std::unique_lock lock(mutex);
-        changed.wait(lock, [this] { return queuedBytes < MaxQueuedBytes; });
+        changed.wait(lock, [this, &piece] {
+            return queuedBytes == 0 || queuedBytes + piece.size() <= MaxQueuedBytes;
+        });
         queuedBytes += piece.size();
         pieces.push_back(std::move(piece));
         lock.unlock();
@@ -126,10 +128,15 @@ BackgroundBlake2b512::~BackgroundBlake2b512() {
     m_queue->close(true);
 }
 
-void BackgroundBlake2b512::update(QByteArrayView bytes) {
-    // Pieces are gathered into batches of about 1 MiB: waking the hashing thread for every
-    // few KiB the network delivers would cost more than the hashing.
+void BackgroundBlake2b512::update(const QByteArray &bytes) {
     QByteArray &batch = m_queue->batch;
+    if (bytes.size() >= Queue::BatchSize) {
+        // The bytes of a batch come before these.
+        if (!batch.isEmpty())
+            m_queue->hand(std::exchange(batch, QByteArray()));
+        m_queue->hand(bytes);
+        return;
+    }
     batch.append(bytes);
     if (batch.size() >= Queue::BatchSize)
         m_queue->hand(std::exchange(batch, QByteArray()));
@@ -207,7 +214,7 @@ PackageVerifier::~PackageVerifier() = default;
 PackageVerifier::PackageVerifier(PackageVerifier &&) noexcept = default;
 PackageVerifier &PackageVerifier::operator=(PackageVerifier &&) noexcept = default;
 
-void PackageVerifier::update(qint64 offset, QByteArrayView bytes) {
+void PackageVerifier::update(qint64 offset, const QByteArray &bytes) {
     if (offset == 0)
         restart();
     if (!m_streamed)

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
@@ -35,17 +36,23 @@ private:
 };
 
 // BLAKE2b-512 on a thread of its own, so that hashing a download overlaps with receiving
-// it: `update` copies the bytes into a queue (waiting only when more than a few MiB are
-// still unhashed) and returns. Used from one thread.
+// it: `update` queues the array itself, sharing its bytes without copying them (the caller
+// must not change them afterwards), waits only while `MaxQueuedBytes` are still unhashed, and
+// returns. Small pieces are gathered into one batch first: waking the thread for each would
+// cost more than the copy. Used from one thread.
 class BackgroundBlake2b512 {
 public:
+    // The most bytes handed to the hashing thread and not yet hashed: three of the read
+    // service's slices, slack enough for the thread's turns, little memory.
+    static constexpr qsizetype MaxQueuedBytes = qsizetype(6) << 20;
+
     BackgroundBlake2b512();
     // Stops the thread; whatever is still queued is dropped.
     ~BackgroundBlake2b512();
     BackgroundBlake2b512(const BackgroundBlake2b512 &) = delete;
     BackgroundBlake2b512 &operator=(const BackgroundBlake2b512 &) = delete;
 
-    void update(QByteArrayView bytes);
+    void update(const QByteArray &bytes);
     // Waits until everything given is hashed; the hasher must not be used afterwards.
     Blake2b512Digest finish();
 
@@ -86,8 +93,9 @@ public:
     PackageVerifier(PackageVerifier &&) noexcept;
     PackageVerifier &operator=(PackageVerifier &&) noexcept;
 
-    // `bytes` as written at `offset` of the file; offset 0 starts the file over.
-    void update(qint64 offset, QByteArrayView bytes);
+    // `bytes` as written at `offset` of the file; offset 0 starts the file over. The array
+    // may be kept until it is hashed: it must not change afterwards.
+    void update(qint64 offset, const QByteArray &bytes);
     Verdict verifyFile(const QString &path);
 
 private:

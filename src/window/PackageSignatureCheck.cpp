@@ -16,7 +16,7 @@ public:
         }
     }
 
-    void observe(qint64 offset, QByteArrayView bytes) override {
+    void observe(qint64 offset, const QByteArray &bytes) override {
         if (m_verifier)
             m_verifier->update(offset, bytes);
     }

@@ -31,7 +31,7 @@ struct FollowingCheck final : download::PublishCheck {
     QByteArray seen;
     QString problem;
     int startsOver = 0;
-    void observe(qint64 offset, QByteArrayView bytes) override {
+    void observe(qint64 offset, const QByteArray &bytes) override {
         if (offset == 0) {
             seen.clear();
             ++startsOver;

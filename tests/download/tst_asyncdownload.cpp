@@ -321,7 +321,7 @@ void tst_AsyncDownload::failedReadWritesNothing() {
     };
     // Loses track of the bytes, and so refuses the file.
     struct LostTrack final : download::PublishCheck {
-        void observe(qint64, QByteArrayView) override { throw std::runtime_error("lost"); }
+        void observe(qint64, const QByteArray &) override { throw std::runtime_error("lost"); }
         bool verify(const QString &, QString &error) override {
             error = QStringLiteral("missed bytes");
             return false;

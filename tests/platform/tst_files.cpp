@@ -7,6 +7,7 @@
 
 #include "platform/Files.h"
 #include "support/DataRows.h"
+#include "support/InjectedFault.h"
 
 using namespace platform;
 
@@ -88,6 +89,49 @@ private slots:
             QVERIFY(there.open(QIODevice::ReadOnly));
             QCOMPARE(there.readAll(), QByteArray("old"));
         }
+    }
+
+    // Writing back ahead of time: a file system that cannot do it leaves the whole file to
+    // the final fsync and the download goes on; a disk error fails it at once (a later fsync
+    // through another descriptor might not see it); a signal is no failure.
+    void writeBehind_data() {
+        QTest::addColumn<QByteArray>("error"); // of the first sync_file_range call; "": none
+        QTest::addColumn<bool>("fellBack");
+        QTest::addColumn<bool>("fails");
+        QTest::newRow("supported") << QByteArray() << false << false;
+        QTest::newRow("not supported (ENOSYS)") << QByteArray("ENOSYS") << true << false;
+        QTest::newRow("not supported here (EINVAL)") << QByteArray("EINVAL") << true << false;
+        QTest::newRow("disk error") << QByteArray("EIO") << false << true;
+        QTest::newRow("interrupted") << QByteArray("EINTR") << false << false;
+    }
+    void writeBehind() {
+        QFETCH(QByteArray, error);
+        QFETCH(bool, fellBack);
+        QFETCH(bool, fails);
+        if (!error.isEmpty() && !testsupport::underInjectedFault()) {
+            testsupport::rerunWithFault("sync_file_range", 1, error.constData());
+            return;
+        }
+        QTemporaryDir folder;
+        QFile file(folder.filePath(u"growing"_qs));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const QByteArray slice(WriteBehind::SliceBytes / 2, 'x');
+        WriteBehind behind(file.handle());
+        QString problem;
+        bool ok = true;
+        {
+            const testsupport::ArmedFault armed;
+            // Nothing is due before a whole slice is written.
+            for (int half = 1; half <= 5 && ok; ++half) {
+                QCOMPARE(file.write(slice), slice.size());
+                QVERIFY(file.flush());
+                ok = behind.written(file.size(), problem);
+            }
+        }
+        QCOMPARE(ok, !fails);
+        QCOMPARE(problem.isEmpty(), !fails);
+        QCOMPARE(behind.fellBack(), fellBack);
+        QCOMPARE(file.size(), fails ? 2 * slice.size() : 5 * slice.size());
     }
 };
 

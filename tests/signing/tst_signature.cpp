@@ -195,8 +195,7 @@ private slots:
         QCOMPARE(fromFile.verifyFile(file), verdict);
         PackageVerifier streamed(std::get<PublicKey>(parsedKey), std::get<Signature>(parsed));
         for (qsizetype at = 0; at < package.size(); at += 7001)
-            streamed.update(at, QByteArrayView(package).sliced(at).first(
-                                    qMin<qsizetype>(7001, package.size() - at)));
+            streamed.update(at, package.sliced(at, qMin<qsizetype>(7001, package.size() - at)));
         QCOMPARE(streamed.verifyFile(file), verdict);
     }
 
@@ -249,6 +248,31 @@ private slots:
         QTEST(info.size.value_or(-1), "size");
     }
 
+    // The hashing thread takes large pieces as they are and gathers small ones into a batch:
+    // the digest is that of the bytes in the order given, also for a piece larger than the
+    // queue's bound (which waits for an empty queue instead of forever).
+    void backgroundHashKeepsOrder_data() {
+        QTest::addColumn<QList<qsizetype>>("pieces"); // sizes, in KiB
+        QTest::newRow("small pieces") << QList<qsizetype>{1, 7, 100, 3};
+        QTest::newRow("a batch, then a large piece") << QList<qsizetype>{5, 300, 2048, 1, 2048, 17};
+        QTest::newRow("larger than the queue's bound")
+            << QList<qsizetype>{2048, 2048, 2048, 7 * 1024, 1};
+    }
+    void backgroundHashKeepsOrder() {
+        QFETCH(QList<qsizetype>, pieces);
+        Blake2b512 expected;
+        BackgroundBlake2b512 background;
+        char next = 0;
+        for (const qsizetype kib : pieces) {
+            QByteArray piece(kib * 1024, Qt::Uninitialized);
+            for (char &byte : piece)
+                byte = next++;
+            expected.update(piece);
+            background.update(piece);
+        }
+        QVERIFY(background.finish() == expected.finish());
+    }
+
     void streamedPiecesMustCoverTheFile_data() {
         QTest::addColumn<QList<qint64>>("offsets"); // each piece is 100 bytes of the package
         QTest::addColumn<bool>("hashedAsWritten");
@@ -267,7 +291,7 @@ private slots:
             if (offset < 0) // the whole package, written anew
                 verifier.update(0, m_package);
             else
-                verifier.update(offset, QByteArrayView(m_package).sliced(offset, 100));
+                verifier.update(offset, m_package.sliced(offset, 100));
         }
         // Either way the verdict is right for the file as written. A digest taken as written
         // is used without reading the file again (the file is the download's own, written
@@ -281,8 +305,7 @@ private slots:
                               std::get<Signature>(parseSignature(m_hashed)));
         for (const qint64 offset : offsets)
             again.update(offset < 0 ? 0 : offset,
-                         offset < 0 ? QByteArrayView(m_package)
-                                    : QByteArrayView(m_package).sliced(offset, 100));
+                         offset < 0 ? m_package : m_package.sliced(offset, 100));
         QCOMPARE(again.verifyFile(path("changed.zip")),
                  hashedAsWritten ? Verdict::Valid : Verdict::BadSignature);
     }
