@@ -6,8 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include <QNetworkAccessManager>
-
+#include "net/BoundedAccessManager.h"
 #include "net/DownloadDecisions.h"
 #include "net/ReadService.h"
 
@@ -92,7 +91,7 @@ private:
     void fail(quint64 id, const QString &reason, FailureKind kind);
     void succeed(quint64 id);
 
-    QNetworkAccessManager m_manager;
+    BoundedAccessManager m_manager;
     std::vector<std::unique_ptr<Read>> m_reads;
     quint64 m_nextId = 1;
     std::chrono::milliseconds m_stallTimeout = DefaultStallTimeout;
