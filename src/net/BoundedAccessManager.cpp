@@ -16,9 +16,8 @@ QNetworkReply *BoundedAccessManager::createRequest(Operation op, const QNetworkR
         return QNetworkAccessManager::createRequest(op, request, outgoingData);
 
     const QVariant asked = request.attribute(QNetworkRequest::RedirectPolicyAttribute);
-    const auto policy = asked.isValid()
-                            ? QNetworkRequest::RedirectPolicy(asked.toInt())
-                            : redirectPolicy();
+    const auto policy =
+        asked.isValid() ? QNetworkRequest::RedirectPolicy(asked.toInt()) : redirectPolicy();
     QNetworkProxy chosen = proxy();
     if (chosen.type() == QNetworkProxy::DefaultProxy) {
         const QNetworkProxyQuery query(request.url());

@@ -179,10 +179,10 @@ void BoundedHttpReply::sendRequest() {
         hostField = '[' + hostField + ']';
     if (target.port() != -1 && target.port() != (isHttps(target) ? 443 : 80))
         hostField += ':' + QByteArray::number(target.port());
-    QByteArray path = m_viaHttpProxy
-                          ? target.toEncoded(QUrl::RemoveUserInfo | QUrl::RemoveFragment)
-                          : target.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority |
-                                             QUrl::RemoveFragment);
+    QByteArray path =
+        m_viaHttpProxy
+            ? target.toEncoded(QUrl::RemoveUserInfo | QUrl::RemoveFragment)
+            : target.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
     if (path.isEmpty())
         path = "/";
     else if (!m_viaHttpProxy && !path.startsWith('/'))
@@ -417,8 +417,7 @@ bool BoundedHttpReply::followRedirect(const QUrl &target) {
     const bool otherOrigin = scheme != url().scheme().toLower() ||
                              target.host().compare(url().host(), Qt::CaseInsensitive) != 0 ||
                              portOf(target) != portOf(url());
-    if (lessSafe ||
-        (m_policy == QNetworkRequest::SameOriginRedirectPolicy && otherOrigin)) {
+    if (lessSafe || (m_policy == QNetworkRequest::SameOriginRedirectPolicy && otherOrigin)) {
         failWith(InsecureRedirectError, QStringLiteral("Insecure redirect"));
         return false;
     }
@@ -478,11 +477,12 @@ void BoundedHttpReply::succeed() {
     const QPointer<BoundedHttpReply> alive(this);
     if (status >= 400) {
         const NetworkError code = replyErrorOf(status);
-        setError(code, QStringLiteral("Error transferring %1 - server replied: %2")
-                           .arg(url().toString(),
-                                QString::fromLatin1(
-                                    attribute(QNetworkRequest::HttpReasonPhraseAttribute)
-                                        .toByteArray())));
+        setError(
+            code,
+            QStringLiteral("Error transferring %1 - server replied: %2")
+                .arg(url().toString(),
+                     QString::fromLatin1(
+                         attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray())));
         setFinished(true);
         emit errorOccurred(code);
         if (!alive)

@@ -132,8 +132,8 @@ qsizetype ChunkedDecoder::feed(QByteArrayView in, QByteArray &out) {
         }
         case State::DataEnd:
             if (!line.isEmpty())
-                return fail(QStringLiteral("a chunk of the server's answer is longer than its size"),
-                            used);
+                return fail(
+                    QStringLiteral("a chunk of the server's answer is longer than its size"), used);
             m_state = State::SizeLine;
             break;
         case State::Trailer:

@@ -17,12 +17,12 @@ class QNetworkReply;
 namespace net {
 
 // Single-range GET requests, one at a time, each over a connection of its own (see
-// BoundedHttpReply: a head of bounded size, a socket closed at once on abort). An answer counts only when it is a 206 for
-// exactly the range asked, from the version of the file named by the validator (a strong
-// ETag): `If-Match` makes a server that changed the file answer 412, `If-Range` makes one
-// that ignores If-Match send the whole new file, which is refused at its status line. More
-// bytes than asked, a stall, or any other answer fails the request. Redirects are followed
-// as the read service follows them; nothing is cached.
+// BoundedHttpReply: a head of bounded size, a socket closed at once on abort). An answer counts
+// only when it is a 206 for exactly the range asked, from the version of the file named by the
+// validator (a strong ETag): `If-Match` makes a server that changed the file answer 412, `If-Range`
+// makes one that ignores If-Match send the whole new file, which is refused at its status line.
+// More bytes than asked, a stall, or any other answer fails the request. Redirects are followed as
+// the read service follows them; nothing is cached.
 class RangeFetcher final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(RangeFetcher)
