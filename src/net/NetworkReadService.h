@@ -36,7 +36,8 @@ namespace net {
 // only when they can be resumed; otherwise, and on a plain cancel, they are removed.
 //
 // A read fails for good, without retries, when a head is not complete within
-// `MaximumHeadTime`, and on any other transport or TLS error, an HTTP status of 400 or above
+// `MaximumHeadTime` or passes `MaximumHeadBytes` or `MaximumHeaderLines` (BoundedHttpReply
+// refuses it at once), and on any other transport or TLS error, an HTTP status of 400 or above
 // not named above, an answer without content (204, 205, or no body bytes), Content-Length
 // headers that disagree, more than `MemoryReadLimit` bytes held in memory, a spool file
 // that cannot be written, or retries spent. A failed read sends status code 0 with the
