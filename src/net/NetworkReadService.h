@@ -6,8 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include <QNetworkAccessManager>
-
+#include "net/BoundedAccessManager.h"
 #include "net/DownloadDecisions.h"
 #include "net/ReadService.h"
 
@@ -37,7 +36,8 @@ namespace net {
 // only when they can be resumed; otherwise, and on a plain cancel, they are removed.
 //
 // A read fails for good, without retries, when a head is not complete within
-// `MaximumHeadTime`, and on any other transport or TLS error, an HTTP status of 400 or above
+// `MaximumHeadTime` or passes `MaximumHeadBytes` or `MaximumHeaderLines` (BoundedHttpReply
+// refuses it at once), and on any other transport or TLS error, an HTTP status of 400 or above
 // not named above, an answer without content (204, 205, or no body bytes), Content-Length
 // headers that disagree, more than `MemoryReadLimit` bytes held in memory, a spool file
 // that cannot be written, or retries spent. A failed read sends status code 0 with the
@@ -96,7 +96,7 @@ private:
     void fail(quint64 id, const QString &reason, FailureKind kind);
     void succeed(quint64 id);
 
-    QNetworkAccessManager m_manager;
+    BoundedAccessManager m_manager;
     std::vector<std::unique_ptr<Read>> m_reads;
     quint64 m_nextId = 1;
     std::chrono::milliseconds m_stallTimeout = DefaultStallTimeout;

@@ -5,23 +5,24 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QNetworkAccessManager>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
 
+#include "net/BoundedAccessManager.h"
+
 class QNetworkReply;
 
 namespace net {
 
-// Single-range GET requests, one at a time, over the HTTP/1.1 connection its one
-// QNetworkAccessManager keeps open between them. An answer counts only when it is a 206 for
-// exactly the range asked, from the version of the file named by the validator (a strong
-// ETag): `If-Match` makes a server that changed the file answer 412, `If-Range` makes one
-// that ignores If-Match send the whole new file, which is refused at its status line. More
-// bytes than asked, a stall, or any other answer fails the request. Redirects are followed
-// as the read service follows them; nothing is cached.
+// Single-range GET requests, one at a time, each over a connection of its own (see
+// BoundedHttpReply: a head of bounded size, a socket closed at once on abort). An answer counts
+// only when it is a 206 for exactly the range asked, from the version of the file named by the
+// validator (a strong ETag): `If-Match` makes a server that changed the file answer 412, `If-Range`
+// makes one that ignores If-Match send the whole new file, which is refused at its status line.
+// More bytes than asked, a stall, or any other answer fails the request. Redirects are followed as
+// the read service follows them; nothing is cached.
 class RangeFetcher final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(RangeFetcher)
@@ -62,7 +63,7 @@ private:
     void onFinished();
     void finish(bool ok, const QString &error);
 
-    QNetworkAccessManager m_manager;
+    BoundedAccessManager m_manager;
     QPointer<QNetworkReply> m_reply;
     QTimer m_stall;
     DataHandler m_onData;

@@ -1,10 +1,12 @@
 // Feeds arbitrary header values through the read service's decisions: the HTTP date and
 // Retry-After parsers, and the verdicts on a head and a body that read Content-Length,
-// Content-Range, the validators and Accept-Ranges.
+// Content-Range, the validators and Accept-Ranges; and the same bytes as a whole response head
+// and as a chunked body.
 #include <cstddef>
 #include <cstdint>
 
 #include "net/DownloadDecisions.h"
+#include "net/HttpFraming.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     const QByteArray bytes(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
@@ -23,5 +25,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (verdict.action == net::HeadVerdict::Action::TakeWhole && verdict.answer.totalSize < 0)
         __builtin_trap();
     net::judgeBody(head, 100, 1000, 1000);
+
+    const net::ParsedHead parsed = net::parseResponseHead(bytes);
+    if (parsed.state == net::ParsedHead::State::Complete &&
+        (parsed.length > bytes.size() || parsed.length > net::MaximumHeadBytes ||
+         parsed.headers.size() > net::MaximumHeaderLines))
+        __builtin_trap();
+    // In two pieces, as a socket may deliver it: the body never outgrows its input.
+    net::ChunkedDecoder chunks;
+    QByteArray body;
+    const qsizetype half = bytes.size() / 2;
+    const qsizetype used = chunks.feed(QByteArrayView(bytes).first(half), body);
+    if (used == half)
+        chunks.feed(QByteArrayView(bytes).sliced(half), body);
+    if (body.size() > bytes.size())
+        __builtin_trap();
     return 0;
 }

@@ -2,6 +2,7 @@
 // nothing with them: whatever the download control does on top must not be needed.
 #include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -119,21 +120,66 @@ private slots:
         }
     }
 
-    // A head that never ends fails the read at once, without retries, and its reply goes.
-    void endlessHeadFailsAtOnce() {
+    // A head past its bounds fails the read at once, well before the time a head may take,
+    // without retries, and its connection is closed; one within them is read. A read
+    // cancelled while its head comes closes its connection too.
+    void boundedHead_data() {
+        QTest::addColumn<int>("bytes");   // the head's size, its blank line included
+        QTest::addColumn<int>("lines");   // header lines; 0: an endless head
+        QTest::addColumn<bool>("cancel"); // cancelled while the head is incomplete
+        QTest::addColumn<bool>("succeeds");
+        QTest::newRow("64 KiB") << 65536 << 64 << false << true;
+        QTest::newRow("64 KiB and a byte") << 65537 << 64 << false << false;
+        QTest::newRow("100 header lines") << 4000 << 100 << false << true;
+        QTest::newRow("101 header lines") << 4000 << 101 << false << false;
+        QTest::newRow("endless") << 0 << 0 << false << false;
+        QTest::newRow("cancelled before its end") << 0 << 1 << true << false;
+    }
+    void boundedHead() {
+        QFETCH(int, bytes);
+        QFETCH(int, lines);
+        QFETCH(bool, cancel);
+        QFETCH(bool, succeeds);
         TestPortal portal;
         QVERIFY(portal.listen());
-        portal.route("/h", PortalResponse::ok("x").withEndlessHead());
+        if (lines == 0) {
+            portal.route("/h", PortalResponse::ok("x").withEndlessHead());
+        } else if (cancel) {
+            portal.route("/h", PortalResponse::verbatim("HTTP/1.1 200 OK\r\nX-Pad: p\r\n"));
+        } else {
+            // A status line, Content-Length and padding lines that fill the head exactly.
+            QByteArray head = "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n";
+            const int padding = bytes - int(head.size()) - 2;
+            for (int i = 1; i < lines; ++i) {
+                const int size = padding / (lines - 1) + (i == 1 ? padding % (lines - 1) : 0);
+                head += "X-Pad: " + QByteArray(size - 9, 'p') + "\r\n";
+            }
+            head += "\r\n";
+            QCOMPARE(head.size(), bytes);
+            portal.route("/h", PortalResponse::verbatim(head + 'x'));
+        }
         NetworkReadService service;
-        service.setHeadTimeout(std::chrono::milliseconds(300));
         std::optional<AsyncProperty> completion;
         connect(&service, &NetworkReadService::readComplete, this,
                 [&](const AsyncProperty &record) { completion = record; });
+        QElapsedTimer clock;
+        clock.start();
         service.AsyncRead(portal.url(QStringLiteral("/h")), QStringLiteral("h"), std::nullopt);
-        QVERIFY(QTest::qWaitFor([&] { return completion.has_value(); }, WaitMs));
-        QVERIFY(!completion->succeeded());
-        QVERIFY2(completion->statusText.contains(QStringLiteral("head")),
-                 qPrintable(completion->statusText));
+        if (cancel) {
+            QVERIFY(QTest::qWaitFor([&] { return portal.openConnections() == 1; }, WaitMs));
+            QTest::qWait(100);
+            service.CancelAsyncRead(QStringLiteral("h"));
+        } else {
+            QVERIFY(QTest::qWaitFor([&] { return completion.has_value(); }, WaitMs));
+            QCOMPARE(completion->succeeded(), succeeds);
+            if (succeeds)
+                QCOMPARE(completion->value, QByteArray("x"));
+            else
+                QVERIFY2(completion->statusText.contains(QStringLiteral("head")),
+                         qPrintable(completion->statusText));
+            QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        }
+        QVERIFY(QTest::qWaitFor([&] { return portal.openConnections() == 0; }, 1000));
         QCOMPARE(portal.requestCount("/h"), 1);
         QCOMPARE(service.runningReads(), 0);
     }
