@@ -342,6 +342,10 @@ void frmDown::keyPressEvent(QKeyEvent *event) {
     const bool backwards = event->key() == Qt::Key_Backtab;
     const bool shift = backwards || event->modifiers().testFlag(Qt::ShiftModifier);
     const int key = formKeyCode(*event);
+    // A held key repeats its press. Return and Space act once per press, or holding one
+    // (or a release late on a busy machine) would start and cancel the check in turn.
+    if (event->isAutoRepeat() && (key == KeyReturn || key == KeySpace))
+        return;
     // Every Tab tells where the focus is, the first one too, which lands on the element
     // that had the focus by default.
     if (key == KeyTab)

@@ -29,9 +29,16 @@ bool XvfbSession::toolsAvailable() {
 }
 
 bool XvfbSession::start() {
-    // A display number nobody holds: no lock file and no socket.
+    // A display number nobody holds: no lock file and no socket. UPDATE_TOOL_TEST_DISPLAYS
+    // ("110-119") keeps the choice inside a range, where several sessions share a machine.
+    int first = 100, count = 800;
+    const QStringList range = qEnvironmentVariable("UPDATE_TOOL_TEST_DISPLAYS").split(u'-');
+    if (range.size() == 2 && range[0].toInt() > 0 && range[1].toInt() >= range[0].toInt()) {
+        first = range[0].toInt();
+        count = range[1].toInt() - first + 1;
+    }
     for (int attempt = 0; attempt < 20; ++attempt) {
-        const int number = 100 + int(QRandomGenerator::global()->bounded(800));
+        const int number = first + int(QRandomGenerator::global()->bounded(count));
         if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)) ||
             QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
             continue;

@@ -440,6 +440,26 @@ private slots:
         QVERIFY(!form.isUnloaded());
     }
 
+    // A held Return or Space presses the focused 检查更新 once: its repeats must not cancel
+    // the check and start it again.
+    void heldKeyPressesOnce_data() {
+        testsupport::addRows<Qt::Key>("key",
+                                      {{"Return", Qt::Key_Return}, {"Space", Qt::Key_Space}});
+    }
+    void heldKeyPressesOnce() {
+        QFETCH(Qt::Key, key);
+        FakeReadService reads;
+        frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Held"), u"1"_qs), &reads});
+        form.Form_Load();
+        QCOMPARE(form.state().strActionCaption, CaptionCheck());
+        for (const bool repeat : {false, true, true, true}) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(), repeat);
+            QCoreApplication::sendEvent(&form, &press);
+        }
+        QCOMPARE(reads.started.size(), size_t(1));
+        QCOMPARE(form.state().strActionCaption, CaptionCancel());
+    }
+
     void unreadableExecutableStartsWithDefaults() {
         frmDown form({&m_boxes, nullptr, m_dir.filePath(u"missing.exe"_qs)});
         form.Form_Load();
