@@ -484,6 +484,7 @@ private slots:
         QTest::addColumn<int>("existingMode"); // 0: the folder does not exist yet
         QTest::newRow("new folder") << 0;
         QTest::newRow("open folder is narrowed") << 0755;
+        QTest::newRow("folder open to its group is narrowed") << 0750;
         QTest::newRow("private folder") << 0700;
     }
     void folderAndSocketPermissions() {
@@ -512,6 +513,8 @@ private slots:
         QTest::newRow("link to another folder") << "link" << false;
         QTest::newRow("file in its place") << "file" << false;
         QTest::newRow("folder open to others") << "open" << false;
+        QTest::newRow("folder open to its group") << "group" << false;
+        QTest::newRow("folder of another user") << "foreign folder" << false;
         QTest::newRow("listener of another user") << "foreign listener" << false;
         QTest::newRow("temporary folder of another user") << "squatted" << true;
     }
@@ -519,7 +522,8 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(bool, updaterListens);
         constexpr uid_t otherUser = 65534;
-        const bool asOtherUser = kind == u"foreign listener" || kind == u"squatted";
+        const bool asOtherUser =
+            kind == u"foreign listener" || kind == u"squatted" || kind == u"foreign folder";
         if (asOtherUser && ::geteuid() != 0)
             QSKIP("acting as another user needs root");
 
@@ -545,10 +549,13 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
         } else {
             QVERIFY(QDir().mkpath(channelFolder()));
-            const mode_t mode = kind == u"open" ? 0755 : 0700;
+            const mode_t mode = kind == u"open" ? 0755 : kind == u"group" ? 0750 : 0700;
             QVERIFY(::chmod(QFile::encodeName(channelFolder()).constData(), mode) == 0);
-            listener = std::make_unique<ForeignListener>(channelSocketPath(),
-                                                         kind == u"open" ? ::geteuid() : otherUser);
+            if (kind == u"foreign folder")
+                QVERIFY(::chown(QFile::encodeName(channelFolder()).constData(), otherUser,
+                                otherUser) == 0);
+            listener = std::make_unique<ForeignListener>(
+                channelSocketPath(), kind == u"foreign listener" ? otherUser : ::geteuid());
         }
         if (listener)
             QVERIFY(listener->listening());

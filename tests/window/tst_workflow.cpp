@@ -776,6 +776,26 @@ private slots:
         }
     }
 
+    // The history as read back: its entries, or -1 when it counts as damaged.
+    void releaseHistoryFiles_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("entries");
+        const QByteArray line = "1\t0123456789abcdef\t5\t" + QByteArray(42, 'v') + '\n';
+        QCOMPARE(line.size() * 1024, MaxReleaseHistorySize); // the limit falls between lines
+        QTest::newRow("cut mid-line") << QByteArray("1\t0123456789abcdef\t5\tDemo") << -1;
+        QTest::newRow("the largest product number")
+            << QByteArray("2147483647\t0123456789abcdef\t5\tDemo\n") << 1;
+        QTest::newRow("a line past the size limit") << line.repeated(1025) << -1;
+    }
+    void releaseHistoryFiles() {
+        QFETCH(QByteArray, text);
+        QVERIFY(QDir().mkpath(QFileInfo(releaseHistoryPath()).absolutePath()));
+        QVERIFY(writeFile(releaseHistoryPath(), text));
+        QString error;
+        const ReleaseHistory history = readReleaseHistory(releaseHistoryPath(), error);
+        QTEST(error.isEmpty() ? int(history.size()) : -1, "entries");
+    }
+
     // A copy whose portal is https never follows a redirect to plain http, for the page or
     // the package: the plain portal sees no request at all.
     // The previous package is a delta base only while it is still there, unchanged since the
