@@ -82,17 +82,19 @@ std::future<SendResult> sendAsync(quint32 dwData, QByteArray payload, int timeou
 // sends to the path it resolves itself.
 bool channelReceivesOneMessage(const QString &path = channelSocketPath()) {
     int delivered = 0;
-    ProgressChannel channel([&](const CopyDataStruct &) { return ++delivered, 0; });
+    // An answer with every byte set arrives whole.
+    ProgressChannel channel([&](const CopyDataStruct &) { return ++delivered, -2; });
     if (!channel.listen(path)) {
         qWarning("%s", qPrintable(channel.errorString()));
         return false;
     }
     const QByteArray payload = progress(0.5);
-    auto sent = std::async(std::launch::async, [payload] {
+    qint32 answer = 0;
+    auto sent = std::async(std::launch::async, [payload, &answer] {
         return utp_notify(nullptr, UTP_KIND_PROGRESS, payload.constData(), size_t(payload.size()),
-                          5000, nullptr);
+                          5000, &answer);
     });
-    return serveUntilReady(sent) && sent.get() == UTP_OK && delivered == 1;
+    return serveUntilReady(sent) && sent.get() == UTP_OK && delivered == 1 && answer == -2;
 }
 
 mode_t modeOf(const QString &path) {
@@ -590,6 +592,10 @@ private slots:
                                  QString::number(::geteuid()) + QStringLiteral("/progress.sock");
         QCOMPARE(channelSocketPath(), expected);
         QVERIFY(channelReceivesOneMessage());
+        // A buffer one byte short of the path's end holds no path at all.
+        QByteArray buffer(QFile::encodeName(expected).size() + 1, '\0');
+        QCOMPARE(utp_socket_path(buffer.data(), size_t(buffer.size())), size_t(buffer.size() - 1));
+        QCOMPARE(utp_socket_path(buffer.data(), size_t(buffer.size() - 1)), size_t(0));
     }
 
     // A sender that stops mid-message is dropped after the timeout; meanwhile the window

@@ -441,6 +441,22 @@ private slots:
             QCOMPARE(contentsOf(rig.inFolder(name)), "old " + name.toUtf8());
     }
 
+    // The last numbered name is tried too; past it there is none.
+    void lastNumberedName_data() {
+        QTest::addColumn<int>("taken"); // the name itself, then "(1)", "(2)", ...
+        QTest::addColumn<QString>("name");
+        QTest::newRow("all but the last taken") << 3 << u"/d/p(3).zip"_qs;
+        QTest::newRow("all taken") << 4 << QString();
+    }
+    void lastNumberedName() {
+        QFETCH(int, taken);
+        QStringList names{u"/d/p.zip"_qs};
+        for (int n = 1; n < taken; ++n)
+            names << u"/d/p(%1).zip"_qs.arg(n);
+        const auto exists = [&](const QString &path) { return names.contains(path); };
+        QTEST(UniqueFileName(u"/d/p.zip"_qs, exists, 3), "name");
+    }
+
     // A file that appears at the package's name after the check is not overwritten: the
     // control writes a time-stamped name beside it, and the question names that file.
     void nameTakenAfterTheCheck() {
