@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -109,13 +110,16 @@ void tst_FileHelpers::renameExists() {
 void tst_FileHelpers::staleParts_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<int>("ageDays");
-    QTest::addColumn<QString>("sidecar"); // "valid", "garbled" or "none"
+    QTest::addColumn<QString>("sidecar"); // "none", or a kind of sidecar as staleParts makes it
     QTest::addColumn<bool>("removed");
     const QString ours = QStringLiteral(".update-tool-0123456789abcdef0123456789abcdef.part");
     QTest::newRow("fresh, readable sidecar") << ours << 1 << "valid" << false;
     QTest::newRow("older than 7 days") << ours << 8 << "valid" << true;
     QTest::newRow("sidecar unreadable") << ours << 1 << "garbled" << true;
     QTest::newRow("sidecar missing") << ours << 1 << "none" << true;
+    QTest::newRow("sidecar with an extra line") << ours << 1 << "extra line" << true;
+    QTest::newRow("sidecar of size 0") << ours << 1 << "size 0" << true;
+    QTest::newRow("sidecar without a validator") << ours << 1 << "no validator" << true;
     QTest::newRow("in use by a running read") << "in use" << 8 << "garbled" << false;
     QTest::newRow("a name almost ours") << ".update-tool-0123.part" << 30 << "none" << false;
     QTest::newRow("another program's partial") << ".setup.exe.part" << 30 << "none" << false;
@@ -144,10 +148,15 @@ void tst_FileHelpers::staleParts() {
     }
     QString sidecarPath = path;
     sidecarPath.replace(QStringLiteral(".part"), QStringLiteral(".resume"));
-    if (sidecar == u"valid")
-        QVERIFY(writeFileBytes(sidecarPath, net::encodeSidecar({"http://h/p", "\"e\"", 100})));
-    else if (sidecar == u"garbled")
-        QVERIFY(writeFileBytes(sidecarPath, "update-tool partial 1\nurl=http://h/p\n"));
+    const QByteArray valid = net::encodeSidecar({"http://h/p", "\"e\"", 100});
+    const QHash<QString, QByteArray> sidecars{
+        {u"valid"_qs, valid},
+        {u"garbled"_qs, "update-tool partial 1\nurl=http://h/p\n"},
+        {u"extra line"_qs, valid + "x\n"},
+        {u"size 0"_qs, net::encodeSidecar({"http://h/p", "\"e\"", 0})},
+        {u"no validator"_qs, net::encodeSidecar({"http://h/p", "", 100})}};
+    if (sidecar != u"none")
+        QVERIFY(writeFileBytes(sidecarPath, sidecars.value(sidecar)));
     if (name != u"link") {
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadWrite));
@@ -180,11 +189,14 @@ void tst_FileHelpers::staleParts() {
 // Whatever sits at a partial or sidecar name without being a regular file of this user is
 // neither opened in a way that could wait nor removed.
 void tst_FileHelpers::oddFilesAtOurNames_data() {
-    QTest::addColumn<QString>("kind");   // "fifo", "link" or "other user"
+    QTest::addColumn<QString>("kind");   // "fifo", "link", "other user" or "hard link"
     QTest::addColumn<QString>("suffix"); // where it sits: ".part" or ".resume"
     for (const char *kind : {"fifo", "link", "other user"})
         for (const char *suffix : {".part", ".resume"})
             QTest::addRow("%s at %s", kind, suffix) << kind << suffix;
+    // Written through, the bytes would land in the other name too.
+    QTest::newRow("hard link at .part") << "hard link"
+                                        << ".part";
 }
 
 void tst_FileHelpers::oddFilesAtOurNames() {
@@ -203,6 +215,11 @@ void tst_FileHelpers::oddFilesAtOurNames() {
     } else if (kind == u"link") {
         QVERIFY(writeFileBytes(dir.filePath(QStringLiteral("target")), "not ours"));
         QVERIFY(QFile::link(dir.filePath(QStringLiteral("target")), QFile::decodeName(path)));
+    } else if (kind == u"hard link") {
+        QVERIFY(writeFileBytes(dir.filePath(QStringLiteral("target")), "not ours"));
+        QCOMPARE(::link(QFile::encodeName(dir.filePath(QStringLiteral("target"))).constData(),
+                        path.constData()),
+                 0);
     } else {
         if (::geteuid() != 0)
             QSKIP("only the superuser can make a file of another user");

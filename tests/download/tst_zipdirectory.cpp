@@ -1,5 +1,6 @@
 #include <QTest>
 
+#include "download/DeltaPlan.h"
 #include "download/ZipDirectory.h"
 #include "support/ZipArchive.h"
 
@@ -33,6 +34,8 @@ class tst_ZipDirectory : public QObject {
 private slots:
     void hostileDirectories_data();
     void hostileDirectories();
+    void localHeaders_data();
+    void localHeaders();
 };
 
 void tst_ZipDirectory::hostileDirectories_data() {
@@ -68,6 +71,14 @@ void tst_ZipDirectory::hostileDirectories_data() {
         << qint64(-1);
     QTest::newRow("split archive") << patched(Valid, EndRecord + 4, 1, 2) << whole
                                    << ZipDirectoryError::MultiDisk << qint64(-1);
+    QTest::newRow("entries on this disk differ from the total")
+        << patched(Valid, EndRecord + 8, 2, 2) << whole << ZipDirectoryError::MultiDisk
+        << qint64(-1);
+    QTest::newRow("entry on another disk")
+        << patched(Valid, entry1 + 34, 1, 2) << whole << ZipDirectoryError::BadEntry << qint64(-1);
+    // c.so's size taken to include its data descriptor: its data ends exactly at the directory.
+    QTest::newRow("data up to the directory") << patched(Valid, DirectoryOffset + 100 + 20, 316, 4)
+                                              << whole << ZipDirectoryError::None << qint64(-1);
     QTest::newRow("comment length lies")
         << Valid.chopped(1) << whole - 1 << ZipDirectoryError::NoEndRecord << qint64(-1);
     QTest::newRow("zip64 marker without a locator")
@@ -96,6 +107,24 @@ void tst_ZipDirectory::hostileDirectories() {
         QCOMPARE(entries[2].flags, std::uint16_t(8));
         QCOMPARE(result.directory->directoryOffset, qint64(DirectoryOffset));
     }
+}
+
+// A fetched local header proves a delta's copy is placed right only when it is the one the
+// plan assumed, name included.
+void tst_ZipDirectory::localHeaders_data() {
+    QTest::addColumn<qint64>("length");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("matches");
+    QTest::newRow("as planned") << qint64(34) << QByteArray("a.so") << true;
+    QTest::newRow("another name of the same length") << qint64(34) << QByteArray("b.so") << false;
+    QTest::newRow("longer than planned") << qint64(35) << QByteArray("a.so") << false;
+}
+
+void tst_ZipDirectory::localHeaders() {
+    QFETCH(qint64, length);
+    QFETCH(QByteArray, name);
+    QTEST(download::matchesLocalHeader(QByteArrayView(Valid).first(length), {0, length, name}),
+          "matches");
 }
 
 QTEST_APPLESS_MAIN(tst_ZipDirectory)

@@ -82,17 +82,19 @@ std::future<SendResult> sendAsync(quint32 dwData, QByteArray payload, int timeou
 // sends to the path it resolves itself.
 bool channelReceivesOneMessage(const QString &path = channelSocketPath()) {
     int delivered = 0;
-    ProgressChannel channel([&](const CopyDataStruct &) { return ++delivered, 0; });
+    // An answer with every byte set arrives whole.
+    ProgressChannel channel([&](const CopyDataStruct &) { return ++delivered, -2; });
     if (!channel.listen(path)) {
         qWarning("%s", qPrintable(channel.errorString()));
         return false;
     }
     const QByteArray payload = progress(0.5);
-    auto sent = std::async(std::launch::async, [payload] {
+    qint32 answer = 0;
+    auto sent = std::async(std::launch::async, [payload, &answer] {
         return utp_notify(nullptr, UTP_KIND_PROGRESS, payload.constData(), size_t(payload.size()),
-                          5000, nullptr);
+                          5000, &answer);
     });
-    return serveUntilReady(sent) && sent.get() == UTP_OK && delivered == 1;
+    return serveUntilReady(sent) && sent.get() == UTP_OK && delivered == 1 && answer == -2;
 }
 
 mode_t modeOf(const QString &path) {
@@ -485,6 +487,7 @@ private slots:
         QTest::addColumn<int>("existingMode"); // 0: the folder does not exist yet
         QTest::newRow("new folder") << 0;
         QTest::newRow("open folder is narrowed") << 0755;
+        QTest::newRow("folder open to its group is narrowed") << 0750;
         QTest::newRow("private folder") << 0700;
     }
     void folderAndSocketPermissions() {
@@ -513,6 +516,8 @@ private slots:
         QTest::newRow("link to another folder") << "link" << false;
         QTest::newRow("file in its place") << "file" << false;
         QTest::newRow("folder open to others") << "open" << false;
+        QTest::newRow("folder open to its group") << "group" << false;
+        QTest::newRow("folder of another user") << "foreign folder" << false;
         QTest::newRow("listener of another user") << "foreign listener" << false;
         QTest::newRow("temporary folder of another user") << "squatted" << true;
     }
@@ -520,7 +525,8 @@ private slots:
         QFETCH(QString, kind);
         QFETCH(bool, updaterListens);
         constexpr uid_t otherUser = 65534;
-        const bool asOtherUser = kind == u"foreign listener" || kind == u"squatted";
+        const bool asOtherUser =
+            kind == u"foreign listener" || kind == u"squatted" || kind == u"foreign folder";
         if (asOtherUser && ::geteuid() != 0)
             QSKIP("acting as another user needs root");
 
@@ -546,10 +552,13 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly));
         } else {
             QVERIFY(QDir().mkpath(channelFolder()));
-            const mode_t mode = kind == u"open" ? 0755 : 0700;
+            const mode_t mode = kind == u"open" ? 0755 : kind == u"group" ? 0750 : 0700;
             QVERIFY(::chmod(QFile::encodeName(channelFolder()).constData(), mode) == 0);
-            listener = std::make_unique<ForeignListener>(channelSocketPath(),
-                                                         kind == u"open" ? ::geteuid() : otherUser);
+            if (kind == u"foreign folder")
+                QVERIFY(::chown(QFile::encodeName(channelFolder()).constData(), otherUser,
+                                otherUser) == 0);
+            listener = std::make_unique<ForeignListener>(
+                channelSocketPath(), kind == u"foreign listener" ? otherUser : ::geteuid());
         }
         if (listener)
             QVERIFY(listener->listening());
@@ -584,6 +593,10 @@ private slots:
                                  QString::number(::geteuid()) + QStringLiteral("/progress.sock");
         QCOMPARE(channelSocketPath(), expected);
         QVERIFY(channelReceivesOneMessage());
+        // A buffer one byte short of the path's end holds no path at all.
+        QByteArray buffer(QFile::encodeName(expected).size() + 1, '\0');
+        QCOMPARE(utp_socket_path(buffer.data(), size_t(buffer.size())), size_t(buffer.size() - 1));
+        QCOMPARE(utp_socket_path(buffer.data(), size_t(buffer.size() - 1)), size_t(0));
     }
 
     // A sender that stops mid-message is dropped after the timeout; meanwhile the window

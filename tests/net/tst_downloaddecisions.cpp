@@ -92,6 +92,13 @@ private slots:
             << "fail" << QByteArray() << false;
         QTest::newRow("signed length") << 200 << QByteArrayList{"Content-Length: +9"} << 0LL << -1LL
                                        << "fail" << QByteArray() << false;
+        QTest::newRow("negative length") << 200 << QByteArrayList{"Content-Length: -5"} << 0LL
+                                         << -1LL << "fail" << QByteArray() << false;
+        QTest::newRow("205") << 205 << QByteArrayList{} << 0LL << -1LL << "fail" << QByteArray()
+                             << false;
+        QTest::newRow("ranges in capitals")
+            << 200 << QByteArrayList{"Accept-Ranges: Bytes", "ETag: \"v1\"", "Content-Length: 9"}
+            << 0LL << -1LL << "whole" << QByteArray("\"v1\"") << true;
         QTest::newRow("204") << 204 << QByteArrayList{} << 0LL << -1LL << "fail" << QByteArray()
                              << false;
         QTest::newRow("redirect") << 302 << QByteArrayList{} << 0LL << -1LL << "undecided"
@@ -106,6 +113,14 @@ private slots:
                                        << -1LL << "range" << QByteArray() << false;
         QTest::newRow("206 from elsewhere") << 206 << QByteArrayList{Range} << 101LL << -1LL
                                             << "start over" << QByteArray() << false;
+        QTest::newRow("206 from further on, its length consistent")
+            << 206 << QByteArrayList{"Content-Range: bytes 200-999/1000", "Content-Length: 800"}
+            << 100LL << -1LL << "start over" << QByteArray() << false;
+        QTest::newRow("206 without a validator")
+            << 206 << QByteArrayList{Range} << 100LL << -1LL << "range" << QByteArray() << false;
+        QTest::newRow("206 length longer than its range")
+            << 206 << QByteArrayList{Range, "Content-Length: 901"} << 100LL << -1LL << "start over"
+            << QByteArray() << false;
         QTest::newRow("206 of another size")
             << 206 << QByteArrayList{"Content-Range: bytes 100-998/999"} << 100LL << -1LL
             << "start over" << QByteArray() << false;
@@ -142,6 +157,24 @@ private slots:
         }
     }
 
+    // A kept partial file is resumed only for the address it was kept for, and only while it
+    // holds some of the bytes.
+    void keptAnswers_data() {
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<qint64>("fileSize");
+        QTest::addColumn<bool>("resumed");
+        QTest::newRow("same address") << "http://h/p" << 500LL << true;
+        QTest::newRow("another address") << "http://h/q" << 500LL << false;
+        QTest::newRow("empty file") << "http://h/p" << 0LL << false;
+    }
+    void keptAnswers() {
+        QFETCH(QString, target);
+        QFETCH(qint64, fileSize);
+        QTEST(
+            keptAnswer(QStringLiteral("http://h/p"), "\"v1\"", 1000, target, fileSize).has_value(),
+            "resumed");
+    }
+
     void end_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArrayList>("fields");
@@ -166,6 +199,10 @@ private slots:
         QTest::newRow("503 with Retry-After")
             << 503 << QByteArrayList{"Retry-After: 3"} << ok << 0LL << 0LL << "retry" << 3000;
         QTest::newRow("429") << 429 << QByteArrayList{} << ok << 0LL << 0LL << "retry" << -1;
+        QTest::newRow("502") << 502 << QByteArrayList{} << ok << 0LL << 0LL << "retry" << -1;
+        QTest::newRow("504") << 504 << QByteArrayList{} << ok << 0LL << 0LL << "retry" << -1;
+        QTest::newRow("timed out") << 200 << QByteArrayList{} << int(QNetworkReply::TimeoutError)
+                                   << 0LL << 5LL << "retry" << -1;
         QTest::newRow("404") << 404 << QByteArrayList{} << ok << 0LL << 0LL << "fail" << -1;
         QTest::newRow("connection closed")
             << 200 << QByteArrayList{} << int(QNetworkReply::RemoteHostClosedError) << 0LL << 5LL
@@ -296,6 +333,7 @@ private slots:
         QTest::addColumn<int>("waitS"); // -1: none
         QTest::newRow("seconds") << QByteArray("3") << 3;
         QTest::newRow("negative") << QByteArray("-1") << -1;
+        QTest::newRow("zero") << QByteArray("0") << 0;
         QTest::newRow("beyond a year, no overflow")
             << QByteArray("7666666666606666666") << 31536000;
         QTest::newRow("garbage") << QByteArray("soon") << -1;
@@ -304,6 +342,8 @@ private slots:
         QTest::newRow("IMF-fixdate") << QByteArray("Mon, 07 Dec 2026 21:38:01 GMT") << 1;
         QTest::newRow("RFC 850") << QByteArray("Monday, 07-Dec-26 21:38:30 GMT") << 30;
         QTest::newRow("RFC 850, last century") << QByteArray("Monday, 07-Dec-77 21:38:30 GMT") << 0;
+        QTest::newRow("RFC 850, fifty years ahead")
+            << QByteArray("Monday, 07-Dec-76 21:38:00 GMT") << 1577923200;
         QTest::newRow("asctime") << QByteArray("Mon Dec  7 21:39:00 2026") << 60;
         QTest::newRow("asctime, two-digit day") << QByteArray("Thu Dec 17 21:38:00 2026") << 864000;
         QTest::newRow("no such day") << QByteArray("Mon, 31 Feb 2026 21:38:01 GMT") << -1;

@@ -93,6 +93,8 @@ private slots:
         QTest::newRow("two key lines") << line + "\n" + line << int(FormatError::MissingLine);
         QTest::newRow("too large")
             << QByteArray(MaxPublicKeyFileSize + 1, 'A') << int(FormatError::TooLarge);
+        QTest::newRow("exactly the size limit")
+            << line.leftJustified(MaxPublicKeyFileSize, ' ') << -1;
     }
     void publicKeys() {
         QFETCH(QByteArray, text);
@@ -168,6 +170,23 @@ private slots:
                                        << m_keyA << int(FormatError::MissingLine) << Verdict::Valid;
         QTest::newRow("too large") << m_package << m_hashed + QByteArray(MaxSignatureFileSize, ' ')
                                    << m_keyA << int(FormatError::TooLarge) << Verdict::Valid;
+        // The untrusted comment is not signed: it may be padded to exactly the limit.
+        const QByteArray signedLines = m_hashed.mid(m_hashed.indexOf('\n'));
+        const QByteArray padded =
+            QByteArray("untrusted comment: ")
+                .leftJustified(MaxSignatureFileSize - signedLines.size(), 'x') +
+            signedLines;
+        QTest::newRow("exactly the size limit")
+            << m_package << padded << m_keyA << parses << Verdict::Valid;
+        QTest::newRow("CRLF line ends") << m_package << QByteArray(m_hashed).replace("\n", "\r\n")
+                                        << m_keyA << parses << Verdict::Valid;
+        QTest::newRow("an extra line") << m_package << m_hashed + "extra\n"
+                                       << m_keyA << int(FormatError::MissingLine) << Verdict::Valid;
+        QTest::newRow("no untrusted comment")
+            << m_package << withLine(m_hashed, 0, "comment: x") << m_keyA
+            << int(FormatError::MissingLine) << Verdict::Valid;
+        QTest::newRow("empty data line") << m_package << withLine(m_hashed, 3, "") << m_keyA
+                                         << int(FormatError::NotBase64) << Verdict::Valid;
     }
     void verify() {
         QFETCH(QByteArray, package);
@@ -231,6 +250,15 @@ private slots:
             ReleaseInfoError::TooLarge);
         bad("too many fields", QByteArray("a:b\t").repeated(MaxReleaseFields + 1),
             ReleaseInfoError::TooLarge);
+        bad("timestamp twice", "timestamp:1\ttimestamp:2", ReleaseInfoError::RepeatedField);
+        QTest::newRow("exactly the most fields")
+            << QByteArray("a:b\t").repeated(MaxReleaseFields - 1) + "size:7" << -1 << -1LL << none
+            << none << 7LL;
+        QTest::newRow("exactly the longest comment")
+            << "version:" + QByteArray(MaxTrustedCommentSize - 8, 'x') << -1 << -1LL << none
+            << QString(MaxTrustedCommentSize - 8, u'x') << -1LL;
+        QTest::newRow("size of exactly the limit") << "size:" + QByteArray::number(MaxReleaseSize)
+                                                   << -1 << -1LL << none << none << MaxReleaseSize;
     }
     void releaseInfo() {
         QFETCH(QByteArray, comment);

@@ -52,7 +52,12 @@ private slots:
 
     void loadsAStampedCopy() {
         frmDown form({&m_boxes, nullptr, stampedCopy(QStringLiteral("Demo"), u"1234"_qs)});
+        // What an earlier run kept of a download, without the sidecar that would make it of use.
+        QFile stale(m_dir.filePath(QStringLiteral(".update-tool-%1.part").arg(QString(32, u'a'))));
+        QVERIFY(stale.open(QIODevice::WriteOnly) && stale.write("kept") == 4);
+        stale.close();
         form.Form_Load();
+        QVERIFY(!stale.exists());
         QVERIFY(form.graphicsStarted());
         QVERIFY(!form.isUnloaded());
         QVERIFY(form.isVisible());

@@ -384,6 +384,8 @@ private slots:
                                   << QStringList{u"minimize"_qs} << check << 0;
         QTest::newRow("close") << "Tab Tab Tab Tab Tab Return" << check << int(srClose)
                                << QStringList{u"Unload"_qs} << check << 0;
+        QTest::newRow("the sixth Tab on the left swatch")
+            << "Tab Tab Tab Tab Tab Tab" << check << int(srStyle27) << QStringList() << check << 0;
         QTest::newRow("the swatches from the left, then around")
             << "Tab Tab Tab Tab Tab Tab Tab Tab Tab" << check << int(srActionButton)
             << QStringList() << check << 0;

@@ -435,6 +435,22 @@ private slots:
             QCOMPARE(contentsOf(rig.inFolder(name)), "old " + name.toUtf8());
     }
 
+    // The last numbered name is tried too; past it there is none.
+    void lastNumberedName_data() {
+        QTest::addColumn<int>("taken"); // the name itself, then "(1)", "(2)", ...
+        QTest::addColumn<QString>("name");
+        QTest::newRow("all but the last taken") << 3 << u"/d/p(3).zip"_qs;
+        QTest::newRow("all taken") << 4 << QString();
+    }
+    void lastNumberedName() {
+        QFETCH(int, taken);
+        QStringList names{u"/d/p.zip"_qs};
+        for (int n = 1; n < taken; ++n)
+            names << u"/d/p(%1).zip"_qs.arg(n);
+        const auto exists = [&](const QString &path) { return names.contains(path); };
+        QTEST(UniqueFileName(u"/d/p.zip"_qs, exists, 3), "name");
+    }
+
     // A file that appears at the package's name after the check is not overwritten: the
     // control writes a time-stamped name beside it, and the question names that file.
     void nameTakenAfterTheCheck() {
@@ -768,6 +784,26 @@ private slots:
             QCOMPARE(net.rig->boxes.shown.value(0).text, older ? ReleaseRefused : QString());
             QCOMPARE(net.rig->state.strActionCaption, older ? CaptionCheck() : CaptionDownload());
         }
+    }
+
+    // The history as read back: its entries, or -1 when it counts as damaged.
+    void releaseHistoryFiles_data() {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("entries");
+        const QByteArray line = "1\t0123456789abcdef\t5\t" + QByteArray(42, 'v') + '\n';
+        QCOMPARE(line.size() * 1024, MaxReleaseHistorySize); // the limit falls between lines
+        QTest::newRow("cut mid-line") << QByteArray("1\t0123456789abcdef\t5\tDemo") << -1;
+        QTest::newRow("the largest product number")
+            << QByteArray("2147483647\t0123456789abcdef\t5\tDemo\n") << 1;
+        QTest::newRow("a line past the size limit") << line.repeated(1025) << -1;
+    }
+    void releaseHistoryFiles() {
+        QFETCH(QByteArray, text);
+        QVERIFY(QDir().mkpath(QFileInfo(releaseHistoryPath()).absolutePath()));
+        QVERIFY(writeFile(releaseHistoryPath(), text));
+        QString error;
+        const ReleaseHistory history = readReleaseHistory(releaseHistoryPath(), error);
+        QTEST(error.isEmpty() ? int(history.size()) : -1, "entries");
     }
 
     // A copy whose portal is https never follows a redirect to plain http, for the page or

@@ -23,11 +23,11 @@ namespace httpserver {
 
 struct Response {
     enum class Delivery {
-        Whole,      // headers and the whole body, then close
-        CloseAfter, // headers and the first `cut` body bytes, then close
-        StallAfter, // headers and the first `cut` body bytes, then silence (the socket stays)
-        Drip,       // the body in pieces of `dripBytes`, one every `dripIntervalMs`
-        ResetAfter, // headers and the first `cut` body bytes, then a TCP reset
+        Whole,       // headers and the whole body, then close
+        CloseAfter,  // headers and the first `cut` body bytes, then close
+        StallAfter,  // headers and the first `cut` body bytes, then silence (the socket stays)
+        Drip,        // the body in pieces of `dripBytes`, one every `dripIntervalMs`
+        ResetAfter,  // headers and the first `cut` body bytes, then a TCP reset
         EndlessHead, // the status line, then header lines of 1 KiB as fast as they go, forever
     };
 
@@ -51,10 +51,12 @@ struct Response {
     // it (as ETag, or as Last-Modified when `validatorIsDate`), and a request with one range
     // (`Range: bytes=N-`, `N-M` or `-N`) whose If-Range is absent or matches gets 206 and those
     // bytes (416 past the body's end); an If-Match that does not match gets 412.
-    // `lyingRange` makes the Content-Range claim one byte later than the bytes really sent.
+    // `lyingRange` makes the Content-Range claim one byte later than the bytes really sent;
+    // `ignoringConditions` serves the range whatever If-Range and If-Match say.
     QByteArray validator;
     bool validatorIsDate = false;
     bool lyingRange = false;
+    bool ignoringConditions = false;
 
     static Response ok(const QByteArray &body,
                        const QByteArray &contentType = "application/octet-stream");
