@@ -337,14 +337,14 @@ bool BoundedHttpReply::takeHead(const ParsedHead &head) {
         return false;
     }
     QList<std::pair<QByteArray, QByteArray>> fields;
-    for (const auto &[name, value] : head.headers) {
+    for (const auto &header : head.headers) {
         const auto same = std::find_if(fields.begin(), fields.end(), [&](const auto &field) {
-            return field.first.compare(name, Qt::CaseInsensitive) == 0;
+            return field.first.compare(header.first, Qt::CaseInsensitive) == 0;
         });
         if (same == fields.end())
-            fields.append({name, value});
+            fields.append(header);
         else
-            same->second += ", " + value;
+            same->second += ", " + header.second;
     }
     const auto field = [&](QByteArrayView name) -> QByteArray {
         for (const auto &[n, v] : fields)

@@ -115,7 +115,7 @@ qsizetype ChunkedDecoder::feed(QByteArrayView in, QByteArray &out) {
             const QByteArray digits = (semicolon < 0 ? line : line.left(semicolon)).trimmed();
             qint64 size = 0;
             bool valid = !digits.isEmpty() && digits.size() <= 15;
-            for (const char c : digits) {
+            for (const char c : valid ? digits : QByteArray()) {
                 const int value = c >= '0' && c <= '9'   ? c - '0'
                                   : c >= 'a' && c <= 'f' ? c - 'a' + 10
                                   : c >= 'A' && c <= 'F' ? c - 'A' + 10
