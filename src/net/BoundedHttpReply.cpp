@@ -294,6 +294,23 @@ bool BoundedHttpReply::readBody(bool &grew) {
         const qint64 limit = readBufferSize() > 0 ? readBufferSize() - buffered() : ReadPiece;
         if (limit <= 0)
             break; // read() brings us back
+        if (m_framing != Framing::Chunked && m_raw.isEmpty()) {
+            // Straight from the socket into the body: no array of its own per piece.
+            qint64 want = std::min(limit, ReadPiece);
+            if (m_framing == Framing::Length)
+                want = std::min(want, m_remaining);
+            const qsizetype before = m_body.size();
+            m_body.resize(before + want);
+            const qint64 got = std::max<qint64>(0, m_socket->read(m_body.data() + before, want));
+            m_body.resize(before + got);
+            if (got == 0)
+                break;
+            m_received += got;
+            grew = true;
+            if (m_framing == Framing::Length && (m_remaining -= got) == 0)
+                dropSocket(); // the rest of this connection is of no use
+            continue;
+        }
         QByteArray raw = !m_raw.isEmpty() ? std::exchange(m_raw, {})
                                           : m_socket->read(std::min(limit, ReadPiece));
         if (raw.isEmpty())
