@@ -44,6 +44,8 @@ protected:
     qint64 readData(char *data, qint64 maxSize) override;
 
 private:
+    static bool isHttps(const QUrl &url);
+    static quint16 portOf(const QUrl &url);
     enum class Stage { Head, Body, Done };
     enum class Framing { Length, Chunked, UntilClose };
 

@@ -147,6 +147,15 @@ std::optional<QString> NetworkReadService::Read::writeSlice() {
     return std::nullopt;
 }
 
+ResponseHead NetworkReadService::Read::head() const {
+    ResponseHead head;
+    head.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    head.reasonPhrase = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
+    for (const auto &[name, value] : reply->rawHeaderPairs())
+        head.headers.append({name, value});
+    return head;
+}
+
 void NetworkReadService::Read::releaseReply() {
     stallTimer.stop();
     headTimer.stop();

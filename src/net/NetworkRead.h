@@ -78,6 +78,8 @@ struct NetworkReadService::Read {
     // reason when they cannot be written.
     std::optional<QString> writeSlice();
     // Stops the reply and its stall timer; the reply is gone after the event loop's turn.
+    // The reply's head as plain values for the decisions.
+    ResponseHead head() const;
     void releaseReply();
     void discardSpool();
     // Forgets every byte received: the answer comes again from its start.

@@ -14,21 +14,7 @@
 #include "net/NetworkRead.h"
 
 namespace net {
-namespace {
-
 using std::chrono::milliseconds;
-
-// The reply's head as plain values for the decisions.
-ResponseHead headOf(const QNetworkReply &reply) {
-    ResponseHead head;
-    head.status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    head.reasonPhrase = reply.attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray();
-    for (const auto &[name, value] : reply.rawHeaderPairs())
-        head.headers.append({name, value});
-    return head;
-}
-
-} // namespace
 
 NetworkReadService::NetworkReadService(QObject *parent)
     : ReadService(parent) {
@@ -165,7 +151,7 @@ void NetworkReadService::onMetaDataChanged(quint64 id) {
     if (!read || !read->reply)
         return;
     read->headTimer.stop();
-    const ResponseHead head = headOf(*read->reply);
+    const ResponseHead head = read->head();
     // An answer is taken once: bytes already written from it must not be cut away again.
     if (head.status < 300 && std::exchange(read->answerTaken, true))
         return;
@@ -256,7 +242,7 @@ void NetworkReadService::onFinished(quint64 id) {
     if (!read || !read->reply)
         return;
     QNetworkReply &reply = *read->reply;
-    const ResponseHead head = headOf(reply);
+    const ResponseHead head = read->head();
     EndVerdict verdict = judgeEnd(head, reply.error(), reply.errorString(), read->rangeStart,
                                   read->answer.totalSize, QDateTime::currentDateTimeUtc());
     if (verdict.action == EndVerdict::Action::TakeBody) {
