@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "platform/Files.h"
+#include "platform/Paths.h"
 #include "support/DataRows.h"
 #include "support/InjectedFault.h"
 
@@ -39,6 +40,20 @@ private slots:
                                        u"\\.[0-9a-f]{8}\\.part$"_qs);
         QVERIFY2(shape.match(name).hasMatch(), qPrintable(name));
         QCOMPARE(QFileInfo(file->fileName()).absolutePath(), QDir(folder.path()).absolutePath());
+    }
+
+    // A path's folder is cut at its last "/" only; a name in the root folder has "/".
+    void systemFolderOfPath_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("folder");
+        QTest::newRow("in a folder") << u"/x/Demo.zip"_qs << u"/x"_qs;
+        QTest::newRow("in the root folder") << u"/Demo.zip"_qs << u"/"_qs;
+        QTest::newRow("a backslash is part of a name") << u"/x\\y/a.zip"_qs << u"/x\\y"_qs;
+        QTest::newRow("no folder") << u"Demo.zip"_qs << QString();
+    }
+    void systemFolderOfPath() {
+        QFETCH(QString, path);
+        QTEST(systemFolderOf(path), "folder");
     }
 
     void noTemporaryFileWithoutFolder_data() {

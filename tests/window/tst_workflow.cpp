@@ -790,12 +790,18 @@ private slots:
     void releaseHistoryFiles_data() {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<int>("entries");
+        // The newest accepted for product 1 and the first entry's key, -1 for none.
+        QTest::addColumn<qint64>("newest");
         const QByteArray line = "1\t0123456789abcdef\t5\t" + QByteArray(42, 'v') + '\n';
         QCOMPARE(line.size() * 1024, MaxReleaseHistorySize); // the limit falls between lines
-        QTest::newRow("cut mid-line") << QByteArray("1\t0123456789abcdef\t5\tDemo") << -1;
+        QTest::newRow("cut mid-line")
+            << QByteArray("1\t0123456789abcdef\t5\tDemo") << -1 << qint64(-1);
         QTest::newRow("the largest product number")
-            << QByteArray("2147483647\t0123456789abcdef\t5\tDemo\n") << 1;
-        QTest::newRow("a line past the size limit") << line.repeated(1025) << -1;
+            << QByteArray("2147483647\t0123456789abcdef\t5\tDemo\n") << 1 << qint64(-1);
+        QTest::newRow("a line past the size limit") << line.repeated(1025) << -1 << qint64(-1);
+        QTest::newRow("another key's later release")
+            << QByteArray("1\t0123456789abcdef\t5\tDemo\n1\tfedcba9876543210\t9\tDemo\n") << 2
+            << qint64(5);
     }
     void releaseHistoryFiles() {
         QFETCH(QByteArray, text);
@@ -804,6 +810,9 @@ private slots:
         QString error;
         const ReleaseHistory history = readReleaseHistory(releaseHistoryPath(), error);
         QTEST(error.isEmpty() ? int(history.size()) : -1, "entries");
+        const std::optional<qint64> newest =
+            history.empty() ? std::nullopt : newestAccepted(history, 1, history.front().keyId);
+        QTEST(newest.value_or(-1), "newest");
     }
 
     // A copy whose portal is https never follows a redirect to plain http, for the page or
