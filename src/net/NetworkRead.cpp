@@ -6,13 +6,6 @@
 #include "platform/Files.h"
 
 namespace net {
-namespace {
-
-// The size of the reads from the reply and of the writes to the file.
-constexpr qsizetype SliceSize = NetworkReadService::SliceSize;
-
-} // namespace
-
 NetworkReadService::Read::~Read() {
     releaseReply();
     retryTimer.stop();
