@@ -11,11 +11,9 @@ namespace {
 constexpr qint64 LocalHeaderSize = 30;
 constexpr std::uint32_t LocalSignature = 0x04034b50;
 
-std::uint32_t le(QByteArrayView bytes, qint64 at, int width) {
-    std::uint32_t value = 0;
-    for (int i = width - 1; i >= 0; --i)
-        value = (value << 8) | std::uint8_t(bytes[at + i]);
-    return value;
+// The archive's small little-endian fields, as numbers to add to offsets.
+qint64 le(QByteArrayView bytes, qint64 at, int width) {
+    return qint64(littleEndian(bytes, at, width));
 }
 
 QByteArray readAt(QFileDevice &file, qint64 offset, qint64 length) {

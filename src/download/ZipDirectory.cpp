@@ -15,21 +15,14 @@ constexpr std::uint32_t Zip64LocatorSignature = 0x07064b50;
 constexpr std::uint32_t Zip64RecordSignature = 0x06064b50;
 constexpr std::uint32_t EntrySignature = 0x02014b50;
 
-// Little-endian reads from a view the caller has checked to be long enough.
-std::uint64_t le(QByteArrayView bytes, qint64 at, int width) {
-    std::uint64_t value = 0;
-    for (int i = width - 1; i >= 0; --i)
-        value = (value << 8) | std::uint8_t(bytes[at + i]);
-    return value;
-}
 std::uint16_t le16(QByteArrayView b, qint64 at) {
-    return std::uint16_t(le(b, at, 2));
+    return std::uint16_t(littleEndian(b, at, 2));
 }
 std::uint32_t le32(QByteArrayView b, qint64 at) {
-    return std::uint32_t(le(b, at, 4));
+    return std::uint32_t(littleEndian(b, at, 4));
 }
 std::uint64_t le64(QByteArrayView b, qint64 at) {
-    return le(b, at, 8);
+    return littleEndian(b, at, 8);
 }
 
 ZipDirectoryResult failure(ZipDirectoryError error, qint64 neededFrom = -1) {
@@ -83,6 +76,13 @@ bool readZip64Extra(QByteArrayView extra, ZipEntry &entry, bool wantUncompressed
 }
 
 } // namespace
+
+std::uint64_t littleEndian(QByteArrayView bytes, qint64 at, int width) {
+    std::uint64_t value = 0;
+    for (int i = width - 1; i >= 0; --i)
+        value = (value << 8) | std::uint8_t(bytes[at + i]);
+    return value;
+}
 
 ZipDirectoryResult parseZipDirectory(QByteArrayView tail, qint64 fileSize) {
     if (fileSize < EndRecordSize || tail.size() > fileSize)

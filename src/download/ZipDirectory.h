@@ -65,6 +65,10 @@ struct ZipDirectoryResult {
     qint64 tailNeededFrom = -1;
 };
 
+// The `width`-byte little-endian number at `at`, from a view the caller has checked to be
+// long enough.
+std::uint64_t littleEndian(QByteArrayView bytes, qint64 at, int width);
+
 // Reads the directory of a `fileSize`-byte archive from `tail`, its last `tail.size()` bytes.
 // Never throws.
 ZipDirectoryResult parseZipDirectory(QByteArrayView tail, qint64 fileSize);
