@@ -10,7 +10,8 @@
 
 #include "signing/Minisign.h"
 
-// Checks a package against its vendor's signature with libsodium's Ed25519 and BLAKE2b.
+// Checks a package against its vendor's signature with libsodium's Ed25519 and the fastest
+// BLAKE2b at hand.
 namespace signing {
 
 // An "Ed" signature covers the whole file, so the whole file must be in memory to check it.
@@ -21,7 +22,11 @@ using Blake2b512Digest = std::array<std::uint8_t, 64>;
 // BLAKE2b-512 over bytes given in any number of pieces.
 class Blake2b512 {
 public:
-    Blake2b512();
+    enum class Implementation {
+        Fastest,   // OpenSSL's where it is offered, else libsodium's
+        Libsodium, // the portable one, always at hand
+    };
+    explicit Blake2b512(Implementation implementation = Implementation::Fastest);
     ~Blake2b512();
     Blake2b512(const Blake2b512 &) = delete;
     Blake2b512 &operator=(const Blake2b512 &) = delete;
