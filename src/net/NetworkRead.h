@@ -10,7 +10,7 @@
 #include "net/DownloadDecisions.h"
 #include "net/NetworkReadService.h"
 #include "net/PartialDownloads.h"
-#include "platform/Files.h"
+#include "platform/WriteBehind.h"
 
 namespace net {
 

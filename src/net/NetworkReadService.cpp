@@ -276,9 +276,13 @@ void NetworkReadService::onFinished(quint64 id) {
     }
     if (read->record.bytesMax == 0)
         read->record.bytesMax = read->answer.totalSize;
-    if (file && !file->flush()) {
-        fail(id, QStringLiteral("cannot write %1: %2").arg(file->fileName(), file->errorString()),
-             FailureKind::Disk);
+    QString flushProblem;
+    if (file && (!file->flush() || !read->writeBehind.finish(flushProblem))) {
+        fail(
+            id,
+            QStringLiteral("cannot write %1: %2")
+                .arg(file->fileName(), flushProblem.isEmpty() ? file->errorString() : flushProblem),
+            FailureKind::Disk);
         return;
     }
     read->releaseReply();

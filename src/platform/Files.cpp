@@ -122,37 +122,3 @@ bool syncToDisk(const QString &path, QString &error) {
 }
 
 } // namespace platform
-
-namespace platform {
-
-bool WriteBehind::written(qint64 end, QString &error) {
-    if (m_fd < 0 || m_fellBack || end - m_started < SliceBytes)
-        return true;
-    const auto syncRange = [this](qint64 from, qint64 to, unsigned int flags) {
-        return retryInterrupted([&] { return ::sync_file_range(m_fd, from, to - from, flags); });
-    };
-    if (syncRange(m_started, end, SYNC_FILE_RANGE_WRITE) == 0 &&
-        (m_sent == m_started || syncRange(m_sent, m_started,
-                                          SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
-                                              SYNC_FILE_RANGE_WAIT_AFTER) == 0)) {
-        // Clean pages of the slice on disk are of no more use to anyone.
-        if (m_sent < m_started)
-            ::posix_fadvise(m_fd, m_sent, m_started - m_sent, POSIX_FADV_DONTNEED);
-        m_sent = m_started;
-        m_started = end;
-        return true;
-    }
-    if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
-        m_fellBack = true;
-        return true;
-    }
-    error = QString::fromLocal8Bit(std::strerror(errno));
-    return false;
-}
-
-void WriteBehind::restart(qint64 size) {
-    m_started = size;
-    m_sent = size;
-}
-
-} // namespace platform

@@ -61,33 +61,4 @@ std::optional<qint64> fileSize(const QString &path);
 // in `error`, when that fails.
 bool syncToDisk(const QString &path, QString &error);
 
-// Starts writing a growing file back to disk while it is written, so that flushing it at
-// the end costs only its last slice: every `SliceBytes` the slice just completed is sent
-// to the disk, the one before it is waited for and dropped from the page cache (a large
-// download would otherwise push everything else out of it). Where the file system cannot
-// do this (sync_file_range fails with EINVAL, ENOSYS or EOPNOTSUPP) it stops trying, and the
-// final fsync writes the whole file as before. Never closes the descriptor.
-class WriteBehind {
-public:
-    static constexpr qint64 SliceBytes = qint64(16) << 20;
-
-    explicit WriteBehind(int fd = -1)
-        : m_fd(fd) {}
-
-    // The file now holds `end` bytes written in order from wherever it started. False, with
-    // the reason in `error`, when writing them back failed: the disk reported an error that a
-    // later fsync through another descriptor might no longer see.
-    bool written(qint64 end, QString &error);
-    // The file was cut to `size` bytes (0 after a start over): counting starts there again.
-    void restart(qint64 size);
-    // Whether the file system has been found unable to write back ahead of time.
-    bool fellBack() const { return m_fellBack; }
-
-private:
-    int m_fd;
-    qint64 m_started = 0; // the start of the slice not yet sent to the disk
-    qint64 m_sent = 0;    // the start of the slice sent but not yet waited for
-    bool m_fellBack = false;
-};
-
 } // namespace platform

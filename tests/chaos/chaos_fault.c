@@ -32,7 +32,6 @@ static const char *const Sites[][2] = {
     {"pwrite", "posix/io/rw/pwrite"},
     {"fsync", "posix/io/sync/fsync"},
     {"fdatasync", "posix/io/sync/fdatasync"},
-    {"sync_file_range", "chaos/sync_file_range"},
     {"ftruncate", "posix/io/rw/ftruncate"},
     {"rename", "posix/io/dir/rename"},
     {"renameat2", "chaos/renameat2"},
@@ -175,11 +174,6 @@ int renameat2(int olddirfd, const char *oldpath, int newdirfd, const char *newpa
               unsigned int flags) {
     FAIL_POINT("chaos/renameat2");
     CALL_NEXT(renameat2, olddirfd, oldpath, newdirfd, newpath, flags);
-}
-
-int sync_file_range(int fd, off64_t offset, off64_t nbytes, unsigned int flags) {
-    FAIL_POINT("chaos/sync_file_range");
-    CALL_NEXT(sync_file_range, fd, offset, nbytes, flags);
 }
 
 int link(const char *from, const char *to) {
