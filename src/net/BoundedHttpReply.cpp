@@ -312,8 +312,19 @@ void BoundedHttpReply::close() {
     QNetworkReply::close();
 }
 
+bool BoundedHttpReply::passesThrough() const {
+    return m_socket && m_stage == Stage::Body && m_framing != Framing::Chunked && m_raw.isEmpty() &&
+           buffered() == 0;
+}
+
 qint64 BoundedHttpReply::bytesAvailable() const {
-    return buffered() + QNetworkReply::bytesAvailable();
+    qint64 direct = 0;
+    if (passesThrough()) {
+        direct = m_socket->bytesAvailable();
+        if (m_framing == Framing::Length)
+            direct = std::min(direct, m_remaining);
+    }
+    return buffered() + direct + QNetworkReply::bytesAvailable();
 }
 
 void BoundedHttpReply::setReadBufferSize(qint64 size) {
@@ -322,6 +333,8 @@ void BoundedHttpReply::setReadBufferSize(qint64 size) {
 }
 
 qint64 BoundedHttpReply::readData(char *data, qint64 maxSize) {
+    if (passesThrough())
+        return readFromSocket(data, maxSize);
     const qint64 n = std::min(maxSize, buffered());
     if (n <= 0)
         return m_stage == Stage::Done ? -1 : 0;
@@ -338,6 +351,20 @@ qint64 BoundedHttpReply::readData(char *data, qint64 maxSize) {
     if (m_socket && m_stage == Stage::Body)
         schedulePump();
     return n;
+}
+
+// A body that needs no decoding goes from the socket straight to the reader.
+qint64 BoundedHttpReply::readFromSocket(char *data, qint64 maxSize) {
+    const qint64 want = m_framing == Framing::Length ? std::min(maxSize, m_remaining) : maxSize;
+    const qint64 got = m_socket->read(data, want);
+    if (got <= 0)
+        return 0;
+    m_received += got;
+    if (m_framing == Framing::Length && (m_remaining -= got) == 0)
+        dropSocket(); // the rest of this connection is of no use
+    // The end of the body, or room for the socket to read more: pump() sees to either.
+    schedulePump();
+    return got;
 }
 
 } // namespace net

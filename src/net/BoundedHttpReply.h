@@ -63,6 +63,9 @@ private:
     void failWith(NetworkError code, const QString &text);
     void dropSocket();
     qint64 buffered() const { return m_body.size() - m_bodyOffset; }
+    // Whether body bytes are read from the socket as they are (nothing to decode or buffered).
+    bool passesThrough() const;
+    qint64 readFromSocket(char *data, qint64 maxSize);
     void schedulePump();
 
     QNetworkRequest::RedirectPolicy m_policy;
@@ -76,7 +79,7 @@ private:
     int m_redirects = 0;
     int m_interimHeads = 0;
     QByteArray m_raw;  // received, not yet taken apart
-    QByteArray m_body; // the body, from m_bodyOffset on not yet read
+    QByteArray m_body; // the decoded body, from m_bodyOffset on not yet read
     qsizetype m_bodyOffset = 0;
     qint64 m_remaining = 0; // body bytes still due, for Framing::Length
     qint64 m_received = 0;

@@ -51,9 +51,9 @@ void BoundedHttpReply::pump() {
     else if (m_peerClosed && m_stage != Stage::Done && m_socket &&
              m_socket->bytesAvailable() == 0 && (m_stage == Stage::Head || m_raw.isEmpty()))
         endOfConnection();
-    else if (m_socket && m_socket->bytesAvailable() > 0 &&
+    else if (m_socket && m_socket->bytesAvailable() > 0 && !passesThrough() &&
              (readBufferSize() <= 0 || buffered() < readBufferSize()))
-        schedulePump(); // bytes came while the reader ran
+        schedulePump(); // bytes came while the reader ran; passed through, they wait for it
 }
 
 // One step of reading the head; false when there is nothing more to do for now.
@@ -90,21 +90,9 @@ bool BoundedHttpReply::readBody(bool &grew) {
         if (limit <= 0)
             break; // read() brings us back
         if (m_framing != Framing::Chunked && m_raw.isEmpty()) {
-            // Straight from the socket into the body: no array of its own per piece.
-            qint64 want = std::min(limit, ReadPiece);
-            if (m_framing == Framing::Length)
-                want = std::min(want, m_remaining);
-            const qsizetype before = m_body.size();
-            m_body.resize(before + want);
-            const qint64 got = std::max<qint64>(0, m_socket->read(m_body.data() + before, want));
-            m_body.resize(before + got);
-            if (got == 0)
-                break;
-            m_received += got;
-            grew = true;
-            if (m_framing == Framing::Length && (m_remaining -= got) == 0)
-                dropSocket(); // the rest of this connection is of no use
-            continue;
+            // The reader takes these bytes straight from the socket (readData): one copy less.
+            grew = grew || (buffered() == 0 && m_socket->bytesAvailable() > 0);
+            break;
         }
         QByteArray raw = !m_raw.isEmpty() ? std::exchange(m_raw, {})
                                           : m_socket->read(std::min(limit, ReadPiece));

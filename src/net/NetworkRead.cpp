@@ -96,13 +96,8 @@ std::optional<QString> NetworkReadService::Read::store(qint64 memoryLimit) {
             record.bytesRead = record.value.size();
             continue;
         }
-        if (filled == 0) {
-            // The observer may still hold the last slice: that one is never written into.
-            if (slice.isDetached())
-                slice.resize(SliceSize);
-            else
-                slice = QByteArray(SliceSize, Qt::Uninitialized);
-        }
+        if (filled == 0)
+            takeFreeSlice();
         const qint64 got = reply->read(slice.data() + filled, SliceSize - filled);
         if (got <= 0)
             break;
@@ -114,6 +109,22 @@ std::optional<QString> NetworkReadService::Read::store(qint64 memoryLimit) {
         }
     }
     return std::nullopt;
+}
+
+void NetworkReadService::Read::takeFreeSlice() {
+    // The observer may still hold the last slices: those are never written into. One it let
+    // go of is taken again, as fresh memory costs a page fault per page.
+    if (!slice.isDetached()) {
+        const auto freed = std::find_if(spareSlices.begin(), spareSlices.end(),
+                                        [](const QByteArray &s) { return s.isDetached(); });
+        if (freed != spareSlices.end()) {
+            std::swap(slice, *freed);
+        } else {
+            std::rotate(spareSlices.begin(), spareSlices.begin() + 1, spareSlices.end());
+            spareSlices.back() = std::exchange(slice, QByteArray(SliceSize, Qt::Uninitialized));
+        }
+    }
+    slice.resize(SliceSize);
 }
 
 std::optional<QString> NetworkReadService::Read::writeSlice() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <memory>
 #include <optional>
 
@@ -37,6 +38,7 @@ struct NetworkReadService::Read {
     // all; the last `filled` of them are still in `slice`.
     QByteArray slice;
     qsizetype filled = 0;
+    std::array<QByteArray, 3> spareSlices; // earlier slices, for when the observer is through
     platform::WriteBehind writeBehind;
     bool dataSeen = false;
     bool connecting = true;
@@ -77,6 +79,8 @@ struct NetworkReadService::Read {
     // Writes the bytes still in `slice` to the file and shows them to the observer; the
     // reason when they cannot be written.
     std::optional<QString> writeSlice();
+    // Makes `slice` an array of `SliceSize` that nobody else holds.
+    void takeFreeSlice();
     // Stops the reply and its stall timer; the reply is gone after the event loop's turn.
     // The reply's head as plain values for the decisions.
     ResponseHead head() const;
