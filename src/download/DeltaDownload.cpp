@@ -126,14 +126,20 @@ void DeltaDownload::planAndRun() {
         fail(error);
         return;
     }
+    m_writeBehind = platform::WriteBehind(m_file->handle());
     if (m_observer)
         m_observer(0, {});
     nextPiece();
 }
 
 bool DeltaDownload::write(QByteArrayView bytes) {
-    if (m_file->write(bytes.data(), bytes.size()) != bytes.size()) {
-        fail(QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString()));
+    QString problem;
+    if (m_file->write(bytes.data(), bytes.size()) != bytes.size())
+        problem = m_file->errorString();
+    else
+        m_writeBehind.written(m_written + bytes.size(), problem);
+    if (!problem.isEmpty()) {
+        fail(QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), problem));
         return false;
     }
     if (m_observer)
@@ -249,9 +255,9 @@ void DeltaDownload::succeed() {
     QString error;
     if (m_written != m_size)
         error = QStringLiteral("the delta wrote %1 of %2 bytes").arg(m_written).arg(m_size);
-    else if (!m_file->flush())
-        error =
-            QStringLiteral("cannot write %1: %2").arg(m_file->fileName(), m_file->errorString());
+    else if (QString problem; !m_file->flush() || !m_writeBehind.finish(problem))
+        error = QStringLiteral("cannot write %1: %2")
+                    .arg(m_file->fileName(), problem.isEmpty() ? m_file->errorString() : problem);
     if (!error.isEmpty() || !verifyHeaders(error)) {
         fail(error);
         return;

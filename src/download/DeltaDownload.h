@@ -13,6 +13,7 @@
 #include "download/DeltaPlan.h"
 #include "net/RangeFetcher.h"
 #include "net/ReadService.h"
+#include "platform/WriteBehind.h"
 
 // A new zip package assembled from the previous one (the base) and single-range requests for
 // what changed: the new package's directory from its tail, then, in order, the local headers
@@ -86,6 +87,7 @@ private:
     std::size_t m_piece = 0;
     qint64 m_pieceDone = 0;
     std::unique_ptr<QFile> m_file;
+    platform::WriteBehind m_writeBehind; // of m_file
     qint64 m_written = 0;
     Report m_report;
     bool m_finished = false;
