@@ -132,7 +132,13 @@ void DeltaDownload::planAndRun() {
     nextPiece();
 }
 
+// The observer may keep what it is shown: bytes it sees must be an array of their own.
 bool DeltaDownload::write(QByteArrayView bytes) {
+    return write(m_observer ? bytes.toByteArray()
+                            : QByteArray::fromRawData(bytes.data(), bytes.size()));
+}
+
+bool DeltaDownload::write(const QByteArray &bytes) {
     QString problem;
     if (m_file->write(bytes.data(), bytes.size()) != bytes.size())
         problem = m_file->errorString();
@@ -143,7 +149,7 @@ bool DeltaDownload::write(QByteArrayView bytes) {
         return false;
     }
     if (m_observer)
-        m_observer(m_written, bytes.toByteArray());
+        m_observer(m_written, bytes);
     m_written += bytes.size();
     if (m_progress)
         m_progress(m_written, m_size);

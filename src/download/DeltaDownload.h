@@ -64,6 +64,8 @@ private:
     void planAndRun();
     void nextPiece();
     bool write(QByteArrayView bytes);
+    // Shares `bytes` with the observer (a copy of the old package's bytes, read for this).
+    bool write(const QByteArray &bytes);
     bool verifyHeaders(QString &error);
     void fail(const QString &reason);
     void succeed();
