@@ -14,6 +14,8 @@ using net::AsyncProperty;
 using net::KeptBytes;
 using net::NetworkReadService;
 using testsupport::PortalResponse;
+
+Q_DECLARE_METATYPE(testsupport::PortalResponse)
 using testsupport::TestPortal;
 
 namespace {
@@ -182,6 +184,44 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return portal.openConnections() == 0; }, 1000));
         QCOMPARE(portal.requestCount("/h"), 1);
         QCOMPARE(service.runningReads(), 0);
+    }
+
+    // A body that needs no decoding goes from the socket straight to the reader, after any
+    // bytes that came with the head: whatever the pieces, the reader gets exactly the body,
+    // in order, and nothing a server sends past its declared length.
+    void bodyFraming_data() {
+        QTest::addColumn<PortalResponse>("response");
+        QTest::addColumn<QByteArray>("body");
+        QByteArray large(3 << 20, Qt::Uninitialized);
+        for (qsizetype i = 0; i < large.size(); ++i)
+            large[i] = char(i * 7 + i / 4099);
+        const QByteArray small = large.first(64 << 10);
+        const auto declared = [](const QByteArray &body, const QByteArray &after) {
+            return PortalResponse::verbatim(
+                "HTTP/1.1 200 OK\r\nContent-Length: " + QByteArray::number(body.size()) +
+                "\r\n\r\n" + body + after);
+        };
+        QTest::newRow("declared, with the head in one write") << declared(large, {}) << large;
+        QTest::newRow("declared, then bytes past it") << declared(small, "EXTRA") << small;
+        QTest::newRow("until the close")
+            << PortalResponse::ok(large).withoutContentLength() << large;
+        QTest::newRow("dripping") << PortalResponse::ok(small).dripping(4096, 1) << small;
+    }
+    void bodyFraming() {
+        QFETCH(PortalResponse, response);
+        QFETCH(QByteArray, body);
+        TestPortal portal;
+        QVERIFY(portal.listen());
+        portal.route("/b", response);
+        NetworkReadService service;
+        std::optional<AsyncProperty> completion;
+        connect(&service, &NetworkReadService::readComplete, this,
+                [&](const AsyncProperty &record) { completion = record; });
+        service.AsyncRead(portal.url(QStringLiteral("/b")), QStringLiteral("b"), std::nullopt);
+        QVERIFY(QTest::qWaitFor([&] { return completion.has_value(); }, WaitMs));
+        QVERIFY2(completion->succeeded(), qPrintable(completion->statusText));
+        QCOMPARE(completion->value.size(), body.size());
+        QVERIFY(completion->value == body);
     }
 };
 
