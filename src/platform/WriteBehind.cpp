@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -98,8 +99,14 @@ bool WriteBehind::written(qint64 end, QString &error) {
     if (f.done())
         return f.report(error);
     if (end - f.flushed >= FlushBytes) {
-        if (!f.thread.joinable())
-            f.thread = std::thread([&f] { f.flushWhileDue(); });
+        if (!f.thread.joinable()) {
+            try {
+                f.thread = std::thread([&f] { f.flushWhileDue(); });
+            } catch (const std::system_error &) {
+                f.fellBack = true; // no thread to spare: the final flush does it all
+                return true;
+            }
+        }
         f.changed.notify_all();
     }
     // A disk slower than the network: the writer keeps its pace.
