@@ -12,8 +12,8 @@ namespace platform {
 // the page cache (a large download would otherwise push everything else out of it).
 //
 // Starting write-back alone (sync_file_range) is not enough: on a disk with a volatile write
-// cache, and every virtual disk is one, the data is only safe after a flush, and the flush is
-// what takes the time. Flushing on the side overlaps that time with receiving.
+// cache (most have one, virtual disks included) the data is only safe after a flush, and the
+// flush is what takes the time. Flushing on the side overlaps that time with receiving.
 //
 // The writer never waits for a flush unless it is more than `MaxUnflushedBytes` ahead of the
 // disk. A file system that cannot flush a file (fdatasync fails with EINVAL, ENOSYS or
