@@ -32,8 +32,7 @@ struct WriteBehind::Flusher {
     std::mutex mutex;
     std::condition_variable changed;
     qint64 written = 0; // the file's size as last reported
-    qint64 flushed = 0; // bytes known to be on disk
-    qint64 dropped = 0; // bytes dropped from the page cache
+    qint64 flushed = 0; // bytes known to be on disk, and dropped from the page cache
     bool flushing = false;
     bool stopping = false;
     bool fellBack = false;
@@ -50,7 +49,7 @@ struct WriteBehind::Flusher {
             if (done())
                 return;
             const qint64 target = written;
-            const qint64 from = dropped;
+            const qint64 from = flushed;
             flushing = true;
             lock.unlock();
             const int code = retryInterrupted([this] { return ::fdatasync(fd); }) == 0 ? 0 : errno;
@@ -64,7 +63,7 @@ struct WriteBehind::Flusher {
             else if (code != 0)
                 failure = code;
             else
-                flushed = dropped = std::max(flushed, target);
+                flushed = std::max(flushed, target);
             changed.notify_all();
         }
     }
@@ -120,7 +119,6 @@ void WriteBehind::restart(qint64 size) {
     std::lock_guard lock(m_flusher->mutex);
     m_flusher->written = size;
     m_flusher->flushed = std::min(m_flusher->flushed, size);
-    m_flusher->dropped = std::min(m_flusher->dropped, size);
 }
 
 bool WriteBehind::finish(QString &error) {
